@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// INI profile files, read and written the way the tools' settings files have
+// always been: section and key names match without regard to case; values
+// are taken as they stand, with surrounding blanks trimmed; a missing file,
+// section or key gives the caller's default. Every call reads the file anew.
+//
+// A write replaces the key's line in place, or appends the key at the end of
+// its section (creating the section at the end of the file when missing),
+// keeping every other line and comment. It never creates missing folders.
+// The new file is written beside the old one and renamed over it, so a crash
+// leaves either the old or the new settings, never half a file.
+
+std::string IniGetString(const std::string& strSection, const std::string& strKey,
+                         const std::string& strDefault, const std::string& strPath);
+// Reads the value's leading decimal digits; 0 when it starts with none, the
+// default when the key is missing.
+int IniGetInt(const std::string& strSection, const std::string& strKey, int nDefault,
+              const std::string& strPath);
+// Returns false when the file cannot be written (missing folder, read-only).
+bool IniWriteString(const std::string& strSection, const std::string& strKey,
+                    const std::string& strValue, const std::string& strPath);

@@ -1,0 +1,132 @@
+#include "common/message_queue.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <condition_variable>
+
+namespace {
+thread_local CMessageQueue* t_pQueue = nullptr;
+}
+
+struct CMessageQueue::SSendState {
+  std::mutex mutex;  // guards bDone
+  std::condition_variable cv;
+  bool bDone = false;
+  bool bRan = false;
+
+  void Finish(bool bRanTask) {
+    std::lock_guard lock(mutex);
+    bDone = true;
+    bRan = bRanTask;
+    cv.notify_all();
+  }
+};
+
+CMessageQueue::~CMessageQueue() { Close(); }
+
+bool CMessageQueue::Push(SEntry entry) {
+  std::lock_guard lock(m_mutex);
+  if (m_bClosed) return false;
+  if (m_entries.empty()) m_wake.Signal();
+  m_entries.push_back(std::move(entry));
+  return true;
+}
+
+bool CMessageQueue::Post(const SMessage& msg) { return Push({msg, {}, {}}); }
+
+bool CMessageQueue::PostTask(std::function<void()> fnTask) {
+  return Push({{}, std::move(fnTask), {}});
+}
+
+bool CMessageQueue::Send(std::function<void()> fnTask) {
+  if (std::this_thread::get_id() == m_owner) {
+    fnTask();
+    return true;
+  }
+  auto pState = std::make_shared<SSendState>();
+  if (!Push({{}, std::move(fnTask), pState})) return false;
+  std::unique_lock lock(pState->mutex);
+  pState->cv.wait(lock, [&] { return pState->bDone; });
+  return pState->bRan;
+}
+
+CMessageQueue::ETaken CMessageQueue::Take(SMessage* pMsg) {
+  SEntry entry;
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_entries.empty()) return ETaken::Nothing;
+    entry = std::move(m_entries.front());
+    m_entries.pop_front();
+    if (m_entries.empty()) m_wake.Consume();
+  }
+  if (!entry.fnTask) {
+    *pMsg = entry.msg;
+    return ETaken::Message;
+  }
+  entry.fnTask();
+  if (entry.pSend) entry.pSend->Finish(true);
+  return ETaken::Task;
+}
+
+void CMessageQueue::Close() {
+  std::deque<SEntry> dropped;
+  {
+    std::lock_guard lock(m_mutex);
+    m_bClosed = true;
+    dropped.swap(m_entries);
+    m_wake.Consume();
+  }
+  for (auto& entry : dropped) {
+    if (entry.pSend) entry.pSend->Finish(false);
+  }
+}
+
+CMessageQueue* CMessageQueue::Current() { return t_pQueue; }
+
+CQueueBinding::CQueueBinding(CMessageQueue& queue) : m_pPrevious(t_pQueue) {
+  queue.m_owner = std::this_thread::get_id();
+  t_pQueue = &queue;
+}
+
+CQueueBinding::~CQueueBinding() {
+  if (t_pQueue) t_pQueue->m_owner = std::thread::id();
+  t_pQueue = m_pPrevious;
+}
+
+bool DispatchOnePending() {
+  CMessageQueue* pQueue = CMessageQueue::Current();
+  if (!pQueue) return false;
+  SMessage dropped;
+  return pQueue->Take(&dropped) != CMessageQueue::ETaken::Nothing;
+}
+
+CMessageThread::CMessageThread(Handler fnHandler)
+    : m_fnHandler(std::move(fnHandler)), m_thread([this] { Run(); }) {}
+
+CMessageThread::~CMessageThread() {
+  m_bQuit = true;
+  m_queue.PostTask([] {});  // wakes the main loop
+  m_thread.join();
+  m_queue.Close();
+}
+
+void CMessageThread::Run() {
+  CQueueBinding binding(m_queue);
+  while (!m_bQuit) {
+    SMessage msg;
+    switch (m_queue.Take(&msg)) {
+      case CMessageQueue::ETaken::Message:
+        if (m_fnHandler) m_fnHandler(msg);
+        break;
+      case CMessageQueue::ETaken::Task:
+        break;
+      case CMessageQueue::ETaken::Nothing: {
+        pollfd pfd{m_queue.WakeFd(), POLLIN, 0};
+        while (poll(&pfd, 1, -1) < 0 && errno == EINTR) {
+        }
+        break;
+      }
+    }
+  }
+}

@@ -1,0 +1,278 @@
+#include "pdl/pdl_link.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "common/message_queue.h"
+#include "common/op_log.h"
+
+std::atomic<uint32_t> g_dwDebugFlags{0};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace pdl;
+
+int ElapsedMs(Clock::time_point start) {
+  return static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// How long the writer and the image-information reply skip stray bytes.
+constexpr int kWriterReplyLimitMs = 10000;
+constexpr int kImageInfoStartLimitMs = 3000;
+constexpr char kNoImageInfoText[] = "PDL cannot deal READ_IMAGE_ATTR!";
+
+}  // namespace
+
+CPdlLink::CPdlLink(EToolFlavor eFlavor, uint8_t* pPacketBuffer)
+    : CHstPort(eFlavor), m_pPacket(pPacketBuffer) {}
+
+CPdlLink::~CPdlLink() { uart_cleanup(); }
+
+bool CPdlLink::ReadExact(void* pBuf, uint32_t nLen, int nTimeoutClass) {
+  uint32_t nRead = 0;
+  return uart_read(pBuf, nLen, &nRead, nTimeoutClass) && nRead == nLen;
+}
+
+bool CPdlLink::WaitForAck(int32_t* pnCode, int nTimeoutClass) {
+  if (!IsOpen()) return false;
+  int32_t nUnused = 0;
+  if (!pnCode) pnCode = &nUnused;
+  const Clock::time_point start = Clock::now();
+  const bool bDownload = IsDownloadTool();
+  if (StopRequested()) {
+    *pnCode = -1;
+    return false;
+  }
+
+  uint8_t byte = 0;
+  for (;;) {
+    DispatchOnePending();
+    if (!ReadExact(&byte, 1, nTimeoutClass)) return false;
+    if (byte == kHeaderByte) break;
+    const int nElapsed = ElapsedMs(start);
+    if (!bDownload) {
+      if (nElapsed >= kWriterReplyLimitMs) return false;
+      continue;
+    }
+    if (nElapsed >= g_iTimeout) {
+      PortLog(kLogAlways, "[WaitForAck] timeout! timeout:%d, end_time-start_time:%d, errCount:%d",
+              static_cast<int>(g_iTimeout), nElapsed, 0);
+      return false;
+    }
+    if (StopRequested()) {
+      *pnCode = -1;
+      return false;
+    }
+  }
+
+  uint8_t field[4];
+  if (!ReadExact(field, 4, nTimeoutClass)) return false;  // data_size: not used
+  if (!ReadExact(field, 1, nTimeoutClass)) return false;
+  if (bDownload && field[0] == kFlowIdFailure) return false;
+  if (!ReadExact(field, 4, nTimeoutClass)) return false;
+  const uint32_t nCode = GetU32(field);
+  *pnCode = static_cast<int32_t>(nCode);
+  if (nCode == RSP_ACK) {
+    PortLog(0, "[WaitForAck] rsp ok!");
+    return true;
+  }
+  PortLog(kLogAlways, "[WaitForAck] rsp failed, code:%d, %s", static_cast<int>(nCode),
+          ResponseName(nCode, false));
+  return false;
+}
+
+int CPdlLink::WriteLimitMs(uint32_t nLen) {
+  // A 1024-byte packet gets the limit of the larger ones after it, a
+  // 32,768-byte one and anything from 262,144 bytes on the largest.
+  if (nLen < 1024) return 200;
+  if (nLen < 32768) return 2000;
+  return 6000;
+}
+
+bool CPdlLink::WriteBuf2Phone(const uint8_t* pBuf, uint32_t nLen) {
+  const Clock::time_point start = Clock::now();
+  const int nLimit = WriteLimitMs(nLen);
+  if (nLen == 0) return true;
+  uint32_t nDone = 0;
+  for (;;) {
+    const uint32_t n = uart_write(pBuf + nDone, nLen - nDone);
+    nDone += n;
+    if (ElapsedMs(start) >= nLimit) {
+      PortLog(kLogAlways, "[WriteBuf2Phone]--time out!");
+      return false;
+    }
+    if (nDone == nLen) return true;
+    // A port that has gone will not take the bytes however often they are
+    // offered; trying again until the limit would only fill the log.
+    if (n == 0 && !IsOpen()) return false;
+    if (n == 0 && DeviceGone()) return false;
+  }
+}
+
+bool CPdlLink::WritePart(const uint8_t* pBuf, uint32_t nLen) {
+  if (IsDownloadTool()) return WriteBuf2Phone(pBuf, nLen);
+  return uart_write(pBuf, nLen) == nLen;
+}
+
+bool CPdlLink::SendShort(uint32_t nCmd, const char* pszFailLine) {
+  if (!IsOpen()) return false;
+  const size_t nLen = BuildShortForm(m_pPacket, nCmd);
+  if (WritePart(m_pPacket, static_cast<uint32_t>(nLen))) return true;
+  if (pszFailLine) PortLog(kLogAlways, "%s", pszFailLine);
+  return false;
+}
+
+bool CPdlLink::SendConnectCmd() { return SendShort(CMD_CONNECT, "[SendConnectCmd] timeout!"); }
+bool CPdlLink::SendEndDataCmd() { return SendShort(CMD_END_DATA, nullptr); }
+bool CPdlLink::SendExecDataCmd() { return SendShort(CMD_EXEC_DATA, "[SendExecDataCmd] timeout!"); }
+bool CPdlLink::SendFactModeCmd() { return SendShort(CMD_SET_FACTMODE, nullptr); }
+bool CPdlLink::SendFormatFlashCmd() {
+  return SendShort(CMD_FORMAT_FLASH, "[SendFormatFlashCmd] timeout!");
+}
+bool CPdlLink::SendPowerOffCmd() {
+  return SendShort(CMD_POWER_OFF, "[SendPowerOffCmd] timeout!");
+}
+
+bool CPdlLink::SendStartDataCmd(uint32_t nAddr, const char* pszName, uint32_t nImageLen,
+                                bool bByName) {
+  if (!IsOpen()) return false;
+  const uint32_t nNameLen = bByName ? static_cast<uint32_t>(std::strlen(pszName)) + 1 : 0;
+  if (nNameLen > kPacketBufferSize) return false;
+  BuildLongForm(m_pPacket, CMD_START_DATA, bByName ? kNameMarker : nAddr, nImageLen, nNameLen);
+  PortLog(0, "[SendStartDataCmd] write header pkt_size:%d, data_size:%d, write len:%d",
+          static_cast<int>(nNameLen + 12), static_cast<int>(nImageLen),
+          static_cast<int>(kLongFormSize));
+  if (!WritePart(m_pPacket, kLongFormSize)) return false;
+  PortLog(0, "[SendStartDataCmd] write name size:%d", static_cast<int>(nNameLen));
+  if (!bByName) return true;
+  std::memcpy(m_pPacket, pszName, nNameLen);
+  return WritePart(m_pPacket, nNameLen);
+}
+
+bool CPdlLink::SendMidDataCmd(uint8_t* pBuf, uint32_t nLen, uint32_t nPacketCount) {
+  if (!IsOpen() || nLen > kPacketBufferSize - kPayloadOffset) return false;
+  const uint32_t nAddr = IsDownloadTool() ? nPacketCount + 1 : kNameMarker;
+  BuildLongForm(pBuf, CMD_MID_DATA, nAddr, nLen, nLen);
+  if (!WritePart(pBuf, nLen + kPayloadOffset)) return false;
+  PortLog(0, "[SendMidDataCmd] after write len:%d", static_cast<int>(nLen + kPayloadOffset));
+  return true;
+}
+
+bool CPdlLink::SendReadPartionCmd(const char* pszName) {
+  if (!IsOpen()) return false;
+  const uint32_t nNameLen = static_cast<uint32_t>(std::strlen(pszName)) + 1;
+  if (nNameLen > kPacketBufferSize) return false;
+  BuildLongForm(m_pPacket, CMD_READ_PARTITION, kNameMarker, kFactoryPartitionSize, nNameLen);
+  if (!WritePart(m_pPacket, kLongFormSize)) return false;
+  std::memcpy(m_pPacket, pszName, nNameLen);
+  return WritePart(m_pPacket, nNameLen);
+}
+
+bool CPdlLink::SendReadImageInfo() {
+  if (!IsOpen()) return false;
+  BuildLongForm(m_pPacket, CMD_READ_IMAGE_ATTR, kNameMarker, kImageInfoSize);
+  return WritePart(m_pPacket, kLongFormSize);
+}
+
+bool CPdlLink::SendDebugCmd() {
+  if (!IsOpen()) return false;
+  BuildLongForm(m_pPacket, CMD_DEBUG, g_dwDebugFlags, 0);
+  return WritePart(m_pPacket, kLongFormSize);
+}
+
+bool CPdlLink::SendDonwloadPartitionTable(const char* pszList) {
+  if (!IsOpen()) return false;
+  const size_t nText = std::strlen(pszList);
+  if (nText + 1 > kPacketBufferSize - kPayloadOffset) return false;
+  const auto nTextLen = static_cast<uint32_t>(nText);
+  BuildLongForm(m_pPacket, CMD_PARTITION_TABLE, kNameMarker, nTextLen, nTextLen + 1);
+  std::memcpy(m_pPacket + kPayloadOffset, pszList, nText + 1);
+  if (WritePart(m_pPacket, static_cast<uint32_t>(kPayloadOffset + nText + 1))) return true;
+  PortLog(kLogAlways, "[SendDonwloadPartitionTable] timeout!");
+  return false;
+}
+
+void CPdlLink::DiscardReply(uint32_t nLen, int nTimeoutClass) {
+  uint8_t scratch[4096];
+  while (nLen > 0) {
+    const uint32_t n = nLen < sizeof scratch ? nLen : static_cast<uint32_t>(sizeof scratch);
+    if (!ReadExact(scratch, n, nTimeoutClass)) return;
+    nLen -= n;
+  }
+}
+
+bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pnLen) {
+  if (!IsOpen()) return false;
+  const Clock::time_point start = Clock::now();
+  *pnLen = 0;
+  DispatchOnePending();
+  if (StopRequested()) return false;
+
+  uint8_t byte = 0;
+  for (;;) {
+    PortLog(0, "[RecvImageInfoData] start read ch");
+    if (!ReadExact(&byte, 1, kTimeoutSetting)) return false;
+    if (byte == kHeaderByte) break;
+    if (ElapsedMs(start) >= kImageInfoStartLimitMs) return false;
+    DispatchOnePending();
+    if (StopRequested()) return false;
+  }
+  uint8_t field[4];
+  PortLog(0, "[RecvImageInfoData] start read data_size");
+  if (!ReadExact(field, 4, kTimeoutSetting)) return false;
+  const uint32_t nDataSize = GetU32(field);
+  PortLog(0, "[RecvImageInfoData] start read flowid");
+  if (!ReadExact(field, 1, kTimeoutSetting) || field[0] == kFlowIdFailure) return false;
+  PortLog(0, "[RecvImageInfoData] start read buf");
+  if (nDataSize > nCapacity) {
+    PortLog(kLogAlways, "[RecvImageInfoData] reply of %u bytes does not fit %u", nDataSize,
+            nCapacity);
+    DiscardReply(nDataSize, kTimeoutSetting);
+    return false;
+  }
+  uint32_t nRead = 0;
+  if (!uart_read(pBuf, nDataSize, &nRead, kTimeoutSetting)) return false;
+  if (nRead > 0) {
+    *pnLen = nRead;
+    return true;
+  }
+  const uint32_t nClear = nCapacity < kImageInfoSize ? nCapacity : kImageInfoSize;
+  std::memset(pBuf, 0, nClear);
+  if (nClear >= sizeof kNoImageInfoText) std::memcpy(pBuf, kNoImageInfoText, sizeof kNoImageInfoText);
+  return false;
+}
+
+bool CPdlLink::RecvPartionData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pnLen) {
+  if (!IsOpen()) return false;
+  const Clock::time_point start = Clock::now();
+  *pnLen = 0;
+  DispatchOnePending();
+  uint8_t byte = 0;
+  if (!ReadExact(&byte, 1, kTimeoutSetting)) return false;
+  while (byte != kHeaderByte) {
+    if (ElapsedMs(start) >= kWriterReplyLimitMs) return false;
+    DispatchOnePending();
+    if (!ReadExact(&byte, 1, kTimeoutSetting)) return false;
+  }
+  uint8_t field[4];
+  if (!ReadExact(field, 4, kTimeoutSetting)) return false;
+  const uint32_t nDataSize = GetU32(field);
+  if (!ReadExact(field, 1, kTimeoutSetting) || field[0] == kFlowIdFailure) return false;
+  if (nDataSize == 0) return false;
+  if (nDataSize > nCapacity) {
+    DiscardReply(nDataSize, kTimeoutSetting);
+    return false;
+  }
+  uint32_t nGot = 0;
+  while (nGot < nDataSize) {
+    uint32_t nRead = 0;
+    if (!uart_read(pBuf + nGot, nDataSize - nGot, &nRead, kTimeoutSetting) || nRead == 0) {
+      return false;
+    }
+    nGot += nRead;
+    *pnLen = nRead;
+  }
+  return true;
+}

@@ -1,0 +1,302 @@
+#include "serial/hst_port.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <vector>
+
+#include "common/message_queue.h"
+#include "common/op_log.h"
+#include "serial/port_discovery.h"
+
+std::atomic<int32_t> g_iTimeout{0};
+
+namespace {
+
+using platform::EWaitResult;
+using Clock = std::chrono::steady_clock;
+
+// The writer's fixed limits: no first byte within 10 s ends a read; a read
+// that has started waits at most this long for the rest.
+constexpr int kWriterIdleLimitMs = 10000;
+constexpr int kWriterPendingLimitMs = 54464;
+constexpr int kWriteLimitMs = 5000;
+// Upper bound of one pass of a read waiting for its first byte.
+constexpr int kReadPollMs = 20;
+// Upper bound of one pass of the monitor thread.
+constexpr int kMonitorPollMs = 500;
+// What the download tool logs when the device has gone (access denied).
+constexpr int kErrorAccessDenied = 5;
+
+int ElapsedMs(Clock::time_point start) {
+  return static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+}  // namespace
+
+CHstPort::CHstPort(EToolFlavor eFlavor) : m_eFlavor(eFlavor) {}
+
+CHstPort::~CHstPort() {
+  m_bClosing = true;
+  if (m_bOpened || m_monitor.joinable()) uart_cleanup();
+}
+
+void CHstPort::PortLog(int nLevel, const char* pszFormat, ...) const {
+  if (!IsDownloadTool()) return;
+  va_list args;
+  va_start(args, pszFormat);
+  WritePortLogV(m_nPort, nLevel, pszFormat, args);
+  va_end(args);
+}
+
+std::shared_ptr<platform::ISerialDevice> CHstPort::Device() const {
+  std::lock_guard lock(m_handleMutex);
+  return m_pDevice;
+}
+
+CHstPort::SIoHandles CHstPort::Handles() const {
+  std::lock_guard lock(m_handleMutex);
+  return {m_pDevice, m_pAbortEvent};
+}
+
+bool CHstPort::DeviceGone() const {
+  const auto pDevice = Device();
+  return pDevice && pDevice->BytesWaiting() < 0;
+}
+
+bool CHstPort::uart_init(int nPort, int nBaudRate, int nFlowCtrl) {
+  m_nPort = nPort;
+  m_nBaudRate = nBaudRate;
+  m_nFlowCtrl = nFlowCtrl;
+  try {
+    auto pAbort = std::make_shared<platform::CWakeEvent>();
+    std::lock_guard lock(m_handleMutex);
+    m_pAbortEvent = std::move(pAbort);
+  } catch (const std::exception&) {
+    return false;  // out of descriptors
+  }
+  return true;
+}
+
+bool CHstPort::uart_open() {
+  if (m_nPort < 1 || m_nPort > 255) return false;
+  if (m_bOpened) return true;
+  const std::string strDevice = DeviceOfComPort(m_nPort);
+  if (strDevice.empty()) return false;
+  int err = 0;
+  std::shared_ptr<platform::ISerialDevice> pDevice = platform::OpenSerialDevice(strDevice, &err);
+  if (!pDevice) return false;
+  return StartOpened(std::move(pDevice));
+}
+
+bool CHstPort::OpenDevice(std::shared_ptr<platform::ISerialDevice> pDevice) {
+  if (m_bOpened) return true;
+  return pDevice && StartOpened(std::move(pDevice));
+}
+
+bool CHstPort::StartOpened(std::shared_ptr<platform::ISerialDevice> pDevice) {
+  try {
+    std::lock_guard lock(m_handleMutex);
+    if (!m_pAbortEvent) m_pAbortEvent = std::make_shared<platform::CWakeEvent>();
+    m_pDevice = std::move(pDevice);
+  } catch (const std::exception&) {
+    return false;
+  }
+  m_bOpened = true;
+  Device()->DiscardBoth();
+  m_bClosing = false;
+  try {
+    m_pMonitorWake = std::make_unique<platform::CWakeEvent>();
+    m_monitor = std::thread([this] { MonitorMain(); });
+  } catch (const std::exception&) {
+    // Without a monitor the port still works; only a close from another
+    // thread is noticed at the next poll instead of at once.
+  }
+  return true;
+}
+
+void CHstPort::MonitorMain() {
+  m_bMonitorRunning = true;
+  while (m_bOpened && !m_bClosing) m_pMonitorWake->Wait(kMonitorPollMs);
+  // Release any read or write still waiting on the device.
+  if (auto pAbort = Handles().pAbort) pAbort->Signal();
+  m_bMonitorRunning = false;
+}
+
+int CHstPort::ReadLimitMs(int nTimeoutClass) const {
+  if (!IsDownloadTool()) return kWriterIdleLimitMs;
+  switch (nTimeoutClass) {
+    case kTimeout60s:
+      return 60000;
+    case kTimeout90s:
+      return 90000;
+    case kTimeout120s:
+      return 120000;
+    default:
+      return g_iTimeout;
+  }
+}
+
+int CHstPort::PendingLimitMs(int nTimeoutClass) const {
+  return IsDownloadTool() ? ReadLimitMs(nTimeoutClass) : kWriterPendingLimitMs;
+}
+
+EWaitResult CHstPort::WaitIo(const SIoHandles& io, bool bForWrite, int nTimeoutMs,
+                             bool* pbAborted) {
+  // Wake-up sources in a fixed order: abort, queue, then the stop event
+  // (reads only: the operator's stop does not cut a write short).
+  int fds[3];
+  size_t nFds = 0;
+  fds[nFds++] = io.pAbort->Fd();
+  if (CMessageQueue* pQueue = CMessageQueue::Current()) fds[nFds++] = pQueue->WakeFd();
+  if (!bForWrite && IsDownloadTool() && m_pStopBlock) fds[nFds++] = m_pStopBlock->stopEvent.Fd();
+  int nWoken = -1;
+  const EWaitResult result =
+      io.pDevice->Wait(bForWrite, std::span<const int>(fds, nFds), nTimeoutMs, &nWoken);
+  *pbAborted = result == EWaitResult::Woken && nWoken == 0 && io.pAbort->Consume();
+  return result;
+}
+
+bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTimeoutClass) {
+  const SIoHandles io = Handles();
+  if (!m_bOpened || !io.pDevice || !io.pAbort) return false;
+  if (nCount == 0) {
+    *pnRead = 0;
+    return true;
+  }
+  auto* pBytes = static_cast<uint8_t*>(pBuf);
+  const Clock::time_point start = Clock::now();
+  const int nIdleLimit = ReadLimitMs(nTimeoutClass);
+  bool bAborted = false;
+
+  // Wait for the first byte.
+  for (;;) {
+    if (StopRequested()) return false;
+    const int nWaiting = io.pDevice->BytesWaiting();
+    DispatchOnePending();
+    if (nWaiting < 0) {
+      PortLog(kLogAlways, "ClearCommError err:%d return false", kErrorAccessDenied);
+      return false;
+    }
+    if (nWaiting > 0) break;
+    const int nElapsed = ElapsedMs(start);
+    if (nElapsed >= nIdleLimit || m_bClosing || !m_bOpened) return false;
+    WaitIo(io, false, std::min(kReadPollMs, nIdleLimit - nElapsed), &bAborted);
+  }
+  if (StopRequested()) return false;
+
+  // Read the whole count, waiting for the rest up to the pending limit.
+  uint32_t nGot = 0;
+  const int nFirst = io.pDevice->ReadSome(pBytes, nCount);
+  if (nFirst < 0) return false;
+  nGot = static_cast<uint32_t>(nFirst);
+  if (nGot == nCount) {
+    *pnRead = nGot;
+    return true;
+  }
+  const Clock::time_point pendingStart = Clock::now();
+  const int nPendingLimit = PendingLimitMs(nTimeoutClass);
+  for (;;) {
+    const int nRemaining = nPendingLimit - ElapsedMs(pendingStart);
+    if (nRemaining <= 0) return false;
+    const EWaitResult result = WaitIo(io, false, nRemaining, &bAborted);
+    if (StopRequested()) return false;
+    if (bAborted) {
+      PortLog(0, "WAIT_OBJECT_0");
+      return false;
+    }
+    if (result == EWaitResult::Woken) {
+      DispatchOnePending();
+      continue;
+    }
+    if (result == EWaitResult::TimedOut) continue;
+    const int n = result == EWaitResult::Ready ? io.pDevice->ReadSome(pBytes + nGot, nCount - nGot) : -1;
+    if (n < 0) {
+      PortLog(0, "WAIT_OBJECT_0+1");
+      return false;
+    }
+    nGot += static_cast<uint32_t>(n);
+    if (nGot == nCount) {
+      PortLog(0, "WAIT_OBJECT_0+1 nbread:%d", static_cast<int>(nGot));
+      *pnRead = nGot;
+      return true;
+    }
+  }
+}
+
+uint32_t CHstPort::uart_write(const void* pBuf, uint32_t nCount) {
+  const SIoHandles io = Handles();
+  if (!m_bOpened || !io.pDevice || !io.pAbort) return 0;
+  PortLog(0, "[uart_write] start!");
+  // A reply that arrived but was not read belongs to an earlier exchange.
+  io.pDevice->DiscardInput();
+
+  const auto* pBytes = static_cast<const uint8_t*>(pBuf);
+  int err = 0;
+  const int nFirst = io.pDevice->WriteSome(pBytes, nCount, &err);
+  if (nFirst < 0) {
+    PortLog(kLogAlways, "[uart_write] other err:%d", err);
+    return 0;
+  }
+  uint32_t nDone = static_cast<uint32_t>(nFirst);
+  if (nDone == nCount) {
+    PortLog(0, "[uart_write] ok 3!");
+    return nDone;
+  }
+
+  const Clock::time_point start = Clock::now();
+  bool bAborted = false;
+  while (nDone < nCount) {
+    const int nRemaining = kWriteLimitMs - ElapsedMs(start);
+    if (nRemaining <= 0) {
+      PortLog(0, "[uart_write] default");
+      break;
+    }
+    const EWaitResult result = WaitIo(io, true, nRemaining, &bAborted);
+    if (bAborted) {
+      PortLog(0, "[uart_write] WAIT_OBJECT_0");
+      break;
+    }
+    if (result == EWaitResult::Woken) {
+      DispatchOnePending();
+      continue;
+    }
+    if (result == EWaitResult::TimedOut) continue;
+    const int n =
+        result == EWaitResult::Ready ? io.pDevice->WriteSome(pBytes + nDone, nCount - nDone, &err) : -1;
+    if (n < 0) {
+      PortLog(0, "[uart_write] GetOverlappedResult");
+      break;
+    }
+    nDone += static_cast<uint32_t>(n);
+  }
+  if (nDone == nCount) {
+    PortLog(0, "[uart_write] ok 2 return dwBytesWritten:%d!", static_cast<int>(nDone));
+    return nDone;
+  }
+  PortLog(0, "[uart_write] end!");
+  // What did go out is reported, so that a caller who writes the rest does
+  // not send those bytes twice.
+  return nDone;
+}
+
+void CHstPort::uart_cleanup() {
+  const auto pDevice = Device();
+  PortLog(0, "[CHstPort] uart_cleanup m_bOpened:%d, m_hComDev:0x%lx", m_bOpened ? 1 : 0,
+          pDevice ? pDevice->NativeHandle() : 0L);
+  if (!m_bOpened || !pDevice) {
+    if (m_monitor.joinable()) m_monitor.join();
+    return;
+  }
+  m_bClosing = true;
+  if (m_pMonitorWake) m_pMonitorWake->Signal();
+  if (m_monitor.joinable()) m_monitor.join();
+  m_bOpened = false;
+  {
+    std::lock_guard lock(m_handleMutex);
+    m_pDevice.reset();
+    m_pAbortEvent.reset();
+  }
+  m_pMonitorWake.reset();
+  PortLog(0, "[CHstPort] COM Close Ok!");
+}

@@ -1,0 +1,313 @@
+#include "pdl/pdl_link.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "common/op_log.h"
+#include "pty_phone.h"
+#include "scripted_device.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+constexpr int kCom = 11;
+
+// Little-endian bytes of a 32-bit value, for writing expected packets out.
+Bytes Le(uint32_t v) {
+  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end() + 1); }  // with its zero
+
+class PdlLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitLogFolders(m_logs.Path());
+    g_bOpenDebug = false;
+    g_iTimeout = 2000;
+  }
+  void TearDown() override {
+    g_bOpenDebug = false;
+    g_dwDebugFlags = 0;
+  }
+  bool Open(CPdlLink& link) { return link.uart_init(kCom, 921600, 0) && link.uart_open(); }
+  std::string PortLog() { return ReadWholeFile(PortLogPath(kCom)); }
+
+  CTempDir m_logs;
+  CPtyPhone m_phone{kCom};
+  Bytes m_packet = Bytes(pdl::kPacketBufferSize);
+  CPdlLink m_link{EToolFlavor::Download, m_packet.data()};
+  CPdlLink m_writer{EToolFlavor::Writer, m_packet.data()};
+};
+
+struct SCommandCase {
+  const char* pszName;
+  std::function<bool(CPdlLink&, uint8_t*)> fnSend;
+  Bytes expected;
+};
+
+TEST_F(PdlLinkTest, EveryCommandPutsItsExactBytesOnTheWire) {
+  const uint32_t kMarker = 0xB16B00B5;
+  const Bytes chunk = {1, 2, 3, 4, 5};
+  const SCommandCase cases[] = {
+      {"connect", [](CPdlLink& l, uint8_t*) { return l.SendConnectCmd(); },
+       Cat({{0xAE}, Le(4), {0xFF}, Le(0)})},
+      {"start by address",
+       [](CPdlLink& l, uint8_t*) { return l.SendStartDataCmd(0x80000000, "", 4096, false); },
+       Cat({{0xAE}, Le(12), {0xFF}, Le(4), Le(0x80000000), Le(4096)})},
+      {"start by name",
+       [](CPdlLink& l, uint8_t*) { return l.SendStartDataCmd(0, "system", 70000, true); },
+       Cat({{0xAE}, Le(19), {0xFF}, Le(4), Le(kMarker), Le(70000), Text("system")})},
+      {"data packet 1 carries 2",
+       [&](CPdlLink& l, uint8_t* p) {
+         std::copy(chunk.begin(), chunk.end(), p + 18);
+         return l.SendMidDataCmd(p, 5, 1);
+       },
+       Cat({{0xAE}, Le(17), {0xFF}, Le(5), Le(2), Le(5), chunk})},
+      {"end", [](CPdlLink& l, uint8_t*) { return l.SendEndDataCmd(); },
+       Cat({{0xAE}, Le(4), {0xFF}, Le(6)})},
+      {"execute", [](CPdlLink& l, uint8_t*) { return l.SendExecDataCmd(); },
+       Cat({{0xAE}, Le(4), {0xFF}, Le(7)})},
+      {"format", [](CPdlLink& l, uint8_t*) { return l.SendFormatFlashCmd(); },
+       Cat({{0xAE}, Le(4), {0xFF}, Le(13)})},
+      {"image information", [](CPdlLink& l, uint8_t*) { return l.SendReadImageInfo(); },
+       Cat({{0xAE}, Le(12), {0xFF}, Le(15), Le(kMarker), Le(1024)})},
+      {"debug flags",
+       [](CPdlLink& l, uint8_t*) {
+         g_dwDebugFlags = 0x14;
+         return l.SendDebugCmd();
+       },
+       Cat({{0xAE}, Le(12), {0xFF}, Le(19), Le(0x14), Le(0)})},
+      {"power off", [](CPdlLink& l, uint8_t*) { return l.SendPowerOffCmd(); },
+       Cat({{0xAE}, Le(4), {0xFF}, Le(21)})},
+      {"partition table abc",
+       [](CPdlLink& l, uint8_t*) { return l.SendDonwloadPartitionTable("abc"); },
+       Cat({{0xAE}, Le(16), {0xFF}, Le(22), Le(kMarker), Le(3), Text("abc")})},
+  };
+  ASSERT_TRUE(Open(m_link));
+  for (const SCommandCase& c : cases) {
+    ASSERT_TRUE(c.fnSend(m_link, m_packet.data())) << c.pszName;
+    EXPECT_EQ(m_phone.ReceiveExactly(c.expected.size() + 1, 100), c.expected) << c.pszName;
+  }
+  EXPECT_EQ(Cat({{0xAE}, Le(16), {0xFF}, Le(22), Le(kMarker), Le(3), Text("abc")}).size(), 22u);
+}
+
+TEST_F(PdlLinkTest, WriterCommandsUseTheNameMarkerForDataAndReadPartitions) {
+  const uint32_t kMarker = 0xB16B00B5;
+  const SCommandCase cases[] = {
+      {"factory mode", [](CPdlLink& l, uint8_t*) { return l.SendFactModeCmd(); },
+       Cat({{0xAE}, Le(4), {0xFF}, Le(17)})},
+      {"read partition",
+       [](CPdlLink& l, uint8_t*) { return l.SendReadPartionCmd("factorydata"); },
+       Cat({{0xAE}, Le(24), {0xFF}, Le(9), Le(kMarker), Le(0x4000), Text("factorydata")})},
+      {"data packet",
+       [](CPdlLink& l, uint8_t* p) {
+         p[18] = 0x5A;
+         return l.SendMidDataCmd(p, 1);
+       },
+       Cat({{0xAE}, Le(13), {0xFF}, Le(5), Le(kMarker), Le(1), {0x5A}})},
+      {"boot image start",
+       [](CPdlLink& l, uint8_t*) { return l.SendStartDataCmd(0x100100, "", 2048, false); },
+       Cat({{0xAE}, Le(12), {0xFF}, Le(4), Le(0x100100), Le(2048)})},
+  };
+  ASSERT_TRUE(Open(m_writer));
+  for (const SCommandCase& c : cases) {
+    ASSERT_TRUE(c.fnSend(m_writer, m_packet.data())) << c.pszName;
+    EXPECT_EQ(m_phone.ReceiveExactly(c.expected.size() + 1, 100), c.expected) << c.pszName;
+  }
+}
+
+TEST_F(PdlLinkTest, CommandsOnAClosedLinkWriteNothing) {
+  EXPECT_FALSE(m_link.SendConnectCmd());
+  EXPECT_FALSE(m_link.SendStartDataCmd(0, "boot", 1, true));
+  EXPECT_FALSE(m_link.SendMidDataCmd(m_packet.data(), 1, 1));
+  EXPECT_FALSE(m_link.WaitForAck());
+  EXPECT_TRUE(m_phone.Receive(20).empty());
+}
+
+TEST_F(PdlLinkTest, StartByNameLogsHeaderAndNameLines) {
+  g_bOpenDebug = true;
+  ASSERT_TRUE(Open(m_link));
+  ASSERT_TRUE(m_link.SendStartDataCmd(0, "userdata", 1234, true));
+  const std::string log = PortLog();
+  EXPECT_NE(log.find("[SendStartDataCmd] write header pkt_size:21, data_size:1234, write len:18\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("[SendStartDataCmd] write name size:9\n"), std::string::npos);
+}
+
+TEST_F(PdlLinkTest, AcknowledgementsAreJudgedByTheirCode) {
+  struct SCase {
+    const char* pszName;
+    Bytes reply;
+    bool bAccepted;
+    int32_t nCode;
+    const char* pszLogLine;  // expected always-line, or empty
+  } cases[] = {
+      {"ack", AckPacket(0), true, 0, ""},
+      {"garbage before the header is skipped", Cat({{1, 2, 3, 0x55}, AckPacket(0)}), true, 0, ""},
+      {"data_size is not examined", AckPacket(0, 0xFF, 77), true, 0, ""},
+      {"verify error", AckPacket(9), false, 9, "[WaitForAck] rsp failed, code:9, VERIFY_ERROR\n"},
+      {"code 8 has no name here", AckPacket(8), false, 8, "[WaitForAck] rsp failed, code:8, \n"},
+      {"code 14 has no name", AckPacket(14), false, 14, "[WaitForAck] rsp failed, code:14, \n"},
+      {"failure reply is not read further", AckPacket(0, 0xEE), false, 1234, ""},
+  };
+  ASSERT_TRUE(Open(m_link));
+  for (const SCase& c : cases) {
+    std::remove(PortLogPath(kCom).c_str());
+    m_phone.Send(c.reply);
+    int32_t nCode = 1234;
+    EXPECT_EQ(m_link.WaitForAck(&nCode, kTimeout60s), c.bAccepted) << c.pszName;
+    EXPECT_EQ(nCode, c.nCode) << c.pszName;
+    EXPECT_EQ(PortLog(), c.pszLogLine) << c.pszName;
+    m_link.uart_write("", 0);  // drops what a failure reply left unread
+    m_phone.Receive(10);
+  }
+}
+
+TEST_F(PdlLinkTest, WriterJudgesAFailureReplyByItsCode) {
+  ASSERT_TRUE(Open(m_writer));
+  m_phone.Send(AckPacket(0, 0xEE));
+  EXPECT_TRUE(m_writer.WaitForAck());
+  m_phone.Send(AckPacket(8, 0xEE));
+  int32_t nCode = 0;
+  EXPECT_FALSE(m_writer.WaitForAck(&nCode));
+  EXPECT_EQ(nCode, 8);
+  EXPECT_STREQ(pdl::ResponseName(8, true), "WAITS_TIMEOUT");
+}
+
+TEST_F(PdlLinkTest, StopFlagFailsTheWaitWithMinusOneAndReadsNothing) {
+  SStopBlock stop;
+  m_link.SetStopBlock(&stop);
+  ASSERT_TRUE(Open(m_link));
+  m_phone.Send(AckPacket(0));
+  std::this_thread::sleep_for(20ms);
+  stop.SetStop(true);
+  int32_t nCode = 0;
+  EXPECT_FALSE(m_link.WaitForAck(&nCode, kTimeout60s));
+  EXPECT_EQ(nCode, -1);
+  stop.SetStop(false);
+  EXPECT_TRUE(m_link.WaitForAck(&nCode, kTimeout60s)) << "the reply is still queued";
+}
+
+TEST_F(PdlLinkTest, StrayBytesAreSkippedOnlyUntilTheTimeoutSetting) {
+  g_iTimeout = 150;
+  ASSERT_TRUE(Open(m_link));
+  std::atomic<bool> bDone{false};
+  std::thread noise([&] {
+    while (!bDone) {
+      m_phone.Send(Bytes{0x11});
+      std::this_thread::sleep_for(5ms);
+    }
+  });
+  int32_t nCode = 0;
+  EXPECT_FALSE(m_link.WaitForAck(&nCode, kTimeout60s));
+  bDone = true;
+  noise.join();
+  EXPECT_NE(PortLog().find("[WaitForAck] timeout! timeout:150, end_time-start_time:"),
+            std::string::npos);
+  EXPECT_NE(PortLog().find(", errCount:0\n"), std::string::npos);
+}
+
+TEST_F(PdlLinkTest, PartitionReplySplitOverSeveralWritesIsReassembled) {
+  ASSERT_TRUE(Open(m_writer));
+  Bytes data(16384);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 3);
+  const Bytes reply = Cat({{0x42}, DataReply(data)});
+  std::thread phone([&] {
+    for (size_t at = 0; at < reply.size(); at += 1000) {
+      m_phone.Send(Bytes(reply.begin() + at, reply.begin() + std::min(reply.size(), at + 1000)));
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  Bytes got(16384 + 64, 0xCC);
+  uint32_t nLen = 0;
+  EXPECT_TRUE(m_writer.RecvPartionData(got.data(), 16384, &nLen));
+  phone.join();
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), got.begin()));
+  EXPECT_GT(nLen, 0u);
+}
+
+TEST_F(PdlLinkTest, DataRepliesThatFailLeaveTheBufferAlone) {
+  struct SCase {
+    const char* pszName;
+    Bytes reply;
+  } cases[] = {
+      {"failure reply", DataReply(Bytes(100, 1), 0xEE)},
+      {"empty reply", DataReply({})},
+      {"longer than the buffer", DataReply(Bytes(20000, 0x77))},
+  };
+  ASSERT_TRUE(Open(m_writer));
+  for (const SCase& c : cases) {
+    // A reply larger than the terminal's queue blocks its writer until read.
+    std::thread phone([&] { m_phone.Send(c.reply); });
+    Bytes buf(16384 + 64, 0xCC);
+    uint32_t nLen = 0;
+    EXPECT_FALSE(m_writer.RecvPartionData(buf.data(), 16384, &nLen)) << c.pszName;
+    phone.join();
+    EXPECT_TRUE(std::all_of(buf.begin() + 16384, buf.end(), [](uint8_t b) { return b == 0xCC; }))
+        << c.pszName;
+    m_writer.uart_write("", 0);
+    m_phone.Receive(10);
+  }
+}
+
+TEST_F(PdlLinkTest, OversizedImageInfoReplyIsReadPastAndRefused) {
+  ASSERT_TRUE(Open(m_link));
+  m_phone.Send(Cat({DataReply(Bytes(1500, 'x')), AckPacket(0)}));
+  Bytes info(pdl::kImageInfoSize + 16, 0xCC);
+  uint32_t nLen = 0;
+  EXPECT_FALSE(m_link.RecvImageInfoData(info.data(), pdl::kImageInfoSize, &nLen));
+  EXPECT_TRUE(std::all_of(info.begin() + pdl::kImageInfoSize, info.end(),
+                          [](uint8_t b) { return b == 0xCC; }));
+  EXPECT_TRUE(m_link.WaitForAck(nullptr, kTimeout60s)) << "the excess was consumed, not left behind";
+}
+
+TEST_F(PdlLinkTest, ImageInfoReplyIsReadWholeOrExplained) {
+  ASSERT_TRUE(Open(m_link));
+  const std::string text = "modem(2112)#system(2048)";
+  m_phone.Send(Cat({{0, 0}, DataReply(Bytes(text.begin(), text.end()))}));
+  Bytes info(pdl::kImageInfoSize);
+  uint32_t nLen = 0;
+  ASSERT_TRUE(m_link.RecvImageInfoData(info.data(), pdl::kImageInfoSize, &nLen));
+  EXPECT_EQ(std::string(info.begin(), info.begin() + nLen), text);
+
+  m_phone.Send(DataReply({}));
+  EXPECT_FALSE(m_link.RecvImageInfoData(info.data(), pdl::kImageInfoSize, &nLen));
+  EXPECT_STREQ(reinterpret_cast<char*>(info.data()), "PDL cannot deal READ_IMAGE_ATTR!");
+
+  m_phone.Send(DataReply(Bytes(10, 'y'), 0xEE));
+  EXPECT_FALSE(m_link.RecvImageInfoData(info.data(), pdl::kImageInfoSize, &nLen));
+}
+
+TEST(WriteBuf2PhoneTest, LimitsFollowThePacketLength) {
+  const std::pair<uint32_t, int> cases[] = {{1, 200},       {1023, 200},    {1024, 2000},
+                                            {32767, 2000},  {32768, 6000},  {262143, 6000},
+                                            {262162, 6000}, {307200, 6000}};
+  for (auto [nLen, nLimit] : cases) EXPECT_EQ(CPdlLink::WriteLimitMs(nLen), nLimit) << nLen;
+}
+
+TEST(WriteBuf2PhoneTest, ASlowTenByteCommandFailsWithTheTimeOutLine) {
+  CTempDir logs;
+  InitLogFolders(logs.Path());
+  Bytes packet(pdl::kPacketBufferSize);
+  CPdlLink link(EToolFlavor::Download, packet.data());
+  auto pDevice = std::make_shared<CScriptedDevice>();
+  pDevice->SetWriteStepMs(25);  // ten bytes take 225 ms or more
+  ASSERT_TRUE(link.uart_init(3, 921600, 0));
+  ASSERT_TRUE(link.OpenDevice(pDevice));
+  EXPECT_FALSE(link.SendConnectCmd());
+  EXPECT_EQ(ReadWholeFile(PortLogPath(3)),
+            "[WriteBuf2Phone]--time out!\n[SendConnectCmd] timeout!\n");
+  EXPECT_EQ(pDevice->Written().size(), 10u) << "bytes that went out are not sent again";
+}
+
+}  // namespace

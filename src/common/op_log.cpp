@@ -27,7 +27,11 @@ size_t FormatLine(char (&line)[kMaxLogLine + 2], const char* pszFormat, va_list 
   size_t len = static_cast<size_t>(n) < kMaxLogLine ? static_cast<size_t>(n) : kMaxLogLine;
   if (static_cast<size_t>(n) > kMaxLogLine) {
     // Do not leave half of a multi-byte character at the end.
-    while (len > 0 && (static_cast<unsigned char>(line[len]) & 0xC0) == 0x80) --len;
+    size_t lead = len - 1;
+    while (lead > 0 && (static_cast<unsigned char>(line[lead]) & 0xC0) == 0x80) --lead;
+    const auto c = static_cast<unsigned char>(line[lead]);
+    const size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (lead + need > len) len = lead;
   }
   line[len] = '\n';
   return len + 1;

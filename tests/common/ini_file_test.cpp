@@ -1,0 +1,87 @@
+#include "common/ini_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include <filesystem>
+#include <fstream>
+
+#include "pty_phone.h"
+
+namespace {
+
+class IniFileTest : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& text) {
+    std::ofstream(m_path, std::ios::binary) << text;
+    return m_path;
+  }
+  CTempDir m_dir;
+  std::string m_path = m_dir.File("settings.ini");
+};
+
+TEST_F(IniFileTest, ReadsMatchNamesWithoutCaseAndTrimValues) {
+  Write("; a comment\n[Options]\n  TimeOut =  3000  \nname=a b = c\nEmpty=\n[other]\ntimeout=7\n");
+  struct {
+    const char *pszSection, *pszKey, *pszExpected;
+  } cases[] = {
+      {"options", "TIMEOUT", "3000"}, {"OPTIONS", "name", "a b = c"}, {"Options", "empty", ""},
+      {"other", "TimeOut", "7"},      {"options", "missing", "dflt"}, {"missing", "timeout", "dflt"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IniGetString(c.pszSection, c.pszKey, "dflt", m_path), c.pszExpected)
+        << c.pszSection << "/" << c.pszKey;
+  }
+  EXPECT_EQ(IniGetString("options", "timeout", "dflt", m_dir.File("absent.ini")), "dflt");
+}
+
+TEST_F(IniFileTest, IntegersTakeTheLeadingDigits) {
+  Write("[s]\na=120000\nb=12abc\nc=abc\nd=\ne=-5\nf=99999999999\n");
+  const std::pair<const char*, int> cases[] = {{"a", 120000}, {"b", 12}, {"c", 0},  {"d", 0},
+                                               {"e", 0},      {"f", INT_MAX}, {"g", 42}};
+  for (auto [key, expected] : cases) EXPECT_EQ(IniGetInt("s", key, 42, m_path), expected) << key;
+}
+
+TEST_F(IniFileTest, WriteReplacesInPlaceAndKeepsEverythingElse) {
+  Write("; keep me\r\n[Run]\r\nA=1\r\n; inner comment\r\nB=2\r\n\r\n[Next]\r\nC=3\r\n");
+  ASSERT_TRUE(IniWriteString("run", "a", "10", m_path));
+  EXPECT_EQ(ReadWholeFile(m_path),
+            "; keep me\r\n[Run]\r\na=10\r\n; inner comment\r\nB=2\r\n\r\n[Next]\r\nC=3\r\n");
+}
+
+TEST_F(IniFileTest, WriteAppendsToTheSectionOrAddsTheSection) {
+  Write("[Run]\nA=1\n\n[Next]\nC=3\n");
+  ASSERT_TRUE(IniWriteString("Run", "B", "2", m_path));
+  ASSERT_TRUE(IniWriteString("New", "D", "4", m_path));
+  EXPECT_EQ(ReadWholeFile(m_path), "[Run]\nA=1\nB=2\n\n[Next]\nC=3\n[New]\nD=4\n");
+  EXPECT_EQ(IniGetString("new", "d", "", m_path), "4");
+}
+
+TEST_F(IniFileTest, WriteCreatesAMissingFileButNoFolder) {
+  ASSERT_TRUE(IniWriteString("S", "K", "V", m_path));
+  EXPECT_EQ(ReadWholeFile(m_path), "[S]\nK=V\n");
+  const std::string inMissing = m_dir.File("nofolder/settings.ini");
+  EXPECT_FALSE(IniWriteString("S", "K", "V", inMissing));
+  EXPECT_FALSE(std::filesystem::exists(m_dir.File("nofolder")));
+}
+
+TEST_F(IniFileTest, FailedWriteLeavesTheOldFileWholeAndNoTemporary) {
+  Write("[S]\nK=old\n");
+  chmod(m_dir.Path().c_str(), 0555);  // the folder refuses the temporary file
+  const bool bWritten = IniWriteString("S", "K", "new", m_path);
+  chmod(m_dir.Path().c_str(), 0755);
+  if (getuid() != 0) {
+    EXPECT_FALSE(bWritten);
+  }
+  if (!bWritten) {
+    EXPECT_EQ(ReadWholeFile(m_path), "[S]\nK=old\n");
+  }
+  int nFiles = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(m_dir.Path())) ++nFiles;
+  EXPECT_EQ(nFiles, 1);
+}
+
+}  // namespace

@@ -23,6 +23,9 @@ enum class EWaitResult {
 
 class ISerialDevice {
  public:
+  // Wake descriptors beyond this many are not watched.
+  static constexpr size_t kMaxWakeFds = 7;
+
   virtual ~ISerialDevice() = default;
 
   // Bytes queued for reading: at least 1 whenever the device is readable,

@@ -1,5 +1,7 @@
 #include "serial/hst_port.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <cstdarg>
 #include <vector>
@@ -108,6 +110,7 @@ bool CHstPort::StartOpened(std::shared_ptr<platform::ISerialDevice> pDevice) {
   try {
     m_pMonitorWake = std::make_unique<platform::CWakeEvent>();
     m_monitor = std::thread([this] { MonitorMain(); });
+    pthread_setname_np(m_monitor.native_handle(), "port-monitor");  // for tests and debuggers
   } catch (const std::exception&) {
     // Without a monitor the port still works; only a close from another
     // thread is noticed at the next poll instead of at once.
@@ -169,27 +172,28 @@ bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTim
   const int nIdleLimit = ReadLimitMs(nTimeoutClass);
   bool bAborted = false;
 
-  // Wait for the first byte.
+  // Wait for the first byte. Reading straight away, rather than asking how
+  // much is queued first, saves a poll per read: on a pseudo-terminal every
+  // poll waits for the terminal's buffer work and costs more than the read.
+  uint32_t nGot = 0;
   for (;;) {
     if (StopRequested()) return false;
-    const int nWaiting = io.pDevice->BytesWaiting();
+    const int n = io.pDevice->ReadSome(pBytes, nCount);
     DispatchOnePending();
-    if (nWaiting < 0) {
+    if (n < 0) {
       PortLog(kLogAlways, "ClearCommError err:%d return false", kErrorAccessDenied);
       return false;
     }
-    if (nWaiting > 0) break;
+    if (n > 0) {
+      nGot = static_cast<uint32_t>(n);
+      break;
+    }
     const int nElapsed = ElapsedMs(start);
     if (nElapsed >= nIdleLimit || m_bClosing || !m_bOpened) return false;
     WaitIo(io, false, std::min(kReadPollMs, nIdleLimit - nElapsed), &bAborted);
   }
-  if (StopRequested()) return false;
 
-  // Read the whole count, waiting for the rest up to the pending limit.
-  uint32_t nGot = 0;
-  const int nFirst = io.pDevice->ReadSome(pBytes, nCount);
-  if (nFirst < 0) return false;
-  nGot = static_cast<uint32_t>(nFirst);
+  // Wait for the rest of the bytes up to the pending limit.
   if (nGot == nCount) {
     *pnRead = nGot;
     return true;
@@ -205,12 +209,9 @@ bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTim
       PortLog(0, "WAIT_OBJECT_0");
       return false;
     }
-    if (result == EWaitResult::Woken) {
-      DispatchOnePending();
-      continue;
-    }
-    if (result == EWaitResult::TimedOut) continue;
-    const int n = result == EWaitResult::Ready ? io.pDevice->ReadSome(pBytes + nGot, nCount - nGot) : -1;
+    if (result == EWaitResult::Woken) DispatchOnePending();
+    if (result == EWaitResult::Woken || result == EWaitResult::TimedOut) continue;
+    const int n = io.pDevice->ReadSome(pBytes + nGot, nCount - nGot);
     if (n < 0) {
       PortLog(0, "WAIT_OBJECT_0+1");
       return false;

@@ -35,13 +35,15 @@ class HstPortTest : public ::testing::Test {
   CPtyPhone m_phone{kCom};
 };
 
+constexpr char kMonitor[] = "port-monitor";
+
 TEST_F(HstPortTest, PortNumbersOutsideOneTo255AreRefusedWithoutAThread) {
-  const int nThreads = CountThreads();
+  const int nThreads = CountThreads(kMonitor);
   for (int nCom : {0, 256, -1}) {
     CHstPort port;
     EXPECT_FALSE(Open(port, nCom)) << nCom;
     EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(CountThreads(), nThreads);
+    EXPECT_EQ(CountThreads(kMonitor), nThreads);
   }
 }
 
@@ -52,13 +54,12 @@ TEST_F(HstPortTest, AbsentPortFailsToOpen) {
 
 TEST_F(HstPortTest, SecondOpenOfAnOpenPortStartsNoSecondMonitor) {
   CHstPort port;
-  const int nThreads = CountThreads();
   ASSERT_TRUE(Open(port));
-  EXPECT_EQ(CountThreads(), nThreads + 1);
+  EXPECT_EQ(CountThreads(kMonitor), 1);
   EXPECT_TRUE(port.uart_open());
-  EXPECT_EQ(CountThreads(), nThreads + 1);
+  EXPECT_EQ(CountThreads(kMonitor), 1);
   port.uart_cleanup();
-  EXPECT_EQ(CountThreads(), nThreads);
+  EXPECT_EQ(CountThreads(kMonitor), 0);
   EXPECT_FALSE(port.IsOpen());
 }
 

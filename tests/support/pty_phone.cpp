@@ -12,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "common/text.h"
 #include "pdl/packet.h"
 
 namespace fs = std::filesystem;
@@ -122,8 +123,10 @@ std::string ReadWholeFile(const std::string& path) {
   return ss.str();
 }
 
-int CountThreads() {
+int CountThreads(const std::string& strName) {
   int n = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/task")) ++n;
+  for (const auto& e : fs::directory_iterator("/proc/self/task")) {
+    if (strName.empty() || TrimBlanks(ReadWholeFile(e.path() / "comm")) == strName) ++n;
+  }
   return n;
 }

@@ -55,5 +55,6 @@ class CTempDir {
 };
 
 std::string ReadWholeFile(const std::string& path);
-// Threads of this process, for checking that none is left behind.
-int CountThreads();
+// Threads of this process, for checking that none is left behind; with a
+// name, only the threads of that name.
+int CountThreads(const std::string& strName = {});

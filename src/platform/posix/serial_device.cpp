@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
+#include <algorithm>
 
 namespace platform {
 namespace {
@@ -74,15 +74,15 @@ class CPosixSerialDevice final : public ISerialDevice {
   EWaitResult Wait(bool bForWrite, std::span<const int> wakeFds, int nTimeoutMs,
                    int* pWokenIndex) override {
     if (m_bGone) return EWaitResult::Gone;
-    std::vector<pollfd> fds;
-    fds.reserve(wakeFds.size() + 1);
-    fds.push_back({m_fd, static_cast<short>(bForWrite ? POLLOUT : POLLIN), 0});
-    for (int fd : wakeFds) fds.push_back({fd, POLLIN, 0});
+    pollfd fds[kMaxWakeFds + 1];
+    size_t nFds = 0;
+    fds[nFds++] = {m_fd, static_cast<short>(bForWrite ? POLLOUT : POLLIN), 0};
+    for (int fd : wakeFds.first(std::min(wakeFds.size(), kMaxWakeFds))) fds[nFds++] = {fd, POLLIN, 0};
     int rc;
-    while ((rc = poll(fds.data(), fds.size(), nTimeoutMs)) < 0 && errno == EINTR) {
+    while ((rc = poll(fds, nFds, nTimeoutMs)) < 0 && errno == EINTR) {
     }
     if (rc <= 0) return EWaitResult::TimedOut;
-    for (size_t i = 1; i < fds.size(); ++i) {
+    for (size_t i = 1; i < nFds; ++i) {
       if (fds[i].revents) {
         if (pWokenIndex) *pWokenIndex = static_cast<int>(i - 1);
         return EWaitResult::Woken;

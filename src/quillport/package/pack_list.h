@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// One directory entry of a firmware package ("*_norq_total.bin"), a verbatim
+// copy of its 1304 bytes except that m_dwOffset is made absolute (counted
+// from the start of the file) when the package is loaded.
+struct PackEntry {
+  uint32_t m_dwOffset;   // first byte of the image in the file
+  uint32_t m_dwSize;     // image length in bytes
+  uint32_t m_dwPackLen;  // transfer chunk length (see the image list reconciliation)
+  uint32_t m_dwAddr;     // download address, used when m_bIsAddr is set
+  uint8_t m_reserved[128];
+  char m_szName[1152];   // "PDL1", "PDL2" or a partition name, NUL-terminated
+  uint32_t m_bIsAddr;    // nonzero: started by address instead of by name
+  uint32_t m_bNeedExec;  // nonzero: executed after its last data packet
+};
+static_assert(sizeof(PackEntry) == 1304, "a directory entry is 1304 bytes on disk");
+
+// The loaded package directory: entry 0 is PDL1, entry 1 PDL2, then the
+// partition images in download order. Replaced only by a successful load on
+// the window thread while no worker runs; the workers read it, and the image
+// list reconciliation rewrites chunk lengths in it under g_portLock.
+extern std::vector<PackEntry> g_PackList;
+
+// The process-wide port lock: serialises the workers' search for a free port
+// and their rewrite of chunk lengths in g_PackList.
+extern std::mutex g_portLock;
+
+inline constexpr uint32_t kPackEntrySize = sizeof(PackEntry);
+inline constexpr int kMinPackNum = 3;
+// Far above any real package (entries pair with FILE_1..FILE_255); bounds the
+// directory read whatever a damaged or hostile file claims.
+inline constexpr int kMaxPackNum = 1024;
+inline constexpr uint64_t kMinPackageFileSize = 1024;
+
+// Why a package file was refused.
+enum class EPackFault {
+  kNone,
+  kMissing,         // no such file
+  kTooSmall,        // below kMinPackageFileSize bytes
+  kOpenFailed,      // not a readable regular file
+  kFewEntries,      // nPackNum <= 2
+  kTooManyEntries,  // nPackNum above kMaxPackNum
+  kDirectoryCut,    // the file ends inside the directory
+  kEntryOutside,    // an image runs past the end of the file or past 4 GiB
+  kNameUnterminated,
+};
+
+struct SPackDirectory {
+  std::vector<PackEntry> m_entries;  // offsets made absolute
+  int32_t m_nPackNum = 0;            // the stored count, also when refused
+  uint64_t m_nFileSize = 0;
+  int m_nBadEntry = -1;  // index of the entry that was refused
+};
+
+// Reads and checks a package's directory without touching g_PackList: one
+// bounded read of the directory, every image inside the file (and addressable
+// with 32-bit offsets), every name NUL-terminated within its field.
+EPackFault ReadPackDirectory(const std::string& strPath, SPackDirectory* pDir);
+// Operator-readable reason of a refusal, in English, for tools and logs.
+std::string DescribePackFault(EPackFault eFault, const SPackDirectory& dir);
+
+// Loads the package into g_PackList, which is replaced only on success. On a
+// failure that shows a message box, *pstrBoxText (when given) receives its
+// text; it is left empty when there is none to show.
+bool LoadPackage(const std::string& strPath, std::string* pstrBoxText = nullptr);

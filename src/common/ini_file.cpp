@@ -109,6 +109,11 @@ int IniGetInt(const std::string& strSection, const std::string& strKey, int nDef
 
 bool IniWriteString(const std::string& strSection, const std::string& strKey,
                     const std::string& strValue, const std::string& strPath) {
+  // A line break would plant lines of its own in the file: new keys, even
+  // new sections.
+  for (const std::string* p : {&strSection, &strKey, &strValue}) {
+    if (p->find_first_of("\r\n") != std::string::npos) return false;
+  }
   std::lock_guard lock(g_writeMutex);
   bool bCrlf = false;
   std::vector<std::string> lines = ReadLines(strPath, &bCrlf);

@@ -19,6 +19,7 @@ std::string IniGetString(const std::string& strSection, const std::string& strKe
 // default when the key is missing.
 int IniGetInt(const std::string& strSection, const std::string& strKey, int nDefault,
               const std::string& strPath);
-// Returns false when the file cannot be written (missing folder, read-only).
+// Returns false when the file cannot be written (missing folder, read-only)
+// or when a name or the value holds a line break.
 bool IniWriteString(const std::string& strSection, const std::string& strKey,
                     const std::string& strValue, const std::string& strPath);

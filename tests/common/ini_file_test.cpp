@@ -68,6 +68,14 @@ TEST_F(IniFileTest, WriteCreatesAMissingFileButNoFolder) {
   EXPECT_FALSE(std::filesystem::exists(m_dir.File("nofolder")));
 }
 
+TEST_F(IniFileTest, LineBreaksCannotPlantLinesOfTheirOwn) {
+  Write("[FILE_PATH]\nIMG_PATH=a.bin\n");
+  EXPECT_FALSE(IniWriteString("FILE_PATH", "IMG_PATH", "x.bin\n[CONFIGURE]\nISFORMAT=Yes", m_path));
+  EXPECT_FALSE(IniWriteString("FILE_PATH", "IMG\rPATH", "x.bin", m_path));
+  EXPECT_EQ(ReadWholeFile(m_path), "[FILE_PATH]\nIMG_PATH=a.bin\n");
+  EXPECT_EQ(IniGetString("CONFIGURE", "ISFORMAT", "No", m_path), "No");
+}
+
 TEST_F(IniFileTest, FailedWriteLeavesTheOldFileWholeAndNoTemporary) {
   Write("[S]\nK=old\n");
   chmod(m_dir.Path().c_str(), 0555);  // the folder refuses the temporary file

@@ -40,8 +40,8 @@ std::string FileListIniPath(const std::string& strBaseFolder);
 std::string DownloadIniPath(const std::string& strBaseFolder);
 
 // Value rules of the settings files.
-bool IniYes(const std::string& strValue);           // only the exact "Yes"
-int32_t ParsePackLen(const std::string& strValue);  // leading "%d": "128k" -> 128, else 0
+bool IniYes(const std::string& strValue);              // only the exact "Yes"
+int32_t ParsePackLen(const std::string& strValue);     // leading "%d": "128k" -> 128, else 0
 uint32_t ParseStartAddr(const std::string& strValue);  // "0x" + up to 8 hex digits, else 0
 
 // All report success; missing files, sections and keys give the defaults.

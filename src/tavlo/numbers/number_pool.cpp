@@ -1,0 +1,134 @@
+#include "tavlo/numbers/number_pool.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "common/message_queue.h"
+#include "tavlo/numbers/number_checks.h"
+
+void CNumberPool::SetList(std::vector<std::string> entries) {
+  std::lock_guard lock(m_mutex);
+  m_bRange = false;
+  m_list = std::move(entries);
+  m_nNextIndex = 0;
+}
+
+void CNumberPool::SetRange(std::string strInit, std::string strMask, bool bImei) {
+  std::lock_guard lock(m_mutex);
+  m_bRange = true;
+  m_list.clear();
+  m_bImei = bImei;
+  m_strNextCounter.assign(std::count(strMask.begin(), strMask.end(), '*'), '0');
+  m_strInit = std::move(strInit);
+  m_strMask = std::move(strMask);
+  m_bRangeUsedUp = false;
+}
+
+std::string CNumberPool::Candidate(const std::string& strCounter) const {
+  return m_bImei ? MergeImei(m_strInit, m_strMask, strCounter)
+                 : MergeMbsn(m_strInit, m_strMask, strCounter);
+}
+
+std::string CNumberPool::GetUnused(const std::unordered_set<std::string>* pSkip) {
+  std::lock_guard lock(m_mutex);
+  // Entries skipped only for pSkip may be free for the next draw, so the
+  // resume point moves only across entries the history holds.
+  bool bAllUsedSoFar = true;
+  auto isFree = [&](const std::string& candidate) {
+    const bool bInHistory = m_history.Contains(candidate);
+    if (bInHistory) return false;
+    bAllUsedSoFar = false;
+    return !pSkip || pSkip->count(candidate) == 0;
+  };
+
+  if (!m_bRange) {
+    for (size_t i = m_nNextIndex; i < m_list.size(); ++i) {
+      if (isFree(m_list[i])) return m_list[i];
+      if (bAllUsedSoFar) m_nNextIndex = i + 1;
+    }
+    return kNoNumber;
+  }
+
+  if (m_bRangeUsedUp) return kNoNumber;
+  // Range candidates are all different, so this loop passes at most one
+  // candidate per history entry and per skipped entry before it returns.
+  std::string counter = m_strNextCounter;
+  for (;;) {
+    std::string candidate = Candidate(counter);
+    if (isFree(candidate)) return candidate;
+    if (!IncrementCounter(&counter)) {
+      if (bAllUsedSoFar) m_bRangeUsedUp = true;
+      return kNoNumber;
+    }
+    if (bAllUsedSoFar) m_strNextCounter = counter;
+  }
+}
+
+std::vector<std::string> ReadNumberList(const std::string& strPath, size_t nCut,
+                                        bool (*pfnValid)(const std::string&, int), int nParam) {
+  std::vector<std::string> numbers;
+  std::ifstream in(strPath, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    DispatchOnePending();
+    // Line ends are no part of a number; left in, they would pass the length test.
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    if (!line.empty() && line[0] == '#') continue;
+    if (line.size() > nCut) line.resize(nCut);
+    if (pfnValid(line, nParam)) numbers.push_back(line);
+  }
+  return numbers;
+}
+
+namespace {
+
+bool IsImeiLine(const std::string& s, int) {
+  return IsImeiDigits(s);
+}
+
+void LoadPool(CNumberPool* pPool, InputType type, const std::string& strFile,
+              const std::string& strInit, const std::string& strMask, int nLength, bool bImei) {
+  if (type == INPUT_FROM_FILE) {
+    pPool->SetList(
+        bImei ? ReadNumberList(strFile, kImeiLength, IsImeiLine, 0)
+              : ReadNumberList(strFile, static_cast<size_t>(nLength), IsValidMbsn, nLength));
+  } else if (type == INPUT_CUSTOM) {
+    // A pair the Setup dialog would refuse (hand-edited settings) could index
+    // past the initial number or yield invalid IMEIs.
+    if (CheckInitAndMask(strInit, strMask, bImei, nLength) == kInitMaskOk) {
+      pPool->SetRange(strInit, strMask, bImei);
+    } else {
+      pPool->Clear();
+    }
+  }
+}
+
+}  // namespace
+
+CNumberSources::CNumberSources(const CWriteHistories& histories)
+    : m_ImeiPool(histories.ImeiHistory()),
+      m_MbsnPool(histories.MbsnHistory()),
+      m_PsnPool(histories.PsnHistory()) {}
+
+void CNumberSources::LoadImeiPool(const WriterSettings& s) {
+  const bool b14 = s.m_bImei14Digits;
+  LoadPool(&m_ImeiPool, s.m_nImeiInputType, s.m_strImeiFile,
+           b14 ? s.m_strImeiInit14 : s.m_strImeiInit15, b14 ? s.m_strImeiMask14 : s.m_strImeiMask15,
+           b14 ? 14 : 15, true);
+}
+
+void CNumberSources::LoadMbsnPool(const WriterSettings& s) {
+  LoadPool(&m_MbsnPool, s.m_nMbsnInputType, s.m_strMbsnFile, s.m_strMbsnInit, s.m_strMbsnMask,
+           s.m_nMbsnLength, false);
+}
+
+void CNumberSources::LoadPsnPool(const WriterSettings& s) {
+  LoadPool(&m_PsnPool, s.m_nPsnInputType, s.m_strPsnFile, s.m_strPsnInit, s.m_strPsnMask,
+           s.m_nPsnLength, false);
+}
+
+void CNumberSources::LoadPools(const WriterSettings& s) {
+  LoadImeiPool(s);
+  LoadMbsnPool(s);
+  LoadPsnPool(s);
+}

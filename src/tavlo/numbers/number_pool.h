@@ -1,0 +1,88 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "tavlo/settings/write_history.h"
+#include "tavlo/settings/writer_settings.h"
+
+// What a draw returns when every entry of a pool is used.
+inline constexpr const char* kNoNumber = "None";
+
+// The candidates of one kind, in pool order: the valid lines of a list file,
+// or the range of an initial number and mask. A generated range is walked
+// lazily, counter by counter, so masks of any number of "*" cost nothing
+// until drawn from. Entries are never removed: a draw skips those the kind's
+// history holds. The history must only grow while the pool is in use (it is
+// loaded once, before the pools are built), since draws resume past the
+// entries found used.
+class CNumberPool {
+ public:
+  explicit CNumberPool(const CWriteHistory& history) : m_history(history) {}
+  CNumberPool(const CNumberPool&) = delete;
+  CNumberPool& operator=(const CNumberPool&) = delete;
+
+  void SetList(std::vector<std::string> entries);
+  // Valid pairs only (the caller has run CheckInitAndMask); a 14-character
+  // pair generates IMEIs with their check digit when bImei.
+  void SetRange(std::string strInit, std::string strMask, bool bImei);
+  void Clear() { SetList({}); }
+
+  // The first entry, in pool order, that is neither in the history nor in
+  // pSkip; kNoNumber when there is none.
+  std::string GetUnused(const std::unordered_set<std::string>* pSkip = nullptr);
+
+ private:
+  std::string Candidate(const std::string& strCounter) const;
+
+  const CWriteHistory& m_history;
+  std::mutex m_mutex;  // guards every member below: contents and the resume point
+  bool m_bRange = false;
+  std::vector<std::string> m_list;
+  std::string m_strInit, m_strMask;
+  bool m_bImei = false;
+  // Where the next draw starts: every entry before it is in the history,
+  // which only grows, so it never has to be looked at again.
+  size_t m_nNextIndex = 0;
+  std::string m_strNextCounter;
+  bool m_bRangeUsedUp = false;
+};
+
+// Reads a number list file: "#" lines are skipped, line ends removed, each
+// line cut after nCut characters and kept when pfnValid accepts it.
+std::vector<std::string> ReadNumberList(const std::string& strPath, size_t nCut,
+                                        bool (*pfnValid)(const std::string&, int), int nParam);
+
+// The three pools and the IMEIs already handed to the phone being prepared.
+// Pools are built by the window thread between runs and drawn from by the
+// worker during a run.
+class CNumberSources {
+ public:
+  explicit CNumberSources(const CWriteHistories& histories);
+
+  // By the kind's input type: manual keeps the pool as it is, a list file or a
+  // range replaces it. A file that cannot be read, or a range whose initial
+  // number and mask CheckInitAndMask refuses, gives an empty pool.
+  void LoadImeiPool(const WriterSettings& settings);
+  void LoadMbsnPool(const WriterSettings& settings);
+  void LoadPsnPool(const WriterSettings& settings);
+  void LoadPools(const WriterSettings& settings);
+
+  // Next unused number of each kind, kNoNumber when the pool is used up.
+  // The IMEI draw also skips ImeisInUse.
+  std::string GetUnusedImei() { return m_ImeiPool.GetUnused(&m_ImeisInUse); }
+  std::string GetUnusedMbsn() { return m_MbsnPool.GetUnused(); }
+  std::string GetUnusedPsn() { return m_PsnPool.GetUnused(); }
+
+  // Worker only, while it prepares one phone's IMEIs.
+  void ClearImeisInUse() { m_ImeisInUse.clear(); }
+  void AddImeiInUse(const std::string& strImei) { m_ImeisInUse.insert(strImei); }
+
+ private:
+  CNumberPool m_ImeiPool;
+  CNumberPool m_MbsnPool;
+  CNumberPool m_PsnPool;
+  std::unordered_set<std::string> m_ImeisInUse;
+};

@@ -1,0 +1,187 @@
+#include "tavlo/settings/write_history.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <utility>
+
+#include "common/message_queue.h"
+#include "tavlo/settings/writer_settings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kStampLength = 19;
+
+// Closes the descriptor on every way out of Append.
+class CFd {
+ public:
+  explicit CFd(int fd) : m_fd(fd) {}
+  ~CFd() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  CFd(const CFd&) = delete;
+  CFd& operator=(const CFd&) = delete;
+  int Get() const { return m_fd; }
+  // Closes now, so that a failing close is reported.
+  bool Close() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return close(fd) == 0;
+  }
+
+ private:
+  int m_fd;
+};
+
+bool Fail(const std::string& what, int nErr, std::string* pError) {
+  if (pError) *pError = what + ": " + std::error_code(nErr, std::generic_category()).message();
+  return false;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Makes a newly created file's name durable as well as its content.
+void SyncFolder(const std::string& strFolder) {
+  const int fd = open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+std::string FormatHistoryTime(const std::tm& t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d_%02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
+                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  return text;
+}
+
+std::string HistoryTimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return FormatHistoryTime(local);
+}
+
+void CWriteHistory::Load() {
+  std::ifstream in(m_strPath, std::ios::binary);
+  if (!in) return;
+  std::vector<HistoryEntry> entries;
+  std::string line;
+  while (std::getline(in, line)) {
+    DispatchOnePending();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() <= kStampLength || line[0] == '#') continue;
+    // Taken apart by position; the separator is whatever character sits there.
+    entries.push_back({line.substr(kStampLength + 1), line.substr(0, kStampLength)});
+  }
+  std::lock_guard lock(m_mutex);
+  m_entries = std::move(entries);
+  m_numbers.clear();
+  for (const HistoryEntry& e : m_entries) m_numbers.insert(e.m_strNumber);
+}
+
+bool CWriteHistory::Append(const std::string& strNumber, const std::string& strTime,
+                           std::string* pError) {
+  std::lock_guard lock(m_mutex);
+  m_entries.push_back({strNumber, strTime});
+  m_numbers.insert(strNumber);
+
+  const std::string folder = fs::path(m_strPath).parent_path().string();
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) return Fail("cannot create " + folder, ec.value(), pError);
+
+  const bool bExisted = access(m_strPath.c_str(), F_OK) == 0;
+  CFd fd(open(m_strPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (fd.Get() < 0) return Fail("cannot open " + m_strPath, errno, pError);
+
+  std::string text = strTime + "\t" + strNumber + "\n";
+  // A last line without its line break (cut short, or edited by hand) would
+  // otherwise swallow this entry into it.
+  struct stat st;
+  char last = '\n';
+  if (fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      pread(fd.Get(), &last, 1, st.st_size - 1) == 1 && last != '\n') {
+    text.insert(text.begin(), '\n');
+  }
+  if (!WriteAll(fd.Get(), text)) return Fail("cannot write " + m_strPath, errno, pError);
+  if (fsync(fd.Get()) != 0) return Fail("cannot flush " + m_strPath, errno, pError);
+  if (!fd.Close()) return Fail("cannot close " + m_strPath, errno, pError);
+  if (!bExisted) SyncFolder(folder);
+  return true;
+}
+
+bool CWriteHistory::Contains(const std::string& strNumber) const {
+  std::lock_guard lock(m_mutex);
+  return m_numbers.count(strNumber) != 0;
+}
+
+std::vector<HistoryEntry> CWriteHistory::Entries() const {
+  std::lock_guard lock(m_mutex);
+  return m_entries;
+}
+
+CWriteHistories::CWriteHistories(const std::string& strBaseFolder)
+    : m_strDataDir(JoinPath(strBaseFolder, "data")),
+      m_ImeiHistory(m_strDataDir + "/wimei.history"),
+      m_MbsnHistory(m_strDataDir + "/wmbsn.history"),
+      m_PsnHistory(m_strDataDir + "/wpsn.history") {}
+
+void CWriteHistories::LoadAll() {
+  m_ImeiHistory.Load();
+  m_MbsnHistory.Load();
+  m_PsnHistory.Load();
+}
+
+CWriteHistory& CWriteHistories::Of(HistoryKind kind) {
+  return const_cast<CWriteHistory&>(std::as_const(*this).Of(kind));
+}
+
+const CWriteHistory& CWriteHistories::Of(HistoryKind kind) const {
+  switch (kind) {
+    case HistoryKind::Mbsn:
+      return m_MbsnHistory;
+    case HistoryKind::Psn:
+      return m_PsnHistory;
+    case HistoryKind::Imei:
+      break;
+  }
+  return m_ImeiHistory;
+}
+
+bool CWriteHistories::ResetHistory(std::string* pError) {
+  std::error_code ec;
+  if (!fs::is_directory(m_strDataDir, ec)) return true;
+  std::vector<fs::path> entries;
+  for (fs::directory_iterator it(m_strDataDir, ec), end; !ec && it != end; it.increment(ec)) {
+    entries.push_back(it->path());
+  }
+  if (ec) return Fail("cannot list " + m_strDataDir, ec.value(), pError);
+  bool bOk = true;
+  for (const fs::path& entry : entries) {
+    fs::remove_all(entry, ec);
+    if (ec) bOk = Fail("cannot delete " + entry.string(), ec.value(), pError);
+  }
+  return bOk;
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+// One number written into a phone.
+struct HistoryEntry {
+  std::string m_strNumber;
+  std::string m_strTime;  // "YYYY-MM-DD_hh:mm:ss"
+};
+
+enum class HistoryKind { Imei, Mbsn, Psn };
+
+// "%04d-%02d-%02d_%02d:%02d:%02d" of the given local time, or of now.
+std::string FormatHistoryTime(const std::tm& local);
+std::string HistoryTimeStamp();
+
+// The write history of one kind: the file and its in-memory copy. A number
+// counts as used once Append has taken it, whether or not its line reached
+// the disk. Numbers are looked up through a hash set; entries keep file order.
+class CWriteHistory {
+ public:
+  explicit CWriteHistory(std::string strPath) : m_strPath(std::move(strPath)) {}
+  CWriteHistory(const CWriteHistory&) = delete;
+  CWriteHistory& operator=(const CWriteHistory&) = delete;
+
+  // Replaces the list with the file's entries; a missing file leaves it as is.
+  void Load();
+  // Adds the entry in memory, then appends "time\tnumber\n" to the file,
+  // creating its folder when missing. True only once the line is on disk
+  // (fsync'd); otherwise false with the reason in *pError.
+  bool Append(const std::string& strNumber, const std::string& strTime,
+              std::string* pError = nullptr);
+  bool Contains(const std::string& strNumber) const;
+  std::vector<HistoryEntry> Entries() const;
+  const std::string& Path() const { return m_strPath; }
+
+ private:
+  const std::string m_strPath;
+  mutable std::mutex m_mutex;  // guards m_entries and m_numbers, and orders appends to the file
+  std::vector<HistoryEntry> m_entries;
+  std::unordered_set<std::string> m_numbers;
+};
+
+// The three histories below <base>/data.
+class CWriteHistories {
+ public:
+  explicit CWriteHistories(const std::string& strBaseFolder);
+
+  void LoadHistory(HistoryKind kind) { Of(kind).Load(); }
+  void LoadAll();
+  bool AppendHistory(HistoryKind kind, const std::string& strNumber, const std::string& strTime,
+                     std::string* pError = nullptr) {
+    return Of(kind).Append(strNumber, strTime, pError);
+  }
+  bool IsImeiUsed(const std::string& s) const { return m_ImeiHistory.Contains(s); }
+  bool IsMbsnUsed(const std::string& s) const { return m_MbsnHistory.Contains(s); }
+  bool IsPsnUsed(const std::string& s) const { return m_PsnHistory.Contains(s); }
+
+  CWriteHistory& Of(HistoryKind kind);
+  const CWriteHistory& Of(HistoryKind kind) const;
+  const CWriteHistory& ImeiHistory() const { return m_ImeiHistory; }
+  const CWriteHistory& MbsnHistory() const { return m_MbsnHistory; }
+  const CWriteHistory& PsnHistory() const { return m_PsnHistory; }
+
+  // Reset History: deletes everything inside the data folder (the folder
+  // stays). The in-memory lists are kept, so numbers stay used until restart.
+  bool ResetHistory(std::string* pError = nullptr);
+
+ private:
+  const std::string m_strDataDir;
+  CWriteHistory m_ImeiHistory;
+  CWriteHistory m_MbsnHistory;
+  CWriteHistory m_PsnHistory;
+};
+
+// String 110 and string 170, shown on two lines after Reset History.
+inline constexpr const char* kMsgResetDone = "重置成功!";
+inline constexpr const char* kMsgRestartTool = "请重启IMEI工具!";

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <tuple>
+
+#include "pty_phone.h"
+#include "tavlo/settings/write_history.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kStamp = "2024-03-05_07:08:09";
+
+class HistoryTest : public ::testing::Test {
+ protected:
+  void WriteFile(const std::string& rel, const std::string& text) {
+    fs::create_directories(fs::path(m_dir.File(rel)).parent_path());
+    std::ofstream(m_dir.File(rel), std::ios::binary) << text;
+  }
+  CTempDir m_dir;
+};
+
+TEST(HistoryTimeTest, StampIsNineteenCharacters) {
+  std::tm t{};
+  std::tie(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec) =
+      std::tuple(124, 2, 5, 7, 8, 9);
+  EXPECT_EQ(FormatHistoryTime(t), kStamp);
+  EXPECT_EQ(HistoryTimeStamp().size(), 19u);
+}
+
+TEST_F(HistoryTest, LoadTakesLinesApartByPosition) {
+  WriteFile("data/wimei.history",
+            "# written by line 1\n"
+            "2024-01-02_03:04:05\t352099001761481\r\n"
+            "2024-01-02_03:04:06\n"                   // 19 characters: ignored
+            "2024-01-02_03:04:07 490154203237518\n"   // any separator
+            "#024-01-02_03:04:08\t111111111111111\n"  // comment
+            "2024-01-02_03:04:09\t352099001761481\n"  // duplicate stays
+            "2024-01-02_03:04:10\tA B C\n"
+            "2024-01-02_03:04:11\t000000000000000");  // no final line break
+  CWriteHistories histories(m_dir.Path());
+  histories.LoadAll();
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"352099001761481", "2024-01-02_03:04:05"},
+      {"490154203237518", "2024-01-02_03:04:07"},
+      {"352099001761481", "2024-01-02_03:04:09"},
+      {"A B C", "2024-01-02_03:04:10"},
+      {"000000000000000", "2024-01-02_03:04:11"}};
+  const std::vector<HistoryEntry> entries = histories.ImeiHistory().Entries();
+  ASSERT_EQ(entries.size(), expected.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(entries[i].m_strNumber, expected[i].first) << i;
+    EXPECT_EQ(entries[i].m_strTime, expected[i].second) << i;
+  }
+  EXPECT_TRUE(histories.IsImeiUsed("490154203237518"));
+  EXPECT_FALSE(histories.IsImeiUsed("111111111111111"));
+  EXPECT_FALSE(histories.IsImeiUsed("35209900176148")) << "whole numbers only";
+  EXPECT_FALSE(histories.IsMbsnUsed("352099001761481")) << "kinds are separate";
+}
+
+TEST_F(HistoryTest, EveryKindCreatesTheDataFolderAndFileOnAppend) {
+  const std::pair<HistoryKind, const char*> kinds[] = {{HistoryKind::Imei, "data/wimei.history"},
+                                                       {HistoryKind::Mbsn, "data/wmbsn.history"},
+                                                       {HistoryKind::Psn, "data/wpsn.history"}};
+  for (auto [kind, file] : kinds) {
+    fs::remove_all(m_dir.File("data"));
+    CWriteHistories histories(m_dir.Path());
+    std::string error;
+    ASSERT_TRUE(histories.AppendHistory(kind, "N0001", kStamp, &error)) << file << ": " << error;
+    ASSERT_TRUE(histories.AppendHistory(kind, "N0002", kStamp, &error)) << file << ": " << error;
+    EXPECT_EQ(ReadWholeFile(m_dir.File(file)), kStamp + "\tN0001\n" + kStamp + "\tN0002\n");
+    EXPECT_TRUE(histories.Of(kind).Contains("N0002"));
+
+    CWriteHistories reloaded(m_dir.Path());
+    reloaded.LoadHistory(kind);
+    EXPECT_EQ(reloaded.Of(kind).Entries().size(), 2u) << file;
+    EXPECT_TRUE(reloaded.Of(kind).Contains("N0001")) << file;
+  }
+}
+
+TEST_F(HistoryTest, AppendDoesNotJoinALastLineWithoutItsBreak) {
+  WriteFile("data/wpsn.history", kStamp + "\tFIRST");
+  CWriteHistories histories(m_dir.Path());
+  histories.LoadAll();
+  ASSERT_TRUE(histories.AppendHistory(HistoryKind::Psn, "SECOND", kStamp));
+  CWriteHistories reloaded(m_dir.Path());
+  reloaded.LoadAll();
+  EXPECT_TRUE(reloaded.IsPsnUsed("FIRST"));
+  EXPECT_TRUE(reloaded.IsPsnUsed("SECOND"));
+}
+
+TEST_F(HistoryTest, FailedAppendReportsAndKeepsTheNumberUsed) {
+  struct {
+    const char* pszCase;
+    std::function<void()> fnPrepare;
+  } cases[] = {
+      {"data is a file, the folder cannot be made", [&] { WriteFile("data", "x"); }},
+      {"history is a folder", [&] { fs::create_directories(m_dir.File("data/wimei.history")); }},
+      {"disk full",
+       [&] {
+         fs::create_directories(m_dir.File("data"));
+         fs::create_symlink("/dev/full", m_dir.File("data/wimei.history"));
+       }},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(m_dir.File("data"));
+    c.fnPrepare();
+    CWriteHistories histories(m_dir.Path());
+    std::string error;
+    EXPECT_FALSE(histories.AppendHistory(HistoryKind::Imei, "490154203237518", kStamp, &error))
+        << c.pszCase;
+    EXPECT_FALSE(error.empty()) << c.pszCase;
+    EXPECT_TRUE(histories.IsImeiUsed("490154203237518")) << c.pszCase;
+  }
+}
+
+TEST_F(HistoryTest, AppendToAReadOnlyFileFails) {
+  WriteFile("data/wmbsn.history", kStamp + "\tOLD\n");
+  chmod(m_dir.File("data/wmbsn.history").c_str(), 0444);
+  // Root writes through file modes; the append runs in a child that gives up root.
+  chmod(m_dir.Path().c_str(), 0755);
+  EXPECT_EXIT(
+      {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(3);
+        CWriteHistories histories(m_dir.Path());
+        std::string error;
+        const bool bOk = histories.AppendHistory(HistoryKind::Mbsn, "NEW", kStamp, &error);
+        _exit(!bOk && !error.empty() && histories.IsMbsnUsed("NEW") ? 7 : 1);
+      },
+      ::testing::ExitedWithCode(7), "");
+  EXPECT_EQ(ReadWholeFile(m_dir.File("data/wmbsn.history")), kStamp + "\tOLD\n");
+}
+
+TEST_F(HistoryTest, ResetEmptiesTheDataFolderButNotTheLoadedLists) {
+  CWriteHistories none(m_dir.Path());
+  EXPECT_TRUE(none.ResetHistory()) << "no data folder is no failure";
+
+  WriteFile("data/wimei.history", kStamp + "\t490154203237518\n");
+  WriteFile("data/old/nested/file.txt", "x");
+  CWriteHistories histories(m_dir.Path());
+  histories.LoadAll();
+  ASSERT_TRUE(histories.IsImeiUsed("490154203237518"));
+
+  std::string error;
+  ASSERT_TRUE(histories.ResetHistory(&error)) << error;
+  EXPECT_TRUE(fs::is_directory(m_dir.File("data")));
+  EXPECT_TRUE(fs::is_empty(m_dir.File("data")));
+  EXPECT_TRUE(histories.IsImeiUsed("490154203237518")) << "still refused until restart";
+
+  CWriteHistories restarted(m_dir.Path());
+  restarted.LoadAll();
+  EXPECT_FALSE(restarted.IsImeiUsed("490154203237518"));
+}
+
+}  // namespace

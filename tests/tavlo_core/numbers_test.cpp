@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "pty_phone.h"
+#include "tavlo/numbers/number_checks.h"
+#include "tavlo/numbers/number_pool.h"
+
+namespace {
+
+const std::string kStamp = "2024-03-05_07:08:09";
+
+TEST(ImeiCheckDigitTest, PublishedAndHandWorkedExamples) {
+  const std::pair<const char*, char> cases[] = {
+      {"49015420323751", '8'},                           // the usual textbook IMEI 49015420323751-8
+      {"35209900176148", '1'},                           // 35-209900-176148-1
+      {"00000000000000", '0'}, {"00000000000001", '8'},  // 1 doubled: sum 2
+      {"00000000000002", '6'},                           // 2 doubled: sum 4
+      {"00000000000005", '9'},                           // 5 doubled is 10, less 9: sum 1
+  };
+  for (auto [body, digit] : cases) {
+    EXPECT_EQ(ImeiCheckDigit(body), digit) << body;
+    EXPECT_EQ(AppendImeiCheckDigit(body), std::string(body) + digit);
+    EXPECT_TRUE(IsImeiCheckDigitOk(std::string(body) + digit)) << body;
+  }
+}
+
+TEST(NumberValidityTest, ImeiNeedsFifteenDigitsAndTheCheckDigitWhenAsked) {
+  struct {
+    const char* pszText;
+    bool bDigits, bValidChecked, bValidUnchecked;
+  } imeis[] = {
+      {"490154203237518", true, true, true},    {"490154203237519", true, false, true},
+      {"49015420323751", false, false, false},  {"4901542032375180", false, false, false},
+      {"49015420323751a", false, false, false}, {"4901542032375 8", false, false, false},
+  };
+  for (const auto& c : imeis) {
+    EXPECT_EQ(IsImeiDigits(c.pszText), c.bDigits) << c.pszText;
+    EXPECT_EQ(IsValidImei(c.pszText, true), c.bValidChecked) << c.pszText;
+    EXPECT_EQ(IsValidImei(c.pszText, false), c.bValidUnchecked) << c.pszText;
+  }
+}
+
+TEST(SerialCounterTest, StepsAtAnyWidthUpToAllNines) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"0", "1"},
+      {"0999", "1000"},
+      {"4294967295", "4294967296"},                      // past 32 bits
+      {"18446744073709551615", "18446744073709551616"},  // past 64 bits
+      {"99999999999999999998", "99999999999999999999"},
+  };
+  for (auto [from, to] : cases) {
+    std::string counter = from;
+    EXPECT_FALSE(IsAllNines(counter)) << from;
+    ASSERT_TRUE(IncrementCounter(&counter)) << from;
+    EXPECT_EQ(counter, to);
+  }
+  for (const char* end : {"", "9", "99999999999999999999"}) {
+    std::string counter = end;
+    EXPECT_TRUE(IsAllNines(counter));
+    EXPECT_FALSE(IncrementCounter(&counter));
+    EXPECT_EQ(counter, end);
+  }
+}
+
+TEST(CheckInitAndMaskTest, FirstFailureGivesItsCodeAndMessage) {
+  struct {
+    const char *pszInit, *pszMask;
+    bool bDigitsOnly;
+    int n;
+    int nCode;
+    const char* pszMessage;
+  } cases[] = {
+      {"0000000000000", "**************", true, 14, kInitLengthWrong, kMsgInitLength},
+      {"00000000000000", "***************", true, 14, kMaskLengthWrong, kMsgMaskLength},
+      {"0000000000000a", "**************", true, 14, kNotDigits, kMsgInitDigits},
+      {"00000000000000", "*************#", true, 14, kNotDigits, kMsgMaskChars},
+      {"50000000000000", "**************", true, 14, kInitMaskMismatch, kMsgMaskChars},
+      {"35000000000000", "34************", true, 14, kInitMaskMismatch, kMsgMaskChars},
+      {"352099000000000", "352099*********", true, 15, kInitMaskOk, ""},
+      {"AB00", "AB**", false, 4, kInitMaskOk, ""},
+      {"AB00", "AC**", false, 4, kInitMaskMismatch, kMsgMaskChars},
+      {"AB01", "AB**", false, 4, kInitMaskMismatch, kMsgMaskChars},
+  };
+  for (const auto& c : cases) {
+    std::string message;
+    EXPECT_EQ(CheckInitAndMask(c.pszInit, c.pszMask, c.bDigitsOnly, c.n, &message), c.nCode)
+        << c.pszInit << " / " << c.pszMask;
+    EXPECT_EQ(message, c.pszMessage) << c.pszInit << " / " << c.pszMask;
+  }
+}
+
+class PoolTest : public ::testing::Test {
+ protected:
+  std::string ListFile(const std::string& text) {
+    const std::string path = m_dir.File("list.txt");
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+  void Record(HistoryKind kind, const std::string& number) {
+    ASSERT_TRUE(m_histories.AppendHistory(kind, number, kStamp));
+  }
+  CTempDir m_dir;
+  CWriteHistories m_histories{m_dir.Path()};
+  CNumberSources m_sources{m_histories};
+  WriterSettings m_settings;
+};
+
+TEST_F(PoolTest, ImeiListKeepsDigitLinesInFileOrder) {
+  m_settings.m_nImeiInputType = INPUT_FROM_FILE;
+  m_settings.m_strImeiFile = ListFile(
+      "#90154203237518\n"
+      "490154203237518,first batch\r\n"
+      "12345678901234\n"   // 14 digits
+      "12345678901234x\n"  // a letter
+      "352099001761481\n"
+      "490154203237518\n"  // duplicate kept
+      "111111111111111");  // no line break, no check digit test
+  Record(HistoryKind::Imei, "490154203237518");
+  m_sources.LoadImeiPool(m_settings);
+  EXPECT_EQ(m_sources.GetUnusedImei(), "352099001761481");
+  Record(HistoryKind::Imei, "352099001761481");
+  EXPECT_EQ(m_sources.GetUnusedImei(), "111111111111111");
+  Record(HistoryKind::Imei, "111111111111111");
+  EXPECT_EQ(m_sources.GetUnusedImei(), "None");
+}
+
+TEST_F(PoolTest, MbsnListLinesNeedTheExactLengthWithoutTheirLineEnd) {
+  m_settings.m_nMbsnInputType = INPUT_FROM_FILE;
+  m_settings.m_nMbsnLength = 4;
+  m_settings.m_strMbsnFile = ListFile("#AB1\nAB1\r\nAB12\r\nab 3 and more\n");
+  m_sources.LoadMbsnPool(m_settings);
+  EXPECT_EQ(m_sources.GetUnusedMbsn(), "AB12");
+  Record(HistoryKind::Mbsn, "AB12");
+  EXPECT_EQ(m_sources.GetUnusedMbsn(), "ab 3");
+  Record(HistoryKind::Mbsn, "ab 3");
+  EXPECT_EQ(m_sources.GetUnusedMbsn(), "None");
+
+  m_settings.m_strMbsnFile = m_dir.File("vanished.txt");
+  m_sources.LoadMbsnPool(m_settings);
+  EXPECT_EQ(m_sources.GetUnusedMbsn(), "None");
+}
+
+TEST_F(PoolTest, RangeDrawsInAscendingOrderSkippingHistoryUntilNone) {
+  m_settings.m_nImeiInputType = INPUT_CUSTOM;
+  m_settings.m_strImeiInit15 = "352099001761480";
+  m_settings.m_strImeiMask15 = "35209900176148*";
+  Record(HistoryKind::Imei, "352099001761480");
+  Record(HistoryKind::Imei, "352099001761482");
+  m_sources.LoadImeiPool(m_settings);
+  std::vector<std::string> drawn;
+  for (std::string imei = m_sources.GetUnusedImei(); imei != "None";
+       imei = m_sources.GetUnusedImei()) {
+    drawn.push_back(imei);
+    Record(HistoryKind::Imei, imei);
+  }
+  const std::vector<std::string> expected = {
+      "352099001761481", "352099001761483", "352099001761484", "352099001761485",
+      "352099001761486", "352099001761487", "352099001761488", "352099001761489"};
+  EXPECT_EQ(drawn, expected);
+}
+
+TEST_F(PoolTest, FourteenDigitRangeAppendsTheCheckDigit) {
+  m_settings.m_nImeiInputType = INPUT_CUSTOM;
+  m_settings.m_bImei14Digits = true;
+  m_settings.m_strImeiInit14 = "00000000000000";
+  m_settings.m_strImeiMask14 = "000000000000**";
+  m_sources.LoadImeiPool(m_settings);
+  const char* expected[] = {"000000000000000", "000000000000018", "000000000000026"};
+  for (const char* imei : expected) {
+    EXPECT_EQ(m_sources.GetUnusedImei(), imei);
+    Record(HistoryKind::Imei, imei);
+  }
+}
+
+TEST_F(PoolTest, MaskWithoutStarsHoldsOneNumber) {
+  m_settings.m_nPsnInputType = INPUT_CUSTOM;
+  m_settings.m_nPsnLength = 5;
+  m_settings.m_strPsnInit = m_settings.m_strPsnMask = "PSN42";
+  m_sources.LoadPsnPool(m_settings);
+  EXPECT_EQ(m_sources.GetUnusedPsn(), "PSN42");
+  EXPECT_EQ(m_sources.GetUnusedPsn(), "PSN42") << "a draw reserves nothing";
+  Record(HistoryKind::Psn, "PSN42");
+  EXPECT_EQ(m_sources.GetUnusedPsn(), "None");
+  m_sources.LoadPsnPool(m_settings);
+  EXPECT_EQ(m_sources.GetUnusedPsn(), "None");
+}
+
+TEST_F(PoolTest, AllStarDefaultMasksDrawAtOnce) {
+  m_settings.m_nImeiInputType = m_settings.m_nMbsnInputType = m_settings.m_nPsnInputType =
+      INPUT_CUSTOM;
+  for (bool b14 : {false, true}) {
+    m_settings.m_bImei14Digits = b14;
+    m_sources.LoadPools(m_settings);
+    EXPECT_EQ(m_sources.GetUnusedImei(), "000000000000000");
+  }
+  EXPECT_EQ(m_sources.GetUnusedMbsn(), "0000000000000000");
+  EXPECT_EQ(m_sources.GetUnusedPsn(), "00000000000000000000");
+
+  Record(HistoryKind::Imei, "000000000000000");
+  m_sources.AddImeiInUse("000000000000018");
+  m_sources.AddImeiInUse("000000000000026");
+  EXPECT_EQ(m_sources.GetUnusedImei(), "000000000000034") << "skips the phone's other slots";
+  m_sources.ClearImeisInUse();
+  EXPECT_EQ(m_sources.GetUnusedImei(), "000000000000018") << "in-use entries are free again";
+
+  Record(HistoryKind::Psn, "00000000000000000000");
+  Record(HistoryKind::Psn, "00000000000000000002");
+  EXPECT_EQ(m_sources.GetUnusedPsn(), "00000000000000000001");
+  Record(HistoryKind::Psn, "00000000000000000001");
+  EXPECT_EQ(m_sources.GetUnusedPsn(), "00000000000000000003");
+}
+
+TEST_F(PoolTest, ManualInputKeepsThePoolAndABadRangeEmptiesIt) {
+  m_settings.m_nMbsnInputType = INPUT_CUSTOM;
+  m_sources.LoadMbsnPool(m_settings);
+  m_settings.m_nMbsnInputType = INPUT_MANUAL;
+  m_sources.LoadMbsnPool(m_settings);
+  EXPECT_EQ(m_sources.GetUnusedMbsn(), "0000000000000000");
+
+  m_settings.m_nMbsnInputType = INPUT_CUSTOM;
+  m_settings.m_strMbsnInit = "000";  // hand-edited: shorter than MBSNLEN
+  m_sources.LoadMbsnPool(m_settings);
+  EXPECT_EQ(m_sources.GetUnusedMbsn(), "None");
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <memory>
+#include <mutex>
 
 namespace platform {
 namespace {
@@ -13,6 +14,10 @@ struct SUdevUnref {
   void operator()(udev_enumerate* p) const { udev_enumerate_unref(p); }
   void operator()(udev_device* p) const { udev_device_unref(p); }
 };
+// libudev keeps process-wide state that two threads listing at once race on
+// (the window's hot-plug watcher and a worker's port search): one at a time.
+std::mutex g_udevMutex;
+
 template <typename T>
 using TUdevPtr = std::unique_ptr<T, SUdevUnref>;
 
@@ -31,6 +36,7 @@ std::string Attr(udev_device* pDev, const char* pszName, bool bLower) {
 
 std::vector<SUsbSerialPort> ListUsbSerialPorts() {
   std::vector<SUsbSerialPort> ports;
+  std::lock_guard lock(g_udevMutex);
   TUdevPtr<udev> pUdev(udev_new());
   if (!pUdev) return ports;
   TUdevPtr<udev_enumerate> pEnum(udev_enumerate_new(pUdev.get()));

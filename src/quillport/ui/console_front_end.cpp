@@ -1,0 +1,78 @@
+#include "quillport/ui/console_front_end.h"
+
+#include "quillport/ui/window_texts.h"
+
+namespace {
+
+// 24-bit colour escape for a 0xRRGGBB value.
+std::string Colour(bool bBackground, RowColor clr) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "\x1b[%d;2;%u;%u;%um", bBackground ? 48 : 38, (clr >> 16) & 0xFF,
+                (clr >> 8) & 0xFF, clr & 0xFF);
+  return buf;
+}
+
+std::string Bar(int nPos, int nWidth) {
+  const int nFilled = nPos < 0 ? 0 : nPos * nWidth / 100;
+  return std::string(static_cast<size_t>(nFilled), '#') +
+         std::string(static_cast<size_t>(nWidth - nFilled), '.');
+}
+
+std::string Percent(int nPos) { return nPos < 0 ? "    " : std::to_string(nPos) + "%"; }
+
+}  // namespace
+
+void CConsoleFrontEnd::MessageBox(const std::string& strText) {
+  std::fprintf(stderr, "quillport: %s\n", strText.c_str());
+}
+
+std::string CConsoleFrontEnd::PlainLine(const SWindowView& view, int nRow) const {
+  const SRowView& row = view.rows[nRow];
+  // Progress in tens, so that a log gets a line per tenth, not per packet.
+  const int nTens = row.progress.nPos < 0 ? -1 : row.progress.nPos / 10 * 10;
+  return "row " + std::to_string(nRow + 1) + " | " + row.portLabel.strText + " | " +
+         Percent(nTens) + " | " + row.stateBox.strText + " | " + row.statusBox.strText;
+}
+
+void CConsoleFrontEnd::Render(const SWindowView& view, bool bForce) {
+  if (m_bTerminal) {
+    DrawTerminal(view);
+    return;
+  }
+  if (!m_bChanged && !bForce) return;
+  m_bChanged = false;
+  for (int i = 0; i < kPortRows; ++i) {
+    if (!view.rows[i].bChecked) continue;
+    std::string line = PlainLine(view, i);
+    if (line == m_lastLines[i] && !bForce) continue;
+    m_lastLines[i] = line;
+    std::fprintf(m_pOut, "%s | %s\n", line.c_str(), view.rows[i].timer.Text().c_str());
+  }
+  std::fflush(m_pOut);
+}
+
+void CConsoleFrontEnd::DrawTerminal(const SWindowView& view) {
+  std::string out;
+  if (m_bDrawn) out += "\x1b[" + std::to_string(kPortRows + 1) + "F";  // back to the first line
+  m_bDrawn = true;
+  out += "\x1b[2K" + std::string(window_text::kBanner) + "   " + view.strPackPath + "\n";
+  for (int i = 0; i < kPortRows; ++i) {
+    const SRowView& row = view.rows[i];
+    char head[16];
+    std::snprintf(head, sizeof head, "%d %s ", i + 1, row.bChecked ? "[x]" : "[ ]");
+    out += "\x1b[2K" + std::string(head);
+    out += Colour(false, COLOR_BLUE) + Colour(true, row.portLabel.bk) + " " +
+           row.portLabel.strText + " \x1b[0m ";
+    out += Colour(true, row.progress.bk) + Colour(false, 0) + "[" + Bar(row.progress.nPos, 30) +
+           "] " + Percent(row.progress.nPos) + " \x1b[0m ";
+    out += Colour(true, row.stateBox.bk) + Colour(false, row.stateBox.text) + " " +
+           row.stateBox.strText + " \x1b[0m ";
+    out += Colour(true, row.statusBox.bk) + Colour(false, row.statusBox.text) + " " +
+           row.statusBox.strText + " \x1b[0m ";
+    out += row.timer.Text() + " " + Colour(false, row.dot) + "●\x1b[0m";
+    out += "  ok " + std::to_string(row.nPassed) + " / fail " + std::to_string(row.nFailed) + "\n";
+  }
+  std::fputs(out.c_str(), m_pOut);
+  std::fflush(m_pOut);
+  m_bChanged = false;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "quillport/ui/window_model.h"
+
+// The console front end of the download tool: renders the eight rows, live
+// with colours on a terminal, or as one plain line per change otherwise
+// (a log file, a pipe). Message boxes go to standard error.
+class CConsoleFrontEnd final : public IWindowHost {
+ public:
+  CConsoleFrontEnd(FILE* pOut, bool bTerminal) : m_pOut(pOut), m_bTerminal(bTerminal) {}
+
+  void MessageBox(const std::string& strText) override;
+  std::optional<std::string> ChoosePackageFile() override { return std::nullopt; }
+  void Changed() override { m_bChanged = true; }
+
+  // Draws what changed; a terminal is redrawn at least once a second for the
+  // elapsed-time counters.
+  void Render(const SWindowView& view, bool bForce = false);
+
+ private:
+  std::string PlainLine(const SWindowView& view, int nRow) const;
+  void DrawTerminal(const SWindowView& view);
+
+  FILE* m_pOut;
+  const bool m_bTerminal;
+  bool m_bChanged = true;
+  bool m_bDrawn = false;
+  std::array<std::string, kPortRows> m_lastLines;
+};

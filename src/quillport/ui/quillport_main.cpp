@@ -1,0 +1,200 @@
+// quillport: the multi-port download tool. With --headless it runs the eight
+// port rows from the console, for unattended stations and demonstrations.
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+
+#include "quillport/ui/console_front_end.h"
+#include "quillport/ui/startup.h"
+#include "quillport/ui/window_model.h"
+#include "serial/port_watcher.h"
+#include "sim/sim_phone.h"
+
+namespace {
+
+constexpr int kExitPassed = 0, kExitFailed = 1, kExitUsage = 2;
+// Upper bound of one pass of the console loop: the terminal's timers redraw.
+constexpr int kRedrawMs = 250;
+
+struct SOptions {
+  bool bHeadless = false;
+  std::string strPackage;
+  std::string strRows;
+  int nCount = 0;  // 0: until SIGINT or SIGTERM
+  int nSimulate = 0;
+  int nTimeout = 0;
+};
+
+// "1,3,5-8" -> the row indexes 0..7; false on anything else.
+bool ParseRows(const std::string& strRows, std::vector<int>* pRows) {
+  std::stringstream in(strRows);
+  for (std::string item; std::getline(in, item, ',');) {
+    int a = 0, b = 0;
+    char dash = 0;
+    std::stringstream one(item);
+    if (!(one >> a)) return false;
+    b = a;
+    if (one >> dash && (dash != '-' || !(one >> b))) return false;
+    if (a < 1 || b > kPortRows || a > b) return false;
+    for (int r = a; r <= b; ++r) pRows->push_back(r - 1);
+  }
+  return !pRows->empty();
+}
+
+// A private ports folder with simulated phones in continuous mode.
+struct SSimulation {
+  std::string strDir;
+  std::unique_ptr<sim::CPhoneFarm> pFarm;
+
+  // Phones keep coming until the run ends: --count is the rows' business.
+  bool Start(int nPhones) {
+    char tmpl[] = "/tmp/quillport-phones.XXXXXX";
+    if (!mkdtemp(tmpl)) return false;
+    strDir = tmpl;
+    setenv("PHONE_PORTS_DIR", strDir.c_str(), 1);
+    sim::SFarmOptions opt;
+    opt.strPortsDir = strDir;
+    opt.nSockets = nPhones;
+    opt.nComBase = 31;
+    opt.nPhonesPerSocket = 0;
+    opt.nReplugDelayMs = 500;
+    pFarm = std::make_unique<sim::CPhoneFarm>(opt);
+    std::string strError;
+    if (pFarm->Start(&strError)) return true;
+    std::fprintf(stderr, "quillport: simulated phones: %s\n", strError.c_str());
+    return false;
+  }
+  ~SSimulation() {
+    pFarm.reset();
+    std::error_code ec;
+    if (!strDir.empty()) std::filesystem::remove_all(strDir, ec);
+  }
+};
+
+bool EveryRowCounted(const SWindowView& view, const std::vector<int>& rows, int nCount) {
+  return std::all_of(rows.begin(), rows.end(), [&](int r) {
+    return view.rows[r].nPassed + view.rows[r].nFailed >= nCount;
+  });
+}
+
+int RunHeadless(const SOptions& opt, const std::string& strProgram) {
+  // Simulated phones first, so that discovery sees their folder.
+  SSimulation simulation;
+  if (opt.nSimulate > 0 && !simulation.Start(opt.nSimulate)) return kExitFailed;
+
+  SQuillportStart start;
+  if (!StartQuillport(strProgram, &start)) {
+    std::fprintf(stderr, "quillport: another copy of %s is running\n", strProgram.c_str());
+    return kExitFailed;
+  }
+
+  // SIGINT and SIGTERM act as "Stop all".
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  const int sigFd = signalfd(-1, &signals, SFD_CLOEXEC);
+
+  CMessageQueue queue;
+  CQueueBinding binding(queue);
+  CConsoleFrontEnd console(stdout, isatty(STDOUT_FILENO) != 0);
+  CQuillportWindow window(console, queue, start.strBase);
+  if (!opt.strPackage.empty()) window.SetPackagePath(opt.strPackage);
+  if (opt.nTimeout > 0) window.SetTimeoutText(std::to_string(opt.nTimeout));
+  std::vector<int> rows;
+  if (!opt.strRows.empty()) {
+    ParseRows(opt.strRows, &rows);
+    for (int r = 0; r < kPortRows; ++r) {
+      window.OnPortCheck(r, std::find(rows.begin(), rows.end(), r) != rows.end());
+    }
+  } else {
+    for (int r = 0; r < kPortRows; ++r) {
+      if (window.View().rows[r].bChecked) rows.push_back(r);
+    }
+    if (rows.empty() && opt.nSimulate > 0) {
+      for (int r = 0; r < std::min(opt.nSimulate, kPortRows); ++r) {
+        window.OnPortCheck(r, true);
+        rows.push_back(r);
+      }
+    }
+  }
+
+  bool bStarted = false;
+  {
+    CPortWatcher watcher([&queue, &window](bool bArrived, const std::string& strCom) {
+      queue.PostTask([&window, bArrived, strCom] { window.OnDeviceChange(bArrived, strCom); });
+    });
+    window.OnStartAll();
+    bStarted = window.View().bStopAllEnabled;
+    while (bStarted) {
+      console.Render(window.View());
+      if (opt.nCount > 0 && EveryRowCounted(window.View(), rows, opt.nCount)) break;
+      pollfd fds[2] = {{queue.WakeFd(), POLLIN, 0}, {sigFd, POLLIN, 0}};
+      if (poll(fds, 2, kRedrawMs) > 0 && (fds[1].revents & POLLIN)) break;
+      while (DispatchOnePending()) {
+      }
+    }
+    if (bStarted) window.OnStopAll();
+    // The watcher goes first: its callbacks post to the window.
+  }
+  console.Render(window.View(), true);
+
+  int nPassed = 0, nFailed = 0;
+  for (int r : rows) {
+    nPassed += window.View().rows[r].nPassed;
+    nFailed += window.View().rows[r].nFailed;
+  }
+  std::printf("quillport: %d phone(s) passed, %d failed\n", nPassed, nFailed);
+  if (sigFd >= 0) close(sigFd);
+  return bStarted && nFailed == 0 ? kExitPassed : kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Norq multi-port download tool"};
+  SOptions opt;
+  app.add_flag("--headless", opt.bHeadless, "run the eight port rows from the console");
+  app.add_option("--package", opt.strPackage,
+                 "firmware package (*_norq_total.bin); default: IMG_PATH of ini/filelist.ini");
+  app.add_option("--rows", opt.strRows,
+                 "rows to serve, e.g. 1,2,5-8; default: the rows ticked in ini/download.ini");
+  app.add_option("--count", opt.nCount,
+                 "stop all after N phones per row, passed or failed; default: until SIGINT/SIGTERM")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--simulate", opt.nSimulate,
+                 "serve N simulated phones in continuous mode in a private ports folder")
+      ->check(CLI::Range(1, 64));
+  std::vector<std::string> timeouts;
+  for (int t : CQuillportWindow::kTimeouts) timeouts.push_back(std::to_string(t));
+  app.add_option("--timeout", opt.nTimeout, "acknowledgement time-out in ms")
+      ->check(CLI::IsMember(timeouts));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int rc = app.exit(e);
+    return rc == 0 ? 0 : kExitUsage;
+  }
+  std::vector<int> rows;
+  if (!opt.strRows.empty() && !ParseRows(opt.strRows, &rows)) {
+    std::fprintf(stderr, "quillport: --rows: expected row numbers 1..8 such as 1,2,5-8\n");
+    return kExitUsage;
+  }
+  if (!opt.bHeadless) {
+    std::fprintf(stderr, "quillport: this build has no window yet; run it with --headless\n");
+    return kExitUsage;
+  }
+  const std::string strProgram = std::filesystem::path(argv[0]).stem().string();
+  return RunHeadless(opt, strProgram);
+}

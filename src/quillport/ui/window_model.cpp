@@ -1,0 +1,444 @@
+#include "quillport/ui/window_model.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/op_log.h"
+#include "quillport/package/pack_list.h"
+#include "quillport/ui/window_texts.h"
+#include "serial/hst_port.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr RowColor kWhite = Rgb(255, 255, 255);
+constexpr int kNoPendingPos = -1000;
+// Upper bound of one pass of the window's wait loops.
+constexpr int kWaitPassMs = 100;
+
+std::string NumberedPort(int nPort) {
+  return nPort < 1 ? std::string(window_text::kPort)
+                   : std::string(window_text::kPort) + " " + std::to_string(nPort);
+}
+
+}  // namespace
+
+std::chrono::seconds STimerView::Elapsed() const {
+  const auto d = bRunning ? Clock::now() - started : shown;
+  return std::chrono::duration_cast<std::chrono::seconds>(d);
+}
+
+std::string STimerView::Text() const {
+  const long long s = Elapsed().count();
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+  return buf;
+}
+
+// A row's controls as its worker sees them. Every call is carried to the
+// window thread as a task on its queue, in the order made; progress positions
+// are coalesced so that a busy window never holds a worker up per packet.
+class CQuillportWindow::CRowUi final : public IRowUi {
+ public:
+  CRowUi(CQuillportWindow& window, int nRow) : m_window(window), m_nRow(nRow) {}
+
+  void SetBoxBkColor(ERowBox box, RowColor clr) override {
+    Post([=](CQuillportWindow& w, int n) { w.Box(n, box).bk = clr; });
+  }
+  void SetBoxTextColor(ERowBox box, RowColor clr) override {
+    Post([=](CQuillportWindow& w, int n) { w.Box(n, box).text = clr; });
+  }
+  void SetBoxText(ERowBox box, const std::string& strText) override {
+    Post([=](CQuillportWindow& w, int n) { w.Box(n, box).strText = strText; });
+  }
+  void SetProgressBkColor(RowColor clr) override {
+    Post([=](CQuillportWindow& w, int n) { w.m_view.rows[n].progress.bk = clr; });
+  }
+  void SetProgressPos(int nPos) override {
+    if (m_nPendingPos.exchange(nPos) != kNoPendingPos) return;  // a task is on its way
+    Post([this](CQuillportWindow& w, int n) {
+      w.m_view.rows[n].progress.nPos = m_nPendingPos.exchange(kNoPendingPos);
+    });
+  }
+  void SetDotColor(RowColor clr) override {
+    Post([=](CQuillportWindow& w, int n) { w.m_view.rows[n].dot = clr; });
+  }
+  void StartTimer() override {
+    Post([](CQuillportWindow& w, int n) {
+      STimerView& t = w.m_view.rows[n].timer;
+      t.bRunning = true;
+      t.started = Clock::now();
+    });
+  }
+  void StopTimer() override {
+    Post([](CQuillportWindow& w, int n) { Stop(w.m_view.rows[n].timer); });
+  }
+  void EnableRestart(bool bEnable) override {
+    Post([=](CQuillportWindow& w, int n) { w.m_view.rows[n].bRestartEnabled = bEnable; });
+  }
+  void EnableSharedControls(bool bEnable) override {
+    Post([=](CQuillportWindow& w, int) { w.m_view.bBrowseEnabled = bEnable; });
+  }
+  void Notify(const UiNotify& notify, bool bSend) override {
+    auto task = [this, notify] { m_window.OnUpdateMyData(notify); };
+    if (bSend) {
+      m_window.m_queue.Send(task);
+    } else {
+      m_window.m_queue.PostTask(task);
+    }
+  }
+
+  static void Stop(STimerView& t) {
+    if (t.bRunning) t.shown = Clock::now() - t.started;
+    t.bRunning = false;
+  }
+
+ private:
+  template <typename F>
+  void Post(F fnChange) {
+    m_window.m_queue.PostTask([this, fnChange] {
+      fnChange(m_window, m_nRow);
+      m_window.Changed();
+    });
+  }
+
+  CQuillportWindow& m_window;
+  const int m_nRow;
+  // The latest position not yet shown, or kNoPendingPos; written by the
+  // worker, taken by the window thread.
+  std::atomic<int> m_nPendingPos{kNoPendingPos};
+
+  friend class CQuillportWindow;
+};
+
+CQuillportWindow::CQuillportWindow(IWindowHost& host, CMessageQueue& queue,
+                                   std::string strBaseFolder)
+    : m_host(host), m_queue(queue), m_strBase(std::move(strBaseFolder)) {
+  for (int i = 0; i < kPortRows; ++i) {
+    SRowView& row = m_view.rows[i];
+    row.statusBox.strText = window_text::kClosed;
+    row.portLabel.strText = window_text::kPort;
+    row.stateBox.strText = window_text::kIdle;
+    row.bChecked = g_PortSettings[i].m_bUsed;
+    EnableRowControls(i, row.bChecked);
+  }
+  LoadImagePath(m_strBase, &m_view.strPackPath, &m_view.strCfpPath);
+  std::error_code ec;
+  if (!std::filesystem::exists(m_view.strPackPath, ec)) m_view.strPackPath.clear();
+  if (!std::filesystem::exists(m_view.strCfpPath, ec)) m_view.strCfpPath.clear();
+  ApplyLock(false);
+  for (int i = 0; i < kPortRows; ++i) {
+    m_rowUi[i] = std::make_unique<CRowUi>(*this, i);
+    m_workers[i] = std::make_unique<CDownloadThread>(*m_rowUi[i], i);
+  }
+  m_view.strTimeout = std::to_string(kTimeouts.back());
+  ReadTimeout();
+  m_view.bFormatFlash = g_bFormatFlash;
+}
+
+CQuillportWindow::~CQuillportWindow() {
+  m_stop.SetStop(true);
+  while (AnyBusy()) PumpFor(kWaitPassMs);
+  for (auto& pWorker : m_workers) pWorker.reset();
+  // Row updates still queued point at the row adapters: run them first.
+  SMessage dropped;
+  while (m_queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) {
+  }
+}
+
+SBoxView& CQuillportWindow::Box(int nRow, ERowBox box) {
+  SRowView& row = m_view.rows[nRow];
+  switch (box) {
+    case ERowBox::Status:
+      return row.statusBox;
+    case ERowBox::State:
+      return row.stateBox;
+    case ERowBox::PortLabel:
+      break;
+  }
+  return row.portLabel;
+}
+
+bool CQuillportWindow::AnyBusy() const {
+  for (const auto& pWorker : m_workers) {
+    if (pWorker && pWorker->IsBusy()) return true;
+  }
+  return false;
+}
+
+void CQuillportWindow::PumpFor(int nMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(nMs);
+  for (;;) {
+    if (DispatchOnePending()) return;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return;
+    pollfd pfd{m_queue.WakeFd(), POLLIN, 0};
+    if (poll(&pfd, 1, static_cast<int>(left)) <= 0) return;
+  }
+}
+
+void CQuillportWindow::ReadTimeout() { g_iTimeout = std::atoi(m_view.strTimeout.c_str()); }
+
+void CQuillportWindow::SavePortSelection() {
+  for (int i = 0; i < kPortRows; ++i) g_PortSettings[i].m_bUsed = m_view.rows[i].bChecked;
+  SaveDownloadIni(m_strBase);
+}
+
+void CQuillportWindow::ApplyLock(bool bLock) {
+  // Locked: checkboxes and Format flash box disabled. Unlocked: checkboxes
+  // enabled; the Format flash box stays as it is (display only).
+  m_view.bCheckboxesEnabled = !bLock;
+}
+
+void CQuillportWindow::EnableRestart(bool bOneRow, bool bEnable, int nRow) {
+  if (!bOneRow) {
+    for (SRowView& row : m_view.rows) row.bRestartEnabled = bEnable;
+  } else if (nRow >= 0 && nRow < kPortRows) {
+    m_view.rows[nRow].bRestartEnabled = bEnable;
+  }
+}
+
+void CQuillportWindow::EnableRowControls(int nRow, bool bEnable) {
+  SRowView& row = m_view.rows[nRow];
+  row.stateBox.bEnabled = row.statusBox.bEnabled = bEnable;
+  row.bDotEnabled = row.progress.bEnabled = row.bRestartEnabled = bEnable;
+}
+
+void CQuillportWindow::ResetRow(int nRow, const std::string& strStatus) {
+  SRowView& row = m_view.rows[nRow];
+  row.progress.bk = COLOR_IDLE;
+  row.progress.nPos = -1;
+  row.statusBox = {strStatus, COLOR_IDLE, COLOR_BLUE, row.statusBox.bEnabled};
+  row.stateBox = {window_text::kIdle, COLOR_IDLE, COLOR_BLUE, row.stateBox.bEnabled};
+  row.portLabel = {NumberedPort(m_workers[nRow]->GetPort()), kWhite, COLOR_BLUE,
+                   row.portLabel.bEnabled};
+  row.timer = STimerView{};
+  row.dot = kWhite;
+}
+
+void CQuillportWindow::OnStartAll() {
+  if (AnyBusy()) return m_host.MessageBox(window_text::kDownloading);
+  if (m_view.strPackPath.empty()) {
+    m_host.MessageBox(window_text::kChoosePackage);
+    return OnBrowsePackage();
+  }
+  ReadTimeout();
+  SavePortSelection();
+  SaveImagePath(m_strBase, m_view.strPackPath, m_view.strCfpPath);
+  m_bLock = true;
+  ApplyLock(true);
+  std::string strBox;
+  if (!LoadPackage(m_view.strPackPath, &strBox)) {
+    if (!strBox.empty()) m_host.MessageBox(strBox);
+    m_host.MessageBox("load " + m_view.strPackPath + " file failed!");
+    return Changed();
+  }
+  m_stop.SetStop(false);
+  for (int i = 0; i < kPortRows; ++i) {
+    if (!m_view.rows[i].bChecked) continue;
+    m_workers[i]->SetIndex(i);
+    m_workers[i]->SetPaths(m_view.strPackPath, m_view.strCfpPath);
+    m_workers[i]->PostStart(i, &m_stop);
+    EnableRestart(true, false, i);
+  }
+  m_view.bStartAllEnabled = false;
+  m_view.bStopAllEnabled = true;
+  Changed();
+}
+
+void CQuillportWindow::OnRestart(int nRow) {
+  if (nRow < 0 || nRow >= kPortRows) return;
+  if (m_view.strPackPath.empty()) return m_host.MessageBox(window_text::kChoosePackage);
+  ReadTimeout();
+  SavePortSelection();
+  m_bLock = true;
+  ApplyLock(true);
+  // Other rows may be downloading from the directory the load replaces;
+  // only reload when nobody reads it.
+  std::string strBox;
+  if (!AnyBusy() && !LoadPackage(m_view.strPackPath, &strBox)) {
+    if (!strBox.empty()) m_host.MessageBox(strBox);
+    m_host.MessageBox(std::string(window_text::kLoadBinFailed) + " " + m_view.strPackPath);
+    return Changed();
+  }
+  if (m_view.rows[nRow].bChecked) ResetRow(nRow, window_text::kIdle);
+  if (m_workers[nRow]->IsBusy()) {
+    m_host.MessageBox(window_text::kDownloading);
+    EnableRestart(true, true, nRow);
+  } else {
+    m_workers[nRow]->SetIndex(nRow);
+    m_workers[nRow]->SetPaths(m_view.strPackPath, m_view.strCfpPath);
+    m_stop.SetStop(false);
+    m_workers[nRow]->PostStart(nRow, &m_stop);
+    EnableRestart(true, false, nRow);
+  }
+  m_view.bStartAllEnabled = false;
+  m_view.bStopAllEnabled = true;
+  m_view.bBrowseEnabled = false;
+  Changed();
+}
+
+void CQuillportWindow::OnStopAll() {
+  m_stop.SetStop(true);
+  for (int i = 0; i < kPortRows; ++i) {
+    if (!m_view.rows[i].bChecked) continue;
+    while (m_workers[i]->IsBusy()) PumpFor(kWaitPassMs);
+  }
+  m_view.bStartAllEnabled = true;
+  m_view.bStopAllEnabled = false;
+  m_view.bCheckboxesEnabled = true;
+  for (int i = 0; i < kPortRows; ++i) {
+    if (!m_view.rows[i].bChecked) continue;
+    ResetRow(i, window_text::kStopped);
+    EnableRestart(true, true, i);
+  }
+  m_view.bBrowseEnabled = true;
+  m_view.bCfpEnabled = true;
+  Changed();
+}
+
+void CQuillportWindow::OnBrowsePackage() {
+  if (AnyBusy()) return m_host.MessageBox(window_text::kDownloading);
+  if (std::optional<std::string> path = m_host.ChoosePackageFile()) {
+    m_view.strPackPath = *path;
+    SaveImagePath(m_strBase, m_view.strPackPath, m_view.strCfpPath);
+    std::string strBox;
+    if (!LoadPackage(m_view.strPackPath, &strBox)) {
+      if (!strBox.empty()) m_host.MessageBox(strBox);
+      m_host.MessageBox("load " + m_view.strPackPath + " file failed!");
+      return Changed();
+    }
+  }
+  SaveImagePath(m_strBase, m_view.strPackPath, m_view.strCfpPath);
+  Changed();
+}
+
+void CQuillportWindow::OnPortCheck(int nRow, bool bChecked) {
+  if (nRow < 0 || nRow >= kPortRows || !m_view.bCheckboxesEnabled) return;
+  m_view.rows[nRow].bChecked = bChecked;
+  EnableRowControls(nRow, bChecked);
+  Changed();
+}
+
+void CQuillportWindow::OnKey() {
+  if (AnyBusy()) return m_host.MessageBox(window_text::kDownloading);
+  m_bLock = !m_bLock;
+  ApplyLock(m_bLock);
+  Changed();
+}
+
+void CQuillportWindow::OnClose() { SavePortSelection(); }
+
+void CQuillportWindow::OnDeviceChange(bool bArrived, const std::string& strComName) {
+  int n = 0;
+  if (std::sscanf(strComName.c_str(), "COM%d", &n) != 1) n = 0;
+  if (bArrived) {
+    if (n > 0) WritePortLog(n, kLogAlways, "--DEVICE ARRIVAL--");
+    // A worker searching for a free phone port looks again at once.
+    for (auto& pWorker : m_workers) pWorker->WakePortSearch();
+    return;
+  }
+  if (n <= 0) return;
+  WritePortLog(n, kLogAlways, "--DEVICE REMOVE--");
+  for (int i = 0; i < kPortRows; ++i) {
+    if (m_view.rows[i].bChecked && m_workers[i]->GetPort() == n) {
+      m_workers[i]->SetPortRemoved();
+      break;
+    }
+  }
+}
+
+int CQuillportWindow::OnUpdateMyData(const UiNotify& notify) {
+  WriteOperateLog("[OnUpdateMyData] type:%d", notify.m_nType);
+  const int i = notify.m_nIndex;
+  if (i < 0 || i >= kPortRows) return 1;
+  SRowView& row = m_view.rows[i];
+  auto portFrom = [&](RowColor bk, RowColor text) {
+    row.portLabel.bk = bk;
+    row.portLabel.text = text;
+    if (!notify.m_strPort.empty()) row.portLabel.strText = notify.m_strPort;
+  };
+  switch (notify.m_nType) {
+    case TYPE_UI_INIT:
+      row.progress = {-1, COLOR_IDLE, Rgb(200, 100, 52), Rgb(255, 128, 64), COLOR_BLUE,
+                      row.progress.bEnabled};
+      row.dot = COLOR_IDLE;
+      row.statusBox = {window_text::kDetecting, COLOR_IDLE, COLOR_BLUE, row.statusBox.bEnabled};
+      row.stateBox = {window_text::kIdle, COLOR_IDLE, COLOR_BLUE, row.stateBox.bEnabled};
+      row.timer = STimerView{};
+      row.timer.bReadOnly = false;
+      row.bRestartEnabled = false;
+      break;
+    case TYPE_UI_STOP:
+      row.progress.bk = COLOR_IDLE;
+      row.progress.nPos = -1;
+      row.dot = kWhite;
+      row.statusBox = {window_text::kStopped, COLOR_IDLE, COLOR_BLUE, row.statusBox.bEnabled};
+      row.stateBox = {window_text::kIdle, COLOR_IDLE, COLOR_BLUE, row.stateBox.bEnabled};
+      row.portLabel.bk = COLOR_IDLE;
+      row.portLabel.strText = window_text::kPort;
+      CRowUi::Stop(row.timer);
+      row.timer.bReadOnly = true;
+      row.bRestartEnabled = true;
+      break;
+    case TYPE_UI_END:
+      row.progress = {100, COLOR_PASS, Rgb(0, 180, 0), Rgb(0, 255, 0), COLOR_BLUE,
+                      row.progress.bEnabled};
+      row.dot = COLOR_PASS;
+      row.statusBox = {window_text::kDone, COLOR_PASS, COLOR_BLUE, row.statusBox.bEnabled};
+      row.stateBox = {window_text::kDone, COLOR_PASS, COLOR_BLUE, row.stateBox.bEnabled};
+      portFrom(COLOR_BASE, COLOR_BLUE);
+      CRowUi::Stop(row.timer);
+      row.timer.bReadOnly = true;
+      row.bRestartEnabled = true;
+      break;
+    case TYPE_UI_PASS:
+      row.progress = {100, COLOR_PASS, Rgb(0, 180, 0), Rgb(0, 255, 0), kWhite,
+                      row.progress.bEnabled};
+      row.dot = COLOR_PASS;
+      row.statusBox = {window_text::kDone, COLOR_PASS, kWhite, row.statusBox.bEnabled};
+      row.stateBox = {window_text::kDone, COLOR_PASS, kWhite, row.stateBox.bEnabled};
+      portFrom(COLOR_PASS, kWhite);
+      CRowUi::Stop(row.timer);
+      row.timer.bReadOnly = true;
+      row.bRestartEnabled = false;
+      ++row.nPassed;
+      break;
+    case TYPE_UI_ERR: {
+      // The row's own COM port log: the number in "端口 N".
+      WritePortLog(std::max(m_workers[i]->GetPort(), 0), kLogAlways,
+                   "TYPE_UI_ERR com:%s, index:%d", notify.m_strPort.c_str(), i);
+      row.progress.percentText = kWhite;
+      row.progress.from = Rgb(180, 0, 0);
+      row.progress.to = Rgb(255, 0, 0);
+      row.progress.bk = COLOR_FAIL;
+      row.dot = COLOR_FAIL;
+      row.statusBox = {notify.m_strMsg, COLOR_FAIL, kWhite, row.statusBox.bEnabled};
+      row.stateBox = {window_text::kError, COLOR_FAIL, kWhite, row.stateBox.bEnabled};
+      portFrom(COLOR_FAIL, kWhite);
+      CRowUi::Stop(row.timer);
+      row.bRestartEnabled = true;
+      ++row.nFailed;
+      break;
+    }
+    case TYPE_UI_DETECTED:
+      row.portLabel.strText = window_text::kPort;
+      row.timer = STimerView{};
+      row.timer.bReadOnly = false;
+      row.bRestartEnabled = true;
+      break;
+    case TYPE_UI_FINISH:
+      m_view.bBrowseEnabled = true;
+      m_view.bCfpEnabled = false;
+      break;
+    default:
+      return 1;
+  }
+  Changed();
+  return 1;
+}

@@ -1,0 +1,230 @@
+// What the worker does with one connected phone: every image of the package,
+// in package order, with the loader stage before the first partition image.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "common/op_log.h"
+#include "common/text.h"
+#include "quillport/package/download_config.h"
+#include "quillport/package/pack_list.h"
+#include "quillport/worker/download_thread.h"
+#include "quillport/worker/worker_texts.h"
+
+namespace {
+
+using namespace worker_text;
+
+// A data packet's chunk must fit the packet buffer behind its header.
+constexpr uint32_t kMaxChunk = pdl::kPacketBufferSize - pdl::kPayloadOffset;
+constexpr uint32_t kAddrChunk = 4096;
+
+class CReadFile {
+ public:
+  explicit CReadFile(const std::string& strPath)
+      : m_fd(open(strPath.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~CReadFile() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  CReadFile(const CReadFile&) = delete;
+  CReadFile& operator=(const CReadFile&) = delete;
+
+  bool IsOpen() const { return m_fd >= 0; }
+  // Up to nLen bytes at nOffset; fewer only at the end of the file or on a
+  // read error, which the phone's answer to the end command then judges.
+  uint32_t ReadAt(uint8_t* pBuf, uint32_t nLen, uint64_t nOffset) const {
+    uint32_t nGot = 0;
+    while (nGot < nLen) {
+      const ssize_t n = pread(m_fd, pBuf + nGot, nLen - nGot, static_cast<off_t>(nOffset + nGot));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      nGot += static_cast<uint32_t>(n);
+    }
+    return nGot;
+  }
+
+ private:
+  int m_fd;
+};
+
+std::string NameOf(const PackEntry& entry) {
+  return std::string(entry.m_szName, strnlen(entry.m_szName, sizeof entry.m_szName));
+}
+
+bool IsLargePartition(const std::string& strName) {
+  return EqualsNoCase(strName, "system") || EqualsNoCase(strName, "userdata");
+}
+
+// The chunk length the last reconciliation stored; fallback when the list has changed size.
+uint32_t StoredPackLen(size_t i, uint32_t dwFallback) {
+  std::lock_guard lock(g_portLock);
+  return i < g_PackList.size() ? g_PackList[i].m_dwPackLen : dwFallback;
+}
+
+}  // namespace
+
+CDownloadThread::EOutcome CDownloadThread::LoaderStage(const std::string& strPartitions,
+                                                       std::string& strFail) {
+  if (!m_link.SendDonwloadPartitionTable(strPartitions.c_str())) {
+    Log(kLogAlways, "SendDonwloadPartitionTable command failed!");
+  } else if (!m_link.WaitForAck(nullptr, kTimeout60s)) {
+    Log(kLogAlways, "Get SendDonwloadPartitionTable [ACK] command failed!");
+  }
+  if (g_bOpenDebug) {
+    Log(0, "start to SendDebugCmd");
+    if (!m_link.SendDebugCmd()) {
+      Log(kLogAlways, "--SendDebugCmd--err");
+    } else {
+      Log(0, "start to SendDebugCmd WaitForAck");
+      if (!m_link.WaitForAck(nullptr, kTimeout60s)) {
+        Log(kLogAlways, "Get Send Debug Cmd [ACK] command failed!");
+      }
+    }
+    Log(0, "SendDebugCmd end");
+  }
+  if (Stopping()) return EOutcome::Stopped;
+
+  if (g_bFormatFlash) {
+    m_ui.SetBoxText(ERowBox::Status, kFormatting);
+    m_ui.SetBoxText(ERowBox::State, kFormat);
+    m_ui.SetProgressBkColor(COLOR_BUSY);
+    SetProgress(-1);
+    if (!m_link.SendFormatFlashCmd()) return Fail(strFail, "Send Format[CMD] command failed!");
+    if (!m_link.WaitForAck(nullptr, kTimeout90s)) {
+      return Fail(strFail, "Get Format[ACK] command failed!");
+    }
+    m_ui.SetBoxText(ERowBox::Status, kFormatDone);
+  }
+  if (Stopping()) return EOutcome::Stopped;
+
+  m_ui.SetBoxText(ERowBox::Status, kReadImageInfo);
+  Log(0, "start to SendReadImageInfo...");
+  if (!m_link.SendReadImageInfo()) return Fail(strFail, "Send ReadImageInfo[CMD] command failed!");
+  Log(0, "SendReadImageInfo end...");
+  Log(0, "start to RecvImageInfoData...");
+  auto* pszInfo = reinterpret_cast<char*>(m_link.PacketBuffer() + pdl::kImageInfoOffset);
+  uint32_t nLen = 0;
+  if (!m_link.RecvImageInfoData(reinterpret_cast<uint8_t*>(pszInfo), pdl::kImageInfoSize, &nLen)) {
+    return Fail(strFail, kImageInfoFailed);
+  }
+  m_ui.SetBoxText(ERowBox::Status, kImageInfoDone);
+  Log(0, "RecvImageInfoData end...");
+  Log(0, "start to UpdateImageListInfo");
+  // The reply need not be zero-terminated within what arrived.
+  UpdateImageListInfo(std::string_view(pszInfo, strnlen(pszInfo, nLen)), m_imageInfo, m_nPort);
+  Log(0, "UpdateImageListInfo end");
+  return EOutcome::Passed;
+}
+
+CDownloadThread::EOutcome CDownloadThread::RunSequence(std::string& strFail) {
+  std::string strPath;
+  {
+    std::lock_guard lock(m_pathMutex);
+    strPath = m_strPackPath;
+  }
+  if (strPath.empty()) return Fail(strFail, kNoPackage);
+  // A package that cannot be opened would otherwise send empty images.
+  const CReadFile file(strPath);
+  if (!file.IsOpen()) return Fail(strFail, kNoPackage);
+
+  // One view of the directory for the whole phone, even if the window reloads it.
+  std::vector<PackEntry> entries;
+  {
+    std::lock_guard lock(g_portLock);
+    entries = g_PackList;
+  }
+  const size_t nEntries = entries.size();
+  for (size_t i = 0; i < nEntries; ++i) {
+    DispatchOnePending();
+    if (Stopping()) return EOutcome::Stopped;
+    const PackEntry& entry = entries[i];
+    const std::string strName = NameOf(entry);
+
+    if (i == 2) {
+      std::string strPartitions;
+      for (size_t k = 2; k < nEntries; ++k) {
+        strPartitions += (k > 2 ? "," : "") + NameOf(entries[k]);
+      }
+      const EOutcome eStage = LoaderStage(strPartitions, strFail);
+      if (eStage != EOutcome::Passed) return eStage;
+    }
+    Log(0, "continue donwload img...");
+    if (Stopping()) return EOutcome::Stopped;
+
+    uint32_t dwChunk = StoredPackLen(i, entry.m_dwPackLen);
+    if (i >= 2) {
+      Log(0, "start to RepairPackSize...");
+      dwChunk = RepairPackSize(dwChunk, strName, m_imageInfo);
+      Log(0, "RepairPackSize end");
+    }
+    m_ui.SetBoxBkColor(ERowBox::State, COLOR_BUSY);
+    m_ui.SetBoxText(ERowBox::State, FormatText("[%d of %d] %s", static_cast<int>(i + 1),
+                                               static_cast<int>(nEntries), strName.c_str()));
+    Log(0, "--SendStartDataCmd--");
+    Log(0, "g_iTimeout:%d", static_cast<int>(g_iTimeout));
+    m_ui.SetBoxText(ERowBox::Status, strName + " " + kDownloading);
+
+    if (entry.m_bIsAddr) dwChunk = kAddrChunk;
+    // A chunk of 0 would never finish the image; one beyond the buffer would
+    // overrun it.
+    if (dwChunk == 0 || dwChunk > kMaxChunk) {
+      return Fail(strFail, FormatText("Invalid chunk length %u for %s!", dwChunk, strName.c_str()));
+    }
+    const bool bStarted = m_link.SendStartDataCmd(entry.m_dwAddr, strName.c_str(), entry.m_dwSize,
+                                                  entry.m_bIsAddr == 0);
+    Log(0, "--start to download %s,addr:0x%x, filesize:%d", strName.c_str(), entry.m_dwAddr,
+        static_cast<int>(entry.m_dwSize));
+    if (Stopping()) return EOutcome::Stopped;
+    if (!bStarted) return Fail(strFail, "Send start[CMD] command failed!");
+    const bool bLarge = IsLargePartition(strName);
+    if (!m_link.WaitForAck(nullptr, bLarge ? kTimeout90s : kTimeout60s)) {
+      return Fail(strFail, "Get start[ACK] command failed!");
+    }
+    Log(0, "--SendStartDataCmd ok--");
+    if (Stopping()) return EOutcome::Stopped;
+
+    uint8_t* pPacket = m_link.PacketBuffer();
+    uint32_t dwSent = 0, nPackets = 0;
+    while (dwSent < entry.m_dwSize) {
+      DispatchOnePending();
+      if (Stopping()) return EOutcome::Stopped;
+      const uint32_t dwPiece = std::min(dwChunk, entry.m_dwSize - dwSent);
+      const uint32_t dwRead =
+          file.ReadAt(pPacket + pdl::kPayloadOffset, dwPiece, uint64_t{entry.m_dwOffset} + dwSent);
+      if (dwRead > 0) {
+        ++nPackets;
+        if (!m_link.SendMidDataCmd(pPacket, dwRead, nPackets)) {
+          return Fail(strFail, "Send data[CMD] command failed!");
+        }
+        if (!m_link.WaitForAck(nullptr, kTimeout60s)) {
+          return Fail(strFail, "Get data[ACK] command failed!");
+        }
+      }
+      dwSent += dwRead;
+      SetProgress(static_cast<int>(dwSent * 100.0 / entry.m_dwSize));
+      if (dwRead < dwPiece) {
+        SetProgress(100);
+        break;
+      }
+    }
+
+    if (Stopping()) return EOutcome::Stopped;
+    if (!m_link.SendEndDataCmd()) return Fail(strFail, "Send end[CMD] command failed!");
+    if (!m_link.WaitForAck(nullptr, bLarge ? kTimeout120s : kTimeout60s)) {
+      return Fail(strFail, "Get end[ACK] command failed!");
+    }
+    if (Stopping()) return EOutcome::Stopped;
+    if (entry.m_bNeedExec) {
+      if (!m_link.SendExecDataCmd()) return Fail(strFail, kExecFailed);
+      if (!m_link.WaitForAck(nullptr, kTimeout60s)) {
+        return Fail(strFail, "Get exe[ACK] command failed!");
+      }
+    }
+    if (Stopping()) return EOutcome::Stopped;
+  }
+  return EOutcome::Passed;
+}

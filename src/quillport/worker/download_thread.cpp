@@ -1,0 +1,333 @@
+#include "quillport/worker/download_thread.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <list>
+#include <new>
+
+#include "common/op_log.h"
+#include "common/text.h"
+#include "quillport/package/pack_list.h"
+#include "quillport/worker/worker_texts.h"
+#include "serial/port_discovery.h"
+
+namespace {
+
+using namespace worker_text;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPassMs = 100;  // upper bound of one pass of every worker wait
+constexpr int kOpenRetries = 4;
+constexpr int kBaudRate = 921600;
+// Passes of the removal wait between two looks at whether the port is still listed.
+constexpr int kListingPasses = 10;
+
+// Under the port lock, like the search: workers never enumerate at the same time.
+bool PortListed(int nPort) {
+  std::lock_guard lock(g_portLock);
+  return nPort > 0 && !DeviceOfComPort(nPort).empty();
+}
+
+}  // namespace
+
+CDownloadThread::CDownloadThread(IRowUi& ui, int nIndex)
+    : m_ui(ui), m_nIndex(nIndex), m_thread([this](const SMessage& msg) { OnThreadMessage(msg); }) {}
+
+CDownloadThread::~CDownloadThread() {
+  // Quit first, then look at the block: a run that starts meanwhile sees the
+  // quit flag, one already running is stopped here (see Run).
+  m_bQuit = true;
+  if (SStopBlock* pStop = m_pRunStop.load()) pStop->SetStop(true);
+  m_wake.Signal();
+}
+
+void CDownloadThread::SetPaths(const std::string& strPackPath, const std::string& strCfpPath) {
+  std::lock_guard lock(m_pathMutex);
+  m_strPackPath = strPackPath;
+  m_strCfpPath = strCfpPath;
+}
+
+bool CDownloadThread::PostStart(int nRow, SStopBlock* pStopBlock) {
+  return PostThreadMessage(kStartRunMessage, static_cast<uintptr_t>(nRow),
+                           reinterpret_cast<intptr_t>(pStopBlock));
+}
+
+void CDownloadThread::SetPortRemoved() {
+  m_bPortRemoved = true;
+  m_wake.Signal();
+}
+
+void CDownloadThread::OnThreadMessage(const SMessage& msg) {
+  if (msg.nId == kStartRunMessage) Run(reinterpret_cast<SStopBlock*>(msg.lParam));
+}
+
+bool CDownloadThread::Stopping() const {
+  const SStopBlock* pStop = m_pRunStop;
+  return m_bQuit || (pStop && pStop->IsStopping());
+}
+
+void CDownloadThread::WaitPass(int nMs, bool bPump) {
+  pollfd fds[3];
+  nfds_t nFds = 0;
+  if (const SStopBlock* pStop = m_pRunStop) fds[nFds++] = {pStop->stopEvent.Fd(), POLLIN, 0};
+  if (bPump) {
+    fds[nFds++] = {m_wake.Fd(), POLLIN, 0};
+    if (CMessageQueue* pQueue = CMessageQueue::Current())
+      fds[nFds++] = {pQueue->WakeFd(), POLLIN, 0};
+  }
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(nMs);
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    if (left <= 0) break;
+    const int n = poll(fds, nFds, static_cast<int>(left));
+    if (n > 0 || (n < 0 && errno != EINTR)) break;
+  }
+  if (bPump) m_wake.Consume();
+}
+
+std::string CDownloadThread::PortText() const {
+  const int nPort = m_nPort;
+  return nPort < 1 ? std::string(kPort) : FormatText("%s %d", kPort, nPort);
+}
+
+void CDownloadThread::Log(int nLevel, const char* pszFormat, ...) const {
+  va_list args;
+  va_start(args, pszFormat);
+  WritePortLogV(m_nPort, nLevel, pszFormat, args);
+  va_end(args);
+}
+
+CDownloadThread::EOutcome CDownloadThread::Fail(std::string& strFail, std::string strText) const {
+  Log(kLogAlways, "%s", strText.c_str());
+  strFail = std::move(strText);
+  return EOutcome::Failed;
+}
+
+void CDownloadThread::Notify(int32_t nType, const std::string& strMsg, bool bSend) {
+  m_notify.m_nType = nType;
+  m_notify.m_nIndex = m_nIndex;
+  m_notify.m_strPort = nType == TYPE_UI_INIT ? std::string(kPort) : PortText();
+  m_notify.m_strMsg = strMsg;
+  m_ui.Notify(m_notify, bSend);
+  m_nLastProgress = -2;  // the window may have moved the bar itself
+}
+
+void CDownloadThread::SetProgress(int nPos) {
+  // Only changes are passed on: a large image has thousands of packets but a
+  // hundred positions.
+  if (nPos == m_nLastProgress) return;
+  m_nLastProgress = nPos;
+  m_ui.SetProgressPos(nPos);
+}
+
+bool CDownloadThread::CheckGadgetPort() {
+  std::string strComName;
+  {
+    std::lock_guard lock(g_portLock);
+    std::list<SSerInfo> ports;
+    ListSerialPorts(ports, true);
+    const auto it = std::find_if(ports.begin(), ports.end(), [](const SSerInfo& port) {
+      // A port without a COM number in its name could never be matched to its
+      // removal, and the row would wait for it for good.
+      return port.m_strFriendly.find("Gadget") != std::string::npos &&
+             GadgetComNumber(port.m_strFriendly) > 0;
+    });
+    if (it == ports.end()) return false;
+    m_nPort = GadgetComNumber(it->m_strFriendly);
+    strComName = it->m_strComName;
+    // Opened before the lock goes: otherwise the next worker's busy test
+    // can take the same free port in between, and a healthy phone fails
+    // with "port open failed" on one of the two rows.
+    m_link.uart_init(m_nPort, kBaudRate, 0);
+    m_link.uart_open();
+  }
+  m_ui.SetBoxText(ERowBox::PortLabel, strComName);  // after the lock: the window may be slow
+  return true;
+}
+
+void CDownloadThread::Run(SStopBlock* pStop) {
+  if (m_bBusy || !pStop) return;
+  m_pRunStop = pStop;
+  if (m_bQuit) {
+    m_pRunStop = nullptr;
+    return;
+  }
+  m_bBusy = true;
+  m_ui.EnableSharedControls(false);
+  std::vector<uint8_t> packet;
+  try {
+    packet.resize(pdl::kPacketBufferSize);
+  } catch (const std::bad_alloc&) {
+    // Nothing can be sent without the buffer: the run ends with the row red.
+    m_ui.SetBoxText(ERowBox::Status, kNoMemory);
+    Log(kLogAlways, "%s", kNoMemory);
+    Notify(TYPE_UI_ERR, kNoMemory, false);
+    m_pRunStop = nullptr;
+    m_bBusy = false;
+    return;
+  }
+  m_link.SetStopBlock(pStop);
+  m_notify = UiNotify{};
+
+  std::string strFail;
+  for (;;) {
+    std::fill(packet.begin(), packet.end(), 0);
+    m_link.SetPacketBuffer(packet.data());
+    m_bPortRemoved = false;
+    m_nPort = -1;
+    strFail.clear();
+    m_imageInfo.clear();
+    Notify(TYPE_UI_INIT, "", true);
+    m_ui.SetBoxBkColor(ERowBox::PortLabel, COLOR_IDLE);
+    m_ui.SetBoxTextColor(ERowBox::PortLabel, COLOR_BLUE);
+    m_ui.SetBoxText(ERowBox::PortLabel, kPort);
+    m_ui.EnableRestart(false);
+
+    EOutcome eOutcome = ServePhone(strFail);
+    if (eOutcome == EOutcome::Passed) {
+      Notify(TYPE_UI_PASS, "", true);
+      m_bPassed = true;
+      m_link.SendPowerOffCmd();
+      WaitPass(kPassMs, false);
+      eOutcome = WaitForRemoval();
+      if (eOutcome == EOutcome::Stopped) break;
+      m_link.uart_cleanup();
+    } else if (eOutcome == EOutcome::Failed) {
+      if (HandleFailure(strFail) == EOutcome::Stopped) break;
+    } else {
+      break;
+    }
+  }
+
+  Log(0, "l_end m_nIndex:%d", m_nIndex.load());
+  m_link.uart_cleanup();
+  DispatchOnePending();
+  Log(0, "com close finished!");
+  m_ui.StopTimer();
+  const bool bStop = pStop->IsStopping();
+  if (m_bPassed && !bStop) {
+    Log(0, "Post TYPE_UI_END m_nIndex:%d", m_nIndex.load());
+    Notify(TYPE_UI_END, strFail, true);
+  }
+  m_link.SetPacketBuffer(nullptr);
+  m_link.SetStopBlock(nullptr);
+  if (bStop) {
+    Notify(TYPE_UI_STOP, strFail, false);
+    m_nPort = -1;
+    m_pRunStop = nullptr;
+    m_bBusy = false;
+  } else {
+    m_pRunStop = nullptr;
+    m_bBusy = false;
+    Notify(TYPE_UI_FINISH, "", false);
+  }
+}
+
+CDownloadThread::EOutcome CDownloadThread::ServePhone(std::string& strFail) {
+  while (!CheckGadgetPort()) {
+    strFail.clear();
+    DispatchOnePending();
+    if (Stopping()) return EOutcome::Stopped;
+    WaitPass(kPassMs, true);
+  }
+  m_ui.SetBoxText(ERowBox::PortLabel, PortText());
+
+  if (!m_link.uart_open()) {  // already open unless the open under the lock failed
+    strFail = kPortOpenFailed;
+    Log(0, "m_nThreadIndex:%d", m_nIndex.load());
+    Log(0, "%s", strFail.c_str());
+    if (Stopping()) return EOutcome::Stopped;
+    bool bOpen = false;
+    for (int i = 0; i < kOpenRetries && !bOpen; ++i) {
+      WaitPass(kPassMs, false);
+      if (Stopping()) return EOutcome::Stopped;
+      bOpen = m_link.uart_open();
+    }
+    if (!bOpen) return EOutcome::Failed;
+    strFail.clear();
+  }
+  if (Stopping()) return EOutcome::Stopped;
+
+  m_ui.SetProgressBkColor(COLOR_IDLE);
+  SetProgress(-1);
+  m_ui.SetDotColor(COLOR_IDLE);
+  for (ERowBox box : {ERowBox::Status, ERowBox::State}) {
+    m_ui.SetBoxBkColor(box, COLOR_IDLE);
+    m_ui.SetBoxText(box, kClosed);
+  }
+  m_ui.SetBoxBkColor(ERowBox::PortLabel, COLOR_IDLE);
+  m_ui.SetBoxTextColor(ERowBox::PortLabel, COLOR_BLUE);
+  m_ui.SetBoxText(ERowBox::PortLabel, PortText());
+
+  if (!m_link.SendConnectCmd()) return Fail(strFail, "Send connect[CMD] command failed!");
+  if (!m_link.WaitForAck(nullptr, kTimeout60s)) {
+    return Fail(strFail, "Get connect[ACK] command failed!");
+  }
+
+  m_ui.StartTimer();
+  m_ui.SetProgressBkColor(COLOR_BUSY);
+  SetProgress(0);
+  m_ui.SetDotColor(COLOR_BUSY);
+  m_ui.SetBoxBkColor(ERowBox::Status, COLOR_BUSY);
+  m_ui.SetBoxText(ERowBox::Status, kDownloading);
+  m_ui.SetBoxBkColor(ERowBox::State, COLOR_BUSY);
+  m_ui.SetBoxText(ERowBox::State, kConnected);
+  Log(0, "--SendConnectCmd--ok");
+  m_ui.SetBoxBkColor(ERowBox::PortLabel, COLOR_BUSY);
+  m_ui.SetBoxText(ERowBox::PortLabel, PortText());
+  if (Stopping()) return EOutcome::Stopped;
+
+  return RunSequence(strFail);
+}
+
+CDownloadThread::EOutcome CDownloadThread::HandleFailure(const std::string& strFail) {
+  Log(kLogAlways, "---go to err!---");
+  m_bPassed = false;
+  Log(kLogAlways, "Post TYPE_UI_ERR m_nIndex:%d", m_nIndex.load());
+  DispatchOnePending();
+  Notify(TYPE_UI_ERR, strFail, false);
+
+  // A connect command that can still be written means the phone is still there.
+  bool bFirst = true;
+  while (m_link.SendConnectCmd()) {
+    DispatchOnePending();
+    if (bFirst) {
+      Notify(TYPE_UI_DETECTED, strFail, false);
+      Log(0, "Post TYPE_UI_DETECTED m_nIndex:%d", m_nIndex.load());
+      bFirst = false;
+    }
+    if (Stopping()) return EOutcome::Stopped;
+    WaitPass(kPassMs, true);
+  }
+  if (WaitForRemoval() == EOutcome::Stopped) return EOutcome::Stopped;
+
+  Log(0, "l_err end! go to l_next! m_nThreadIndex:%d", m_nIndex.load());
+  m_nPort = -1;
+  m_link.uart_cleanup();
+  DispatchOnePending();
+  return EOutcome::Failed;
+}
+
+CDownloadThread::EOutcome CDownloadThread::WaitForRemoval() {
+  bool bFirst = true;
+  for (int nPass = 0; !m_bPortRemoved; ++nPass) {
+    DispatchOnePending();
+    if (bFirst) {
+      Notify(TYPE_UI_DETECTED, "", true);
+      bFirst = false;
+    }
+    if (Stopping()) return EOutcome::Stopped;
+    // The window flags a removal only to a row whose port matches at that
+    // moment: one that came before the search had set m_nPort, or that went
+    // to another row holding the same number, would keep this row waiting
+    // for good. A port no longer listed has gone as well.
+    if (nPass % kListingPasses == 0 && !PortListed(m_nPort)) break;
+    WaitPass(kPassMs, true);
+  }
+  return EOutcome::Passed;
+}

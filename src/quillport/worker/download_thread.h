@@ -1,0 +1,106 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/message_queue.h"
+#include "pdl/pdl_link.h"
+#include "platform/wake_event.h"
+#include "quillport/worker/image_list.h"
+#include "quillport/worker/row_ui.h"
+#include "serial/stop_block.h"
+
+// The worker behind one port row: a thread with its own message queue that,
+// once started, serves phone after phone on its row until the stop flag is
+// set: wait for a free "Gadget Serial" port, open, connect, download every
+// image of the package, power the phone off (or show the failure), wait until
+// the phone is unplugged, start over.
+//
+// The window talks to it through the public methods below, from its own
+// thread; the worker talks to the window only through its IRowUi.
+class CDownloadThread {
+ public:
+  static constexpr uint32_t kStartRunMessage = 0x2B11;
+
+  // ui must outlive the worker; nIndex is the row index 0..7.
+  CDownloadThread(IRowUi& ui, int nIndex);
+  // Ends a run in progress by setting the stop flag of the run's stop-flag
+  // block (which stops every row sharing it), then joins the thread. The
+  // block must outlive the worker, and the caller must not be the thread that
+  // handles this worker's sent notifications unless it keeps handling them
+  // meanwhile; stop the run and wait until IsBusy() is false first.
+  ~CDownloadThread();
+  CDownloadThread(const CDownloadThread&) = delete;
+  CDownloadThread& operator=(const CDownloadThread&) = delete;
+
+  // Before every start.
+  void SetIndex(int nIndex) { m_nIndex = nIndex; }
+  void SetPaths(const std::string& strPackPath, const std::string& strCfpPath);
+  // Posts kStartRunMessage (wParam the row, lParam the block). A start that
+  // arrives while a run is in progress is dropped.
+  bool PostStart(int nRow, SStopBlock* pStopBlock);
+  bool PostThreadMessage(uint32_t nId, uintptr_t wParam, intptr_t lParam) {
+    return m_thread.PostThreadMessage(nId, wParam, lParam);
+  }
+
+  // The device monitor reported the port of GetPort() removed.
+  void SetPortRemoved();
+  // A port arrived: the search for a phone looks again at once.
+  void WakePortSearch() { m_wake.Signal(); }
+
+  bool IsBusy() const { return m_bBusy; }
+  // COM number of the phone being served, -1 while none.
+  int GetPort() const { return m_nPort; }
+  bool HasPassed() const { return m_bPassed; }
+
+ private:
+  enum class EOutcome { Passed, Failed, Stopped };
+
+  void OnThreadMessage(const SMessage& msg);
+  void Run(SStopBlock* pStopBlock);
+  EOutcome ServePhone(std::string& strFail);
+  EOutcome HandleFailure(const std::string& strFail);
+  EOutcome WaitForRemoval();
+  EOutcome RunSequence(std::string& strFail);
+  EOutcome LoaderStage(const std::string& strPartitions, std::string& strFail);
+  bool CheckGadgetPort();
+
+  bool Stopping() const;
+  // Waits up to nMs, ended early by the stop flag and, with bPump, by the
+  // thread's queue and WakePortSearch / SetPortRemoved.
+  void WaitPass(int nMs, bool bPump);
+  void Notify(int32_t nType, const std::string& strMsg, bool bSend);
+  std::string PortText() const;
+  void Log(int nLevel, const char* pszFormat, ...) const __attribute__((format(printf, 3, 4)));
+  EOutcome Fail(std::string& strFail, std::string strText) const;
+  void SetProgress(int nPos);
+
+  IRowUi& m_ui;
+
+  std::atomic<bool> m_bBusy{false};         // written by the worker, read by the window
+  std::atomic<int> m_nPort{-1};             // written by the worker, read by the window
+  std::atomic<int> m_nIndex{0};             // written by the window before a start
+  std::atomic<bool> m_bPortRemoved{false};  // set by the window, cleared by the worker
+  std::atomic<bool> m_bPassed{true};        // written by the worker
+  std::atomic<bool> m_bQuit{false};         // set once by the destructor
+  // The running run's block: set by the worker, read by the destructor.
+  std::atomic<SStopBlock*> m_pRunStop{nullptr};
+  platform::CWakeEvent m_wake;  // ends a port-search or removal wait pass early
+
+  mutable std::mutex m_pathMutex;  // guards m_strPackPath and m_strCfpPath
+  std::string m_strPackPath;
+  std::string m_strCfpPath;  // kept for the window; the worker does not use it
+
+  // Worker thread only.
+  CPdlLink m_link{EToolFlavor::Download, nullptr};
+  std::vector<ImageInfo> m_imageInfo;
+  UiNotify m_notify;  // the row's notification record
+  int m_nLastProgress = -2;
+
+  // Last: the thread starts after every member above exists and is joined
+  // before any of them goes.
+  CMessageThread m_thread;
+};

@@ -1,0 +1,200 @@
+#include "quillport/ui/window_model.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <vector>
+
+#include "common/op_log.h"
+#include "pty_phone.h"
+#include "quillport/package/pack_list.h"
+#include "quillport/package/pack_writer.h"
+#include "quillport/ui/window_texts.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CFakeHost final : public IWindowHost {
+ public:
+  void MessageBox(const std::string& strText) override { boxes.push_back(strText); }
+  std::optional<std::string> ChoosePackageFile() override {
+    ++nDialogs;
+    return chosen;
+  }
+  void Changed() override { ++nChanges; }
+
+  std::vector<std::string> boxes;
+  std::optional<std::string> chosen;
+  int nDialogs = 0;
+  int nChanges = 0;
+};
+
+class WindowModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(m_base.File("ini"));
+    InitLogFolders(m_base.Path());
+    g_PortSettings = {};
+  }
+
+  std::string MakePackage() {
+    std::vector<SPackImage> images;
+    for (const char* name : {"PDL1", "PDL2", "modem"}) {
+      SPackImage image;
+      image.m_strName = name;
+      image.m_strSource = "pattern:8k";
+      images.push_back(image);
+    }
+    const std::string path = m_base.File("x_norq_total.bin");
+    std::string err;
+    EXPECT_TRUE(WritePackage(path, images, &err)) << err;
+    return path;
+  }
+
+  CTempDir m_base;
+  CFakeHost m_host;
+  CMessageQueue m_queue;
+  CQueueBinding m_binding{m_queue};
+};
+
+TEST_F(WindowModelTest, OpensWithEightIdleRowsAndTheLongestTimeout) {
+  g_PortSettings[2].m_bUsed = true;
+  CQuillportWindow window(m_host, m_queue, m_base.Path());
+  const SWindowView& view = window.View();
+  for (int i = 0; i < kPortRows; ++i) {
+    const SRowView& row = view.rows[i];
+    EXPECT_EQ(row.statusBox.strText, window_text::kClosed);
+    EXPECT_EQ(row.stateBox.strText, window_text::kIdle);
+    EXPECT_EQ(row.portLabel.strText, window_text::kPort);
+    EXPECT_EQ(row.progress.nPos, -1);
+    EXPECT_EQ(row.timer.Text(), "00:00:00");
+    EXPECT_EQ(row.bChecked, i == 2);
+    EXPECT_EQ(row.statusBox.bEnabled, i == 2);
+  }
+  EXPECT_TRUE(view.bStartAllEnabled);
+  EXPECT_FALSE(view.bStopAllEnabled);
+  EXPECT_EQ(g_iTimeout, 120000);
+}
+
+TEST_F(WindowModelTest, APackagePathWhoseFileIsGoneComesUpEmpty) {
+  std::ofstream(m_base.File("ini/filelist.ini")) << "[FILE_PATH]\nIMG_PATH=/nowhere/a_norq_total.bin\n";
+  CQuillportWindow window(m_host, m_queue, m_base.Path());
+  EXPECT_EQ(window.View().strPackPath, "");
+}
+
+TEST_F(WindowModelTest, StartAllWithoutAPackageAsksForOne) {
+  CQuillportWindow window(m_host, m_queue, m_base.Path());
+  window.OnStartAll();
+  EXPECT_EQ(m_host.boxes, std::vector<std::string>{window_text::kChoosePackage});
+  EXPECT_EQ(m_host.nDialogs, 1);
+  EXPECT_TRUE(window.View().bStartAllEnabled);
+}
+
+TEST_F(WindowModelTest, StartAllWithNoRowTickedLoadsThePackageAndStartsNothing) {
+  CQuillportWindow window(m_host, m_queue, m_base.Path());
+  window.SetPackagePath(MakePackage());
+  window.OnStartAll();
+  EXPECT_TRUE(m_host.boxes.empty());
+  EXPECT_EQ(g_PackList.size(), 3u);
+  EXPECT_FALSE(window.View().bStartAllEnabled);
+  EXPECT_TRUE(window.View().bStopAllEnabled);
+  EXPECT_FALSE(window.View().bCheckboxesEnabled) << "the port selection is locked";
+  EXPECT_FALSE(window.AnyBusy());
+  EXPECT_NE(ReadWholeFile(m_base.File("ini/filelist.ini")).find("IMG_PATH="), std::string::npos);
+}
+
+TEST_F(WindowModelTest, AFailedLoadSaysSoAndStartsNothing) {
+  CQuillportWindow window(m_host, m_queue, m_base.Path());
+  std::ofstream(m_base.File("bad_norq_total.bin")) << std::string(4096, 'x');
+  window.SetPackagePath(m_base.File("bad_norq_total.bin"));
+  window.OnStartAll();
+  ASSERT_FALSE(m_host.boxes.empty());
+  EXPECT_EQ(m_host.boxes.back(), "load " + m_base.File("bad_norq_total.bin") + " file failed!");
+  EXPECT_TRUE(window.View().bStartAllEnabled);
+}
+
+TEST_F(WindowModelTest, StopAllWithNothingRunningResetsTheTickedRows) {
+  g_PortSettings[0].m_bUsed = g_PortSettings[5].m_bUsed = true;
+  CQuillportWindow window(m_host, m_queue, m_base.Path());
+  window.OnStopAll();
+  for (int i = 0; i < kPortRows; ++i) {
+    const SRowView& row = window.View().rows[i];
+    EXPECT_EQ(row.statusBox.strText, row.bChecked ? window_text::kStopped : window_text::kClosed);
+    EXPECT_EQ(row.progress.nPos, -1);
+  }
+  EXPECT_TRUE(window.View().bStartAllEnabled);
+  EXPECT_FALSE(window.View().bStopAllEnabled);
+}
+
+TEST_F(WindowModelTest, UncheckingARowDisablesItsControlsButNotLabelAndTimer) {
+  g_PortSettings[1].m_bUsed = true;
+  CQuillportWindow window(m_host, m_queue, m_base.Path());
+  window.OnPortCheck(1, false);
+  const SRowView& row = window.View().rows[1];
+  EXPECT_FALSE(row.stateBox.bEnabled);
+  EXPECT_FALSE(row.statusBox.bEnabled);
+  EXPECT_FALSE(row.bDotEnabled);
+  EXPECT_FALSE(row.progress.bEnabled);
+  EXPECT_FALSE(row.bRestartEnabled);
+  EXPECT_TRUE(row.portLabel.bEnabled);
+  window.OnClose();
+  EXPECT_NE(ReadWholeFile(m_base.File("ini/download.ini")).find("[PORT_2]\nISUSED=No"),
+            std::string::npos);
+}
+
+TEST_F(WindowModelTest, NotificationsPaintTheRowAsTheTableSays) {
+  CQuillportWindow window(m_host, m_queue, m_base.Path());
+  const SRowView& row = window.View().rows[3];
+  auto notify = [&](int32_t nType, const std::string& strMsg = "") {
+    window.OnUpdateMyData({nType, 3, "端口 12", strMsg});
+  };
+  notify(TYPE_UI_INIT);
+  EXPECT_EQ(row.statusBox.strText, window_text::kDetecting);
+  EXPECT_EQ(row.progress.from, Rgb(200, 100, 52));
+  EXPECT_FALSE(row.bRestartEnabled);
+  EXPECT_FALSE(row.timer.bReadOnly);
+
+  notify(TYPE_UI_PASS);
+  EXPECT_EQ(row.progress.nPos, 100);
+  EXPECT_EQ(row.statusBox.bk, COLOR_PASS);
+  EXPECT_EQ(row.portLabel.strText, "端口 12");
+  EXPECT_EQ(row.nPassed, 1);
+
+  notify(TYPE_UI_ERR, "端口打开失败!");
+  EXPECT_EQ(row.statusBox.strText, "端口打开失败!");
+  EXPECT_EQ(row.stateBox.strText, window_text::kError);
+  EXPECT_EQ(row.dot, COLOR_FAIL);
+  EXPECT_EQ(row.progress.nPos, 100) << "an error leaves the position";
+  EXPECT_EQ(row.nFailed, 1);
+
+  notify(TYPE_UI_DETECTED);
+  EXPECT_EQ(row.portLabel.strText, window_text::kPort);
+  EXPECT_EQ(row.timer.Text(), "00:00:00");
+
+  notify(TYPE_UI_STOP);
+  EXPECT_EQ(row.statusBox.strText, window_text::kStopped);
+  EXPECT_EQ(row.progress.nPos, -1);
+  EXPECT_TRUE(row.bRestartEnabled);
+
+  notify(99);  // unknown types change nothing
+  EXPECT_EQ(row.statusBox.strText, window_text::kStopped);
+}
+
+TEST_F(WindowModelTest, TimerShowsHoursPastNinetyNine) {
+  STimerView timer;
+  timer.shown = std::chrono::hours(123) + std::chrono::minutes(4) + std::chrono::seconds(5);
+  EXPECT_EQ(timer.Text(), "123:04:05");
+}
+
+TEST_F(WindowModelTest, DeviceChangesAreLoggedOnTheirPort) {
+  CQuillportWindow window(m_host, m_queue, m_base.Path());
+  window.OnDeviceChange(true, "COM14");
+  window.OnDeviceChange(false, "COM14");
+  window.OnDeviceChange(false, "ttyACM0");  // not a COM name: nothing
+  EXPECT_EQ(ReadWholeFile(PortLogPath(14)), "--DEVICE ARRIVAL--\n--DEVICE REMOVE--\n");
+}
+
+}  // namespace

@@ -253,9 +253,11 @@ TEST_F(DownloadWorker, ServesPhoneAfterPhoneOnOneRow) {
     ExpectPhoneGotPackage(rep);
     EXPECT_EQ(rep.debugFlags, std::vector<uint32_t>{5});
   }
-  // The reconciliation of the first phone stays in the directory.
+  // The reconciliation of the first phone stays in the row's directory; the
+  // shared one keeps what the package said.
+  ASSERT_FALSE(m_pWorker->IsBusy());
   for (size_t i = 2; i < kImageCount; ++i) {
-    EXPECT_EQ(g_PackList[i].m_dwPackLen, kImages[i].dwChunk) << kImages[i].pszName;
+    EXPECT_EQ(m_pWorker->PackList()[i].m_dwPackLen, kImages[i].dwChunk) << kImages[i].pszName;
   }
 
   struct SExpected {

@@ -197,7 +197,7 @@ TEST_F(UpdateImageList, RewritesChunkLengthsOfReportedPartitions) {
           {"cache", 4, 10000, 4}},
          c.nFileEntries);
     std::vector<ImageInfo> list{{"stale", 1}};
-    UpdateImageListInfo(c.pszReply, list, 31);
+    UpdateImageListInfo(c.pszReply, list, 31, g_PackList);
     EXPECT_EQ(list, c.expectedList);
     EXPECT_EQ(PackLens(), c.expectedLens);
   }

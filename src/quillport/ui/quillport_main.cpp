@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -81,11 +82,27 @@ struct SSimulation {
   }
 };
 
-bool EveryRowCounted(const SWindowView& view, const std::vector<int>& rows, int nCount) {
-  return std::all_of(rows.begin(), rows.end(), [&](int r) {
-    return view.rows[r].nPassed + view.rows[r].nFailed >= nCount;
-  });
-}
+// The outcomes of each row's first --count phones. A row that got there
+// first goes on serving until every row has: those later phones, cut short
+// by the stop, do not count.
+struct STally {
+  std::array<int, kPortRows> nPassed{}, nFailed{};
+  std::array<bool, kPortRows> bDone{};
+
+  // True once every row has its count.
+  bool Update(const SWindowView& view, const std::vector<int>& rows, int nCount) {
+    bool bAll = true;
+    for (int r : rows) {
+      if (!bDone[r]) {
+        nPassed[r] = view.rows[r].nPassed;
+        nFailed[r] = view.rows[r].nFailed;
+        bDone[r] = nCount > 0 && nPassed[r] + nFailed[r] >= nCount;
+      }
+      bAll = bAll && bDone[r];
+    }
+    return bAll;
+  }
+};
 
 int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   // Simulated phones first, so that discovery sees their folder.
@@ -131,6 +148,7 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   }
 
   bool bStarted = false;
+  STally tally;
   {
     CPortWatcher watcher([&queue, &window](bool bArrived, const std::string& strCom) {
       queue.PostTask([&window, bArrived, strCom] { window.OnDeviceChange(bArrived, strCom); });
@@ -139,7 +157,7 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
     bStarted = window.View().bStopAllEnabled;
     while (bStarted) {
       console.Render(window.View());
-      if (opt.nCount > 0 && EveryRowCounted(window.View(), rows, opt.nCount)) break;
+      if (tally.Update(window.View(), rows, opt.nCount)) break;
       pollfd fds[2] = {{queue.WakeFd(), POLLIN, 0}, {sigFd, POLLIN, 0}};
       if (poll(fds, 2, kRedrawMs) > 0 && (fds[1].revents & POLLIN)) break;
       while (DispatchOnePending()) {
@@ -150,10 +168,11 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   }
   console.Render(window.View(), true);
 
+  tally.Update(window.View(), rows, opt.nCount);  // without --count: everything served
   int nPassed = 0, nFailed = 0;
   for (int r : rows) {
-    nPassed += window.View().rows[r].nPassed;
-    nFailed += window.View().rows[r].nFailed;
+    nPassed += tally.nPassed[r];
+    nFailed += tally.nFailed[r];
   }
   std::printf("quillport: %d phone(s) passed, %d failed\n", nPassed, nFailed);
   if (sigFd >= 0) close(sigFd);

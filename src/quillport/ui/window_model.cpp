@@ -143,11 +143,16 @@ CQuillportWindow::CQuillportWindow(IWindowHost& host, CMessageQueue& queue,
 CQuillportWindow::~CQuillportWindow() {
   m_stop.SetStop(true);
   while (AnyBusy()) PumpFor(kWaitPassMs);
+  // What is still queued (row updates, device changes) refers to the workers
+  // and their row adapters: run it while they exist.
+  auto drain = [this] {
+    SMessage dropped;
+    while (m_queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) {
+    }
+  };
+  drain();
   for (auto& pWorker : m_workers) pWorker.reset();
-  // Row updates still queued point at the row adapters: run them first.
-  SMessage dropped;
-  while (m_queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) {
-  }
+  drain();
 }
 
 SBoxView& CQuillportWindow::Box(int nRow, ERowBox box) {
@@ -215,7 +220,7 @@ void CQuillportWindow::ResetRow(int nRow, const std::string& strStatus) {
   row.progress.nPos = -1;
   row.statusBox = {strStatus, COLOR_IDLE, COLOR_BLUE, row.statusBox.bEnabled};
   row.stateBox = {window_text::kIdle, COLOR_IDLE, COLOR_BLUE, row.stateBox.bEnabled};
-  row.portLabel = {NumberedPort(m_workers[nRow]->GetPort()), kWhite, COLOR_BLUE,
+  row.portLabel = {NumberedPort(m_workers[nRow] ? m_workers[nRow]->GetPort() : -1), kWhite, COLOR_BLUE,
                    row.portLabel.bEnabled};
   row.timer = STimerView{};
   row.dot = kWhite;
@@ -340,13 +345,15 @@ void CQuillportWindow::OnDeviceChange(bool bArrived, const std::string& strComNa
   if (bArrived) {
     if (n > 0) WritePortLog(n, kLogAlways, "--DEVICE ARRIVAL--");
     // A worker searching for a free phone port looks again at once.
-    for (auto& pWorker : m_workers) pWorker->WakePortSearch();
+    for (auto& pWorker : m_workers) {
+      if (pWorker) pWorker->WakePortSearch();
+    }
     return;
   }
   if (n <= 0) return;
   WritePortLog(n, kLogAlways, "--DEVICE REMOVE--");
   for (int i = 0; i < kPortRows; ++i) {
-    if (m_view.rows[i].bChecked && m_workers[i]->GetPort() == n) {
+    if (m_view.rows[i].bChecked && m_workers[i] && m_workers[i]->GetPort() == n) {
       m_workers[i]->SetPortRemoved();
       break;
     }
@@ -411,7 +418,7 @@ int CQuillportWindow::OnUpdateMyData(const UiNotify& notify) {
       break;
     case TYPE_UI_ERR: {
       // The row's own COM port log: the number in "端口 N".
-      WritePortLog(std::max(m_workers[i]->GetPort(), 0), kLogAlways,
+      WritePortLog(m_workers[i] ? std::max(m_workers[i]->GetPort(), 0) : 0, kLogAlways,
                    "TYPE_UI_ERR com:%s, index:%d", notify.m_strPort.c_str(), i);
       row.progress.percentText = kWhite;
       row.progress.from = Rgb(180, 0, 0);

@@ -59,11 +59,6 @@ bool IsLargePartition(const std::string& strName) {
   return EqualsNoCase(strName, "system") || EqualsNoCase(strName, "userdata");
 }
 
-// The chunk length the last reconciliation stored; fallback when the list has changed size.
-uint32_t StoredPackLen(size_t i, uint32_t dwFallback) {
-  std::lock_guard lock(g_portLock);
-  return i < g_PackList.size() ? g_PackList[i].m_dwPackLen : dwFallback;
-}
 
 }  // namespace
 
@@ -115,7 +110,8 @@ CDownloadThread::EOutcome CDownloadThread::LoaderStage(const std::string& strPar
   Log(0, "RecvImageInfoData end...");
   Log(0, "start to UpdateImageListInfo");
   // The reply need not be zero-terminated within what arrived.
-  UpdateImageListInfo(std::string_view(pszInfo, strnlen(pszInfo, nLen)), m_imageInfo, m_nPort);
+  UpdateImageListInfo(std::string_view(pszInfo, strnlen(pszInfo, nLen)), m_imageInfo, m_nPort,
+                      m_packList);
   Log(0, "UpdateImageListInfo end");
   return EOutcome::Passed;
 }
@@ -131,12 +127,9 @@ CDownloadThread::EOutcome CDownloadThread::RunSequence(std::string& strFail) {
   const CReadFile file(strPath);
   if (!file.IsOpen()) return Fail(strFail, kNoPackage);
 
-  // One view of the directory for the whole phone, even if the window reloads it.
-  std::vector<PackEntry> entries;
-  {
-    std::lock_guard lock(g_portLock);
-    entries = g_PackList;
-  }
+  // The row's own copy of the directory, taken when the row was started; the
+  // reconciliation below may rewrite its chunk lengths while this phone runs.
+  const std::vector<PackEntry> entries = m_packList;
   const size_t nEntries = entries.size();
   for (size_t i = 0; i < nEntries; ++i) {
     DispatchOnePending();
@@ -155,7 +148,7 @@ CDownloadThread::EOutcome CDownloadThread::RunSequence(std::string& strFail) {
     Log(0, "continue donwload img...");
     if (Stopping()) return EOutcome::Stopped;
 
-    uint32_t dwChunk = StoredPackLen(i, entry.m_dwPackLen);
+    uint32_t dwChunk = i < m_packList.size() ? m_packList[i].m_dwPackLen : entry.m_dwPackLen;
     if (i >= 2) {
       Log(0, "start to RepairPackSize...");
       dwChunk = RepairPackSize(dwChunk, strName, m_imageInfo);

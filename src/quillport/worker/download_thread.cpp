@@ -52,6 +52,10 @@ void CDownloadThread::SetPaths(const std::string& strPackPath, const std::string
 }
 
 bool CDownloadThread::PostStart(int nRow, SStopBlock* pStopBlock) {
+  {
+    std::scoped_lock lock(m_pathMutex, g_portLock);
+    m_startPackList = g_PackList;
+  }
   return PostThreadMessage(kStartRunMessage, static_cast<uintptr_t>(nRow),
                            reinterpret_cast<intptr_t>(pStopBlock));
 }
@@ -158,6 +162,10 @@ void CDownloadThread::Run(SStopBlock* pStop) {
     return;
   }
   m_bBusy = true;
+  {
+    std::lock_guard lock(m_pathMutex);
+    m_packList = m_startPackList;
+  }
   m_ui.EnableSharedControls(false);
   std::vector<uint8_t> packet;
   try {

@@ -55,6 +55,9 @@ class CDownloadThread {
   // COM number of the phone being served, -1 while none.
   int GetPort() const { return m_nPort; }
   bool HasPassed() const { return m_bPassed; }
+  // The run's copy of the package directory, with the chunk lengths the last
+  // reconciliation stored. Read it only while the worker is not busy.
+  const std::vector<PackEntry>& PackList() const { return m_packList; }
 
  private:
   enum class EOutcome { Passed, Failed, Stopped };
@@ -90,13 +93,17 @@ class CDownloadThread {
   std::atomic<SStopBlock*> m_pRunStop{nullptr};
   platform::CWakeEvent m_wake;  // ends a port-search or removal wait pass early
 
-  mutable std::mutex m_pathMutex;  // guards m_strPackPath and m_strCfpPath
+  mutable std::mutex m_pathMutex;  // guards m_strPackPath, m_strCfpPath and m_startPackList
   std::string m_strPackPath;
   std::string m_strCfpPath;  // kept for the window; the worker does not use it
+  // The package directory as it was when the window posted the start: each
+  // row works on its own copy, so a reload never changes it under a run.
+  std::vector<PackEntry> m_startPackList;
 
   // Worker thread only.
   CPdlLink m_link{EToolFlavor::Download, nullptr};
   std::vector<ImageInfo> m_imageInfo;
+  std::vector<PackEntry> m_packList;  // the run's directory
   UiNotify m_notify;  // the row's notification record
   int m_nLastProgress = -2;
 

@@ -130,7 +130,8 @@ uint32_t RepairPackSize(uint32_t dwPackLen, std::string_view strName,
   return dwPackLen;
 }
 
-void UpdateImageListInfo(std::string_view reply, std::vector<ImageInfo>& imageInfo, int nPort) {
+void UpdateImageListInfo(std::string_view reply, std::vector<ImageInfo>& imageInfo, int nPort,
+                         std::vector<PackEntry>& packList) {
   WritePortLog(nPort, 0, "UpdateImageListInfo 1");
   imageInfo.clear();
   WritePortLog(nPort, 0, "UpdateImageListInfo 2");
@@ -154,11 +155,9 @@ void UpdateImageListInfo(std::string_view reply, std::vector<ImageInfo>& imageIn
     DispatchOnePending();
     std::string strName;
     uint32_t dwImageLen = 0;
+    if (k >= packList.size()) break;
     {
-      // The list may be reloaded between entries; take each entry under the lock.
-      std::lock_guard lock(g_portLock);
-      if (k >= g_PackList.size()) break;
-      const PackEntry& entry = g_PackList[k];
+      const PackEntry& entry = packList[k];
       strName.assign(entry.m_szName, strnlen(entry.m_szName, sizeof entry.m_szName));
       dwImageLen = entry.m_dwSize;
     }
@@ -186,9 +185,7 @@ void UpdateImageListInfo(std::string_view reply, std::vector<ImageInfo>& imageIn
       WritePortLog(nPort, 0, "--infolist [%s] cost time:%0.2f s--", strKey.c_str(), cost.count());
     }
 
-    std::lock_guard lock(g_portLock);
-    if (k >= g_PackList.size()) break;
-    PackEntry& entry = g_PackList[k];
+    PackEntry& entry = packList[k];
     if (dwNewLen) entry.m_dwPackLen = *dwNewLen;
     if (entry.m_dwPackLen < kPage) entry.m_dwPackLen *= 1024;  // still in kilobytes
   }

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "quillport/package/pack_list.h"
+
 // Matching transfer chunk lengths to the units the phone reports for its
 // partitions (the READ_IMAGE_ATTR reply, items "name(unit)" joined by "#").
 
@@ -47,6 +49,8 @@ uint32_t RepairPackSize(uint32_t dwPackLen, std::string_view strName,
                         const std::vector<ImageInfo>& imageInfo);
 
 // Rebuilds imageInfo from the reply and rewrites m_dwPackLen of every entry
-// of g_PackList under g_portLock (file-list lengths from g_FileList). Logs to
-// port nPort. Services one pending message of the thread per entry.
-void UpdateImageListInfo(std::string_view reply, std::vector<ImageInfo>& imageInfo, int nPort);
+// of packList, the row's own copy of the package directory (file-list
+// lengths from g_FileList). Logs to port nPort. Services one pending message
+// of the thread per entry.
+void UpdateImageListInfo(std::string_view reply, std::vector<ImageInfo>& imageInfo, int nPort,
+                         std::vector<PackEntry>& packList);

@@ -109,7 +109,9 @@ void CDownloadThread::Log(int nLevel, const char* pszFormat, ...) const {
 CDownloadThread::EOutcome CDownloadThread::Fail(std::string& strFail, std::string strText) const {
   Log(kLogAlways, "%s", strText.c_str());
   strFail = std::move(strText);
-  return EOutcome::Failed;
+  // A wait cut short by the operator's stop fails as well; that phone was
+  // stopped, not failed, and must not turn its row red.
+  return Stopping() ? EOutcome::Stopped : EOutcome::Failed;
 }
 
 void CDownloadThread::Notify(int32_t nType, const std::string& strMsg, bool bSend) {

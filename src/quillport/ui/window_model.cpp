@@ -360,6 +360,22 @@ void CQuillportWindow::OnDeviceChange(bool bArrived, const std::string& strComNa
   }
 }
 
+namespace {
+
+// The green "done" look shared by a passed phone and a passed run.
+void PaintDone(SRowView& row, RowColor text, bool bRestart) {
+  row.progress = {100, COLOR_PASS, Rgb(0, 180, 0), Rgb(0, 255, 0), text, row.progress.bEnabled};
+  row.dot = COLOR_PASS;
+  row.statusBox = {window_text::kDone, COLOR_PASS, text, row.statusBox.bEnabled};
+  row.stateBox = {window_text::kDone, COLOR_PASS, text, row.stateBox.bEnabled};
+  if (row.timer.bRunning) row.timer.shown = std::chrono::steady_clock::now() - row.timer.started;
+  row.timer.bRunning = false;
+  row.timer.bReadOnly = true;
+  row.bRestartEnabled = bRestart;
+}
+
+}  // namespace
+
 int CQuillportWindow::OnUpdateMyData(const UiNotify& notify) {
   WriteOperateLog("[OnUpdateMyData] type:%d", notify.m_nType);
   const int i = notify.m_nIndex;
@@ -393,27 +409,13 @@ int CQuillportWindow::OnUpdateMyData(const UiNotify& notify) {
       row.timer.bReadOnly = true;
       row.bRestartEnabled = true;
       break;
-    case TYPE_UI_END:
-      row.progress = {100, COLOR_PASS, Rgb(0, 180, 0), Rgb(0, 255, 0), COLOR_BLUE,
-                      row.progress.bEnabled};
-      row.dot = COLOR_PASS;
-      row.statusBox = {window_text::kDone, COLOR_PASS, COLOR_BLUE, row.statusBox.bEnabled};
-      row.stateBox = {window_text::kDone, COLOR_PASS, COLOR_BLUE, row.stateBox.bEnabled};
+    case TYPE_UI_END:  // the run's last phone passed: blue texts, restart allowed
+      PaintDone(row, COLOR_BLUE, true);
       portFrom(COLOR_BASE, COLOR_BLUE);
-      CRowUi::Stop(row.timer);
-      row.timer.bReadOnly = true;
-      row.bRestartEnabled = true;
       break;
-    case TYPE_UI_PASS:
-      row.progress = {100, COLOR_PASS, Rgb(0, 180, 0), Rgb(0, 255, 0), kWhite,
-                      row.progress.bEnabled};
-      row.dot = COLOR_PASS;
-      row.statusBox = {window_text::kDone, COLOR_PASS, kWhite, row.statusBox.bEnabled};
-      row.stateBox = {window_text::kDone, COLOR_PASS, kWhite, row.stateBox.bEnabled};
+    case TYPE_UI_PASS:  // a phone passed: white texts, the worker goes on
+      PaintDone(row, kWhite, false);
       portFrom(COLOR_PASS, kWhite);
-      CRowUi::Stop(row.timer);
-      row.timer.bReadOnly = true;
-      row.bRestartEnabled = false;
       ++row.nPassed;
       break;
     case TYPE_UI_ERR: {

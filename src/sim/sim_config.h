@@ -47,6 +47,7 @@ struct SPhoneConfig {
   uint32_t nFormatMs = 0;            // FORMAT_FLASH duration
   uint32_t nFactoryAddr = 0x100100;  // executing an image loaded here enters the factory stage
   uint32_t nGapMs = 500;             // an unfinished packet this long silent is a framing error
+  uint32_t nPowerOffMs = 0;          // after POWER_OFF the port stays listed, silent, this long
   int nUnplugOnCloseMs = -1;         // unplug when the host closed the port this long; -1 never
   std::string strPlugCmd;            // device mode: shell commands run to plug in and unplug
   std::string strUnplugCmd;

@@ -142,6 +142,7 @@ class CSession {
   TTime m_tWriteOk = m_tStart;  // pacing: the previous answer's transfer ends here
   TTime m_tLastRx = m_tStart;
   int m_nHostOpenNow = 0;
+  std::optional<TTime> m_tPowerOff;    // set after POWER_OFF while the phone still shows
   std::optional<TTime> m_tHostClosed;  // set while the host has the port closed after using it
   bool m_bLeft = false;
   uint32_t m_nGarbageSeed = 0x2545F491;
@@ -150,6 +151,14 @@ class CSession {
 void CSession::Run() {
   m_rep.strDevice = m_port.Device();
   while (!m_bLeft) {
+    if (m_tPowerOff) {
+      // Powering off: the port is still there, but nothing answers.
+      m_rx.clear();
+      if (TClock::now() >= *m_tPowerOff) {
+        Leave(EOutcome::PoweredOff);
+        break;
+      }
+    }
     const auto it = std::find(m_rx.begin(), m_rx.end(), pdl::kHeaderByte);
     m_rep.nStrayBytes += it - m_rx.begin();
     m_rx.erase(m_rx.begin(), it);
@@ -194,6 +203,7 @@ void CSession::WaitInput() {
   const auto Earliest = [&](TTime t) { tWake = tWake ? std::min(*tWake, t) : t; };
   if (!bMayRead) Earliest(m_tReadOk);
   if (!m_rx.empty()) Earliest(m_tLastRx + milliseconds(m_cfg.nGapMs));
+  if (m_tPowerOff) Earliest(*m_tPowerOff);
   if (m_tHostClosed && m_cfg.nUnplugOnCloseMs >= 0) {
     Earliest(*m_tHostClosed + milliseconds(m_cfg.nUnplugOnCloseMs));
   }
@@ -391,7 +401,11 @@ SReply CSession::Execute(const SPacket& k) {
     case CMD_EXEC_DATA:
       return ExecImage();
     case CMD_POWER_OFF:
-      Leave(EOutcome::PoweredOff);
+      if (m_cfg.nPowerOffMs > 0) {
+        m_tPowerOff = TClock::now() + milliseconds(m_cfg.nPowerOffMs);  // going, still listed
+      } else {
+        Leave(EOutcome::PoweredOff);
+      }
       return Code(kNoReply);
     case CMD_SET_FACTMODE:
       m_rep.bFactMode = true;

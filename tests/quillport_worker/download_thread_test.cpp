@@ -402,6 +402,25 @@ void WaitUntilInsideSystem(CRecordingRowUi& ui) {
   std::this_thread::sleep_for(500ms);  // into the unanswered data packet
 }
 
+TEST_F(DownloadWorker, APhoneStillListedAfterPowerOffIsWaitedForWithTypeSix) {
+  sim::SPhoneConfig cfg;
+  ASSERT_TRUE(sim::ApplySetting(cfg, "power-off-ms", "400", nullptr));
+  m_pSocket = std::make_unique<sim::CSimSocket>(sim::SSocketOptions{
+      .strPortsDir = m_ports.Path(), .nCom = kCom, .nPhones = 2, .nReplugDelayMs = 300, .phone = cfg});
+  ASSERT_TRUE(m_pSocket->Start());
+  StartWorker(m_strPackPath);
+  ASSERT_TRUE(m_ui.WaitForType(TYPE_UI_INIT, 2)) << testing::PrintToString(m_ui.Types());
+  m_stop.SetStop(true);
+  ASSERT_TRUE(m_ui.WaitForType(TYPE_UI_STOP));
+  // Pass, then the sent type 6 while the port is still there, then the next phone.
+  const std::vector<int32_t> types = m_ui.Types();
+  ASSERT_GE(types.size(), 4u);
+  EXPECT_EQ(std::vector<int32_t>(types.begin(), types.begin() + 4),
+            (std::vector<int32_t>{TYPE_UI_INIT, TYPE_UI_PASS, TYPE_UI_DETECTED, TYPE_UI_INIT}));
+  EXPECT_TRUE(m_ui.Notes()[2].bSend);
+  EXPECT_EQ(m_ui.Notes()[2].notify.m_strMsg, "");
+}
+
 TEST_F(DownloadWorker, StopDuringAnAcknowledgementEndsTheRunPromptly) {
   Plug(1, {kStallSystem});
   StartWorker(m_strPackPath);

@@ -337,6 +337,10 @@ CDownloadThread::EOutcome CDownloadThread::WaitForRemoval() {
     // to another row holding the same number, would keep this row waiting
     // for good. A port no longer listed has gone as well.
     if (nPass % kListingPasses == 0 && !PortListed(m_nPort)) break;
+    // The port is still open here: when it hangs up, this phone has gone,
+    // even if the next one already sits on the same socket and name, which
+    // a listing, or a watcher comparing listings, cannot tell apart.
+    if (m_link.DeviceGone()) break;
     WaitPass(kPassMs, true);
   }
   return EOutcome::Passed;

@@ -1,0 +1,138 @@
+#include "tavlo/numbers/phone_numbers.h"
+
+#include "tavlo/numbers/number_checks.h"
+
+bool CPhoneNumbers::ValidImei(const std::string& s) const {
+  return IsValidImei(s, m_settings.m_bCheckImei.Get());
+}
+
+EPrepareResult CPhoneNumbers::Refuse(ENumberField eField, const char* pszMessage,
+                                     std::atomic<bool>* pBusy) {
+  m_ui.FocusAndSelectField(eField);
+  m_ui.ShowMessage(pszMessage);
+  if (pBusy) *pBusy = false;
+  m_ui.PostWriteNotify(kNotifyRunOver);
+  return EPrepareResult::Refused;
+}
+
+EPrepareResult CPhoneNumbers::Exhausted(const std::string& strLine, const char* pszMessage) {
+  m_ui.DisplayEchoText(strLine, kLogError);
+  m_ui.ShowMessage(pszMessage);
+  return EPrepareResult::Exhausted;
+}
+
+void CPhoneNumbers::CopyImei1AboveCount() {
+  for (int n = m_settings.m_nImeiCount; n < 4; ++n) m_numbers.m_strImei[n] = m_numbers.m_strImei[0];
+}
+
+EPrepareResult CPhoneNumbers::PrepareNumbers(std::atomic<bool>* pBusy) {
+  const WriterSettings& s = m_settings;
+  const int nCount = s.m_nImeiCount;
+  if (s.m_bWriteImei && s.m_nImeiInputType > INPUT_MANUAL) {
+    m_sources.ClearImeisInUse();
+    for (int n = 0; n < nCount; ++n) {
+      const std::string strField = m_ui.GetFieldText(ImeiField(n));
+      if (ValidImei(strField)) {
+        m_numbers.m_strImei[n] = strField;
+        continue;
+      }
+      if (n > 0 && s.m_bImeiAllSame) {
+        m_numbers.m_strImei[n] = m_numbers.m_strImei[0];
+        m_ui.SetFieldText(ImeiField(n), m_numbers.m_strImei[n]);
+        continue;
+      }
+      const std::string strDrawn = m_sources.GetUnusedImei();
+      if (strDrawn == kNoNumber) {
+        m_sources.ClearImeisInUse();
+        return Exhausted("There were no unused IMEI now " + std::to_string(n + 1) + "!",
+                         kMsgNoImei);
+      }
+      m_numbers.m_strImei[n] = strDrawn;
+      m_ui.SetFieldText(ImeiField(n), strDrawn);
+      m_sources.AddImeiInUse(strDrawn);
+    }
+    m_sources.ClearImeisInUse();
+  }
+  if (s.m_bWriteImei) CopyImei1AboveCount();
+
+  if (s.m_bWriteMbsn && s.m_nMbsnInputType > INPUT_MANUAL) {
+    const std::string strField = m_ui.GetFieldText(ENumberField::Mbsn);
+    if (IsValidMbsn(strField, s.m_nMbsnLength)) {
+      m_numbers.m_strMbsn = strField;
+    } else {
+      const std::string strDrawn = m_sources.GetUnusedMbsn();
+      if (strDrawn == kNoNumber) return Exhausted("There were no unused MBSN now!", kMsgNoMbsn);
+      m_numbers.m_strMbsn = strDrawn;
+      m_ui.SetFieldText(ENumberField::Mbsn, strDrawn);
+    }
+  }
+  if (s.m_bWritePsn && s.m_nPsnInputType > INPUT_MANUAL) {
+    const std::string strField = m_ui.GetFieldText(ENumberField::Psn);
+    if (IsValidPsn(strField, s.m_nPsnLength)) {
+      m_numbers.m_strPsn = strField;
+    } else {
+      const std::string strDrawn = m_sources.GetUnusedPsn();
+      if (strDrawn == kNoNumber) return Exhausted("There were no unused PSN now!", kMsgNoPsn);
+      m_numbers.m_strPsn = strDrawn;
+      m_ui.SetFieldText(ENumberField::Psn, strDrawn);
+    }
+  }
+
+  if (s.m_bWriteImei && s.m_nImeiInputType == INPUT_MANUAL) {
+    m_numbers.m_strImei[0] = m_ui.GetFieldText(ENumberField::Imei1);
+    if (!ValidImei(m_numbers.m_strImei[0])) return Refuse(ENumberField::Imei1, kMsgBadImei, pBusy);
+    for (int n = 1; n < 4; ++n) {
+      m_numbers.m_strImei[n] = m_ui.GetFieldText(ImeiField(n));
+      if (m_ui.IsFieldEnabled(ImeiField(n)) && !ValidImei(m_numbers.m_strImei[n]))
+        return Refuse(ImeiField(n), kMsgBadImei, pBusy);
+    }
+    CopyImei1AboveCount();
+  }
+  if (s.m_bWriteMbsn && s.m_nMbsnInputType == INPUT_MANUAL) {
+    m_numbers.m_strMbsn = m_ui.GetFieldText(ENumberField::Mbsn);
+    if (!IsValidMbsn(m_numbers.m_strMbsn, s.m_nMbsnLength))
+      return Refuse(ENumberField::Mbsn, kMsgBadMbsn, pBusy);
+  }
+  if (s.m_bWritePsn && s.m_nPsnInputType == INPUT_MANUAL) {
+    m_numbers.m_strPsn = m_ui.GetFieldText(ENumberField::Psn);
+    if (!IsValidPsn(m_numbers.m_strPsn, s.m_nPsnLength))
+      return Refuse(ENumberField::Psn, kMsgBadPsn, pBusy);
+  }
+  return EPrepareResult::Ready;
+}
+
+bool CPhoneNumbers::RecordNumbers(std::string* pError) {
+  bool bAllOnDisk = true;
+  auto append = [&](HistoryKind eKind, const std::string& strNumber, const std::string& strTime) {
+    std::string strError;
+    if (!m_histories.AppendHistory(eKind, strNumber, strTime, &strError)) {
+      if (bAllOnDisk && pError) *pError = strError;
+      bAllOnDisk = false;
+    }
+  };
+  if (m_settings.m_bWriteImei) {
+    const std::string strTime = HistoryTimeStamp();
+    for (int n = 0; n < m_settings.m_nImeiCount; ++n)
+      append(HistoryKind::Imei, m_numbers.m_strImei[n], strTime);
+  }
+  if (m_settings.m_bWriteMbsn) append(HistoryKind::Mbsn, m_numbers.m_strMbsn, HistoryTimeStamp());
+  if (m_settings.m_bWritePsn) append(HistoryKind::Psn, m_numbers.m_strPsn, HistoryTimeStamp());
+  return bAllOnDisk;
+}
+
+void CPhoneNumbers::NotifyTypedKinds() {
+  if (m_settings.m_bWriteImei && m_settings.m_nImeiInputType == INPUT_MANUAL)
+    m_ui.PostWriteNotify(kNotifyImeiTyped);
+  if (m_settings.m_bWriteMbsn && m_settings.m_nMbsnInputType == INPUT_MANUAL)
+    m_ui.PostWriteNotify(kNotifyMbsnTyped);
+  if (m_settings.m_bWritePsn && m_settings.m_nPsnInputType == INPUT_MANUAL)
+    m_ui.PostWriteNotify(kNotifyPsnTyped);
+}
+
+void CPhoneNumbers::ClearNumberFields() {
+  if (m_settings.m_bWriteImei) {
+    for (int n = m_settings.m_nImeiCount - 1; n >= 0; --n) m_ui.SetFieldText(ImeiField(n), "");
+  }
+  if (m_settings.m_bWriteMbsn) m_ui.SetFieldText(ENumberField::Mbsn, "");
+  if (m_settings.m_bWritePsn) m_ui.SetFieldText(ENumberField::Psn, "");
+}

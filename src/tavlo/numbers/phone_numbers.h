@@ -1,0 +1,99 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <string>
+
+#include "tavlo/numbers/number_pool.h"
+#include "tavlo/settings/write_history.h"
+#include "tavlo/settings/writer_settings.h"
+
+// The main window's number fields, in the order the worker addresses them.
+enum class ENumberField { Imei1, Imei2, Imei3, Imei4, Mbsn, Psn };
+
+// Window message WM_WRITE_NOTIFY and its codes.
+inline constexpr uint32_t kWriteNotifyMessage = 0x465;
+inline constexpr int kNotifyRunOver = 0;
+inline constexpr int kNotifyImeiTyped = 1;
+inline constexpr int kNotifyMbsnTyped = 2;
+inline constexpr int kNotifyPsnTyped = 3;
+
+// Log kinds of the window's log.
+inline constexpr int kLogSummary = 1;
+inline constexpr int kLogProgress = 2;
+inline constexpr int kLogSuccess = 3;
+inline constexpr int kLogError = 4;
+inline constexpr int kLogWriteOk = -3;
+
+// Strings 122 to 127.
+inline constexpr const char* kMsgNoImei = "没有可用的IMEI号!";
+inline constexpr const char* kMsgNoMbsn = "没有可用的MBSN号!";
+inline constexpr const char* kMsgNoPsn = "没有可用的PSN号!";
+inline constexpr const char* kMsgBadImei = "请输入有效的IMEI号码!";
+inline constexpr const char* kMsgBadMbsn = "请输入有效的MBSN号码!";
+inline constexpr const char* kMsgBadPsn = "请输入有效的PSN号码!";
+
+// What the numbers of one phone need of the main window. Every call comes
+// from the worker thread; the implementation carries it to the window.
+class INumberFieldsUi {
+ public:
+  virtual ~INumberFieldsUi() = default;
+  virtual void DisplayEchoText(const std::string& strText, int nKind) = 0;
+  // Posts WM_WRITE_NOTIFY with the code; does not wait.
+  virtual void PostWriteNotify(int nCode) = 0;
+  virtual std::string GetFieldText(ENumberField eField) = 0;
+  virtual void SetFieldText(ENumberField eField, const std::string& strText) = 0;
+  virtual bool IsFieldEnabled(ENumberField eField) = 0;
+  // Focuses the field and selects its whole text.
+  virtual void FocusAndSelectField(ENumberField eField) = 0;
+  // An OK-only message box; returns once the operator has closed it.
+  virtual void ShowMessage(const std::string& strText) = 0;
+};
+
+struct SPhoneNumbers {
+  std::array<std::string, 4> m_strImei;
+  std::string m_strMbsn;
+  std::string m_strPsn;
+};
+
+enum class EPrepareResult { Ready, Refused, Exhausted };
+
+// Which numbers the next phone receives, and recording them once written.
+// Worker thread only; the numbers are kept between the phones of one run.
+class CPhoneNumbers {
+ public:
+  CPhoneNumbers(const WriterSettings& settings, CNumberSources& sources, CWriteHistories& histories,
+                INumberFieldsUi& ui)
+      : m_settings(settings), m_sources(sources), m_histories(histories), m_ui(ui) {}
+
+  // From the fields or the pools. Refused (an invalid typed number): the
+  // operator has been told, *pBusy cleared and code 0 posted. Exhausted: a
+  // pool has no unused number; logged and told, the caller fails the phone.
+  EPrepareResult PrepareNumbers(std::atomic<bool>* pBusy);
+  // Appends the numbers to their histories, one time stamp per kind. Every
+  // append is tried even after one fails, so every number stays used in
+  // memory; false, with the first reason in *pError, unless all reached the disk.
+  bool RecordNumbers(std::string* pError = nullptr);
+  // Codes 1, 2, 3 for the kinds typed by hand.
+  void NotifyTypedKinds();
+  // Empties the fields of the kinds written, for the next drawn numbers.
+  void ClearNumberFields();
+
+  const SPhoneNumbers& Numbers() const { return m_numbers; }
+
+ private:
+  EPrepareResult Refuse(ENumberField eField, const char* pszMessage, std::atomic<bool>* pBusy);
+  EPrepareResult Exhausted(const std::string& strLine, const char* pszMessage);
+  void CopyImei1AboveCount();
+  bool ValidImei(const std::string& s) const;
+
+  const WriterSettings& m_settings;
+  CNumberSources& m_sources;
+  CWriteHistories& m_histories;
+  INumberFieldsUi& m_ui;
+  SPhoneNumbers m_numbers;
+};
+
+inline ENumberField ImeiField(int nSlot) {
+  return static_cast<ENumberField>(nSlot);
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "common/message_queue.h"
+#include "pdl/pdl_link.h"
+#include "platform/wake_event.h"
+#include "tavlo/factory/factory_data.h"
+#include "tavlo/numbers/phone_numbers.h"
+#include "tavlo/worker/writer_ui.h"
+
+// The writer's single worker: a thread with its own queue that, on
+// WM_START_WRITE, serves one phone (every number typed) or phone after phone
+// (numbers from lists or the generator) until stopped: numbers, port, boot
+// image, factory mode, partition read, record changes, write-back, IMEI
+// check, history. It reports through IWriterUi only.
+class CWriteThread {
+ public:
+  static constexpr uint32_t kStartWriteMessage = 0x2B11;  // WM_START_WRITE
+  static constexpr int kBaudRate = 921600;
+  static constexpr int kPollMs = 200;
+  static constexpr int kSettleMs = 2000;
+  static constexpr int kOpenRetries = 4;
+  static constexpr int kOpenRetryMs = 100;
+  static constexpr uint32_t kBootAddress = 0x100100;
+  static constexpr uint32_t kBootChunk = 4096;
+  static constexpr int kNextPhoneMs = 1000;
+  static constexpr int kFailurePauseMs = 2000;
+  // Where the factory data image sits in the packet buffer, so that the
+  // header of the packet carrying it back fits right in front of it.
+  static constexpr size_t kImageOffset = 0x46800;
+
+  // Everything passed must outlive the worker; pPacketBuffer has
+  // pdl::kPacketBufferSize bytes and is used only during runs.
+  CWriteThread(IWriterUi& ui, const WriterSettings& settings, CNumberSources& sources,
+               CWriteHistories& histories, uint8_t* pPacketBuffer);
+  // Requests quit and stop, then joins the thread. A message box of the run
+  // must be answerable meanwhile.
+  ~CWriteThread();
+  CWriteThread(const CWriteThread&) = delete;
+  CWriteThread& operator=(const CWriteThread&) = delete;
+
+  // Posts WM_START_WRITE (wParam 0, lParam 0).
+  bool PostStart() { return m_thread.PostThreadMessage(kStartWriteMessage, 0, 0); }
+  void RequestStop();
+  void RequestQuit();
+  bool IsBusy() const { return m_bBusy; }
+  bool HasSucceeded() const { return m_bSucceeded; }
+  int ComPort() const { return m_nComPort; }
+
+ private:
+  enum class EStep { Next, Fail, End };
+
+  void OnThreadMessage(const SMessage& msg);
+  void OnStartWrite();
+  EStep PhoneCycle(bool* pbNextPhone);
+  EStep OpenPort(bool bKnownPort);
+  EStep UploadBootImage();
+  EStep WriteBack();
+  EStep WaitPhoneGone();
+  bool FindGadgetPort();
+  static bool IsComPortPresent(int nPort);
+  bool IsPhoneConnected();
+  bool GetFactoryData();
+  bool CheckImei();
+  bool IsListRun() const;
+  bool IsSinglePhoneRun() const;
+
+  bool Stopping() const { return m_bStop; }
+  // Returns early on a message for the queue or a stop; at most nMs.
+  void WaitPass(int nMs);
+  // A fixed pause that services the queue and ends early only on a stop.
+  void Pause(int nMs);
+  void Log(int nKind, const char* pszFormat, ...) __attribute__((format(printf, 3, 4)));
+  EStep FailWith(const char* pszLine);
+  FactoryDataImage Image() const {
+    return FactoryDataImage(m_pPacket + kImageOffset, kFactoryDataSize);
+  }
+
+  IWriterUi& m_ui;
+  const WriterSettings& m_settings;
+  CWriteHistories& m_histories;
+  uint8_t* const m_pPacket;
+
+  std::atomic<bool> m_bStop{false};       // set by the window, cleared by the worker at run start
+  std::atomic<bool> m_bQuit{false};       // set by the window with m_bStop; not read by the run
+  std::atomic<bool> m_bBusy{false};       // written by the worker, read by the window
+  std::atomic<bool> m_bSucceeded{false};  // written by the worker, read by the window
+  std::atomic<int> m_nComPort{-1};        // written by the worker, read by the window
+  platform::CWakeEvent m_stopEvent;       // signalled by RequestStop, ends waits at once
+
+  // Worker thread only.
+  CPhoneNumbers m_numbers;
+  CPdlLink m_link;
+  struct SFileCloser {
+    void operator()(std::FILE* p) const { std::fclose(p); }
+  };
+  std::unique_ptr<std::FILE, SFileCloser> m_pBootFile;
+  std::string m_strSummary;
+
+  // Last: the thread starts after every member above exists and is joined
+  // before any of them goes.
+  CMessageThread m_thread;
+};

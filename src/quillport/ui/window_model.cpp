@@ -263,10 +263,9 @@ void CQuillportWindow::OnRestart(int nRow) {
   SavePortSelection();
   m_bLock = true;
   ApplyLock(true);
-  // Other rows may be downloading from the directory the load replaces;
-  // only reload when nobody reads it.
+  // Rows that are running keep the copy of the directory they started with.
   std::string strBox;
-  if (!AnyBusy() && !LoadPackage(m_view.strPackPath, &strBox)) {
+  if (!LoadPackage(m_view.strPackPath, &strBox)) {
     if (!strBox.empty()) m_host.MessageBox(strBox);
     m_host.MessageBox(std::string(window_text::kLoadBinFailed) + " " + m_view.strPackPath);
     return Changed();

@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 
 namespace {
@@ -23,7 +24,9 @@ struct CMessageQueue::SSendState {
   }
 };
 
-CMessageQueue::~CMessageQueue() { Close(); }
+CMessageQueue::~CMessageQueue() {
+  Close();
+}
 
 bool CMessageQueue::Push(SEntry entry) {
   std::lock_guard lock(m_mutex);
@@ -33,7 +36,9 @@ bool CMessageQueue::Push(SEntry entry) {
   return true;
 }
 
-bool CMessageQueue::Post(const SMessage& msg) { return Push({msg, {}, {}}); }
+bool CMessageQueue::Post(const SMessage& msg) {
+  return Push({msg, {}, {}});
+}
 
 bool CMessageQueue::PostTask(std::function<void()> fnTask) {
   return Push({{}, std::move(fnTask), {}});
@@ -82,7 +87,9 @@ void CMessageQueue::Close() {
   }
 }
 
-CMessageQueue* CMessageQueue::Current() { return t_pQueue; }
+CMessageQueue* CMessageQueue::Current() {
+  return t_pQueue;
+}
 
 CQueueBinding::CQueueBinding(CMessageQueue& queue) : m_pPrevious(t_pQueue) {
   queue.m_owner = std::this_thread::get_id();
@@ -99,6 +106,21 @@ bool DispatchOnePending() {
   if (!pQueue) return false;
   SMessage dropped;
   return pQueue->Take(&dropped) != CMessageQueue::ETaken::Nothing;
+}
+
+bool ServeQueueFor(int nMs) {
+  CMessageQueue* pQueue = CMessageQueue::Current();
+  if (!pQueue) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
+  for (;;) {
+    if (DispatchOnePending()) return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) return false;
+    pollfd pfd{pQueue->WakeFd(), POLLIN, 0};
+    if (poll(&pfd, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
+  }
 }
 
 CMessageThread::CMessageThread(Handler fnHandler)

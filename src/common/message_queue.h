@@ -64,7 +64,7 @@ class CMessageQueue {
   std::mutex m_mutex;  // guards m_entries, m_bClosed and the wake event's state
   std::deque<SEntry> m_entries;
   bool m_bClosed = false;
-  platform::CWakeEvent m_wake;  // signalled exactly while m_entries is not empty
+  platform::CWakeEvent m_wake;           // signalled exactly while m_entries is not empty
   std::atomic<std::thread::id> m_owner;  // the bound thread, set by CQueueBinding
 };
 
@@ -83,6 +83,11 @@ class CQueueBinding {
 // Takes at most one pending entry of the calling thread's queue: a task runs,
 // a thread message is dropped. Returns true when something was taken.
 bool DispatchOnePending();
+
+// The wait of a window thread that must keep answering its workers: waits
+// at most nMs for an entry of the calling thread's queue and takes one when
+// there is one. Returns true when something was taken.
+bool ServeQueueFor(int nMs);
 
 // A thread with its own queue. Its main loop hands thread messages to the
 // handler and runs tasks until the object is destroyed, which closes the

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <tuple>
+#include <vector>
 
 #include "pty_phone.h"
 #include "tavlo/settings/write_history.h"
@@ -136,7 +137,7 @@ TEST_F(HistoryTest, AppendToAReadOnlyFileFails) {
   EXPECT_EQ(ReadWholeFile(m_dir.File("data/wmbsn.history")), kStamp + "\tOLD\n");
 }
 
-TEST_F(HistoryTest, ResetEmptiesTheDataFolderButNotTheLoadedLists) {
+TEST_F(HistoryTest, ResetArchivesTheDataFolderButKeepsTheLoadedLists) {
   CWriteHistories none(m_dir.Path());
   EXPECT_TRUE(none.ResetHistory()) << "no data folder is no failure";
 
@@ -151,6 +152,26 @@ TEST_F(HistoryTest, ResetEmptiesTheDataFolderButNotTheLoadedLists) {
   EXPECT_TRUE(fs::is_directory(m_dir.File("data")));
   EXPECT_TRUE(fs::is_empty(m_dir.File("data")));
   EXPECT_TRUE(histories.IsImeiUsed("490154203237518")) << "still refused until restart";
+  // The old files moved, whole, into one dated folder beside "data".
+  std::vector<fs::path> archives;
+  for (const auto& e : fs::directory_iterator(m_dir.Path())) {
+    if (e.path().filename().string().rfind("data_reset_", 0) == 0) archives.push_back(e.path());
+  }
+  ASSERT_EQ(archives.size(), 1u);
+  EXPECT_EQ(ReadWholeFile((archives[0] / "wimei.history").string()),
+            kStamp + "\t490154203237518\n");
+  EXPECT_EQ(ReadWholeFile((archives[0] / "old/nested/file.txt").string()), "x");
+  EXPECT_EQ(archives[0].filename().string().find(':'), std::string::npos);
+
+  // A second reset in the same second gets a folder of its own.
+  WriteFile("data/wimei.history", kStamp + "\t490154203237519\n");
+  ASSERT_TRUE(histories.ResetHistory(&error)) << error;
+  ASSERT_TRUE(histories.ResetHistory(&error)) << "an empty data folder has nothing to move";
+  int nArchives = 0;
+  for (const auto& e : fs::directory_iterator(m_dir.Path())) {
+    nArchives += e.path().filename().string().rfind("data_reset_", 0) == 0;
+  }
+  EXPECT_EQ(nArchives, 2);
 
   CWriteHistories restarted(m_dir.Path());
   restarted.LoadAll();

@@ -76,8 +76,9 @@ LcdDdrResult FillLcdDdrBlock(FactoryDataImage image, bool bWriteLcd, bool bWrite
   for (size_t i = 0; i < 4; ++i) block[i] = static_cast<uint8_t>(input.m_nMagicNumber >> (8 * i));
 
   if (bWriteLcd) {
+    if (!LcdNameFits(input.m_strLcdInterface, input.m_strLcdName))
+      return LcdDdrResult::LcdNameTooLong;
     const std::string name = input.m_strLcdInterface + "_" + input.m_strLcdName;
-    if (name.size() >= kLcdNameAreaSize) return LcdDdrResult::LcdNameTooLong;
     std::copy(name.begin(), name.end(), block.begin() + kLcdNameAreaOffset);
   }
 

@@ -48,6 +48,11 @@ enum class LcdDdrResult {
 // The worker's log line for a missing or unreadable DDR file (kind 2).
 inline constexpr const char* kDdrMissingLine = "DDR file don't exist! Jump it...";
 
+// Whether interface + "_" + name fits the LCD name area with its terminating zero.
+inline bool LcdNameFits(const std::string& strInterface, const std::string& strName) {
+  return strInterface.size() + 1 + strName.size() < kLcdNameAreaSize;
+}
+
 // Rebuilds the whole 2184-byte block at 0x3000. Rather than cut an LCD name or
 // DDR firmware short, a value that does not fit refuses the phone.
 LcdDdrResult FillLcdDdrBlock(FactoryDataImage image, bool bWriteLcd, bool bWriteDdr,

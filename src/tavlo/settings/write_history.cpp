@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -178,10 +179,24 @@ bool CWriteHistories::ResetHistory(std::string* pError) {
     entries.push_back(it->path());
   }
   if (ec) return Fail("cannot list " + m_strDataDir, ec.value(), pError);
+  if (entries.empty()) return true;
+
+  // The old histories are the only record of numbers already in phones: they
+  // move to a dated folder beside "data" instead of being deleted.
+  std::string strStamp = HistoryTimeStamp();
+  std::replace(strStamp.begin(), strStamp.end(), ':', '-');  // a folder name on every system
+  std::string strArchive = m_strDataDir + "_reset_" + strStamp;
+  for (int n = 2; fs::exists(strArchive, ec); ++n) {
+    strArchive = m_strDataDir + "_reset_" + strStamp + "_" + std::to_string(n);
+  }
+  fs::create_directory(strArchive, ec);
+  if (ec) return Fail("cannot create " + strArchive, ec.value(), pError);
   bool bOk = true;
   for (const fs::path& entry : entries) {
-    fs::remove_all(entry, ec);
-    if (ec) bOk = Fail("cannot delete " + entry.string(), ec.value(), pError);
+    fs::rename(entry, fs::path(strArchive) / entry.filename(), ec);
+    if (ec) bOk = Fail("cannot move " + entry.string(), ec.value(), pError);
   }
+  SyncFolder(strArchive);
+  SyncFolder(m_strDataDir);
   return bOk;
 }

@@ -66,8 +66,9 @@ class CWriteHistories {
   const CWriteHistory& MbsnHistory() const { return m_MbsnHistory; }
   const CWriteHistory& PsnHistory() const { return m_PsnHistory; }
 
-  // Reset History: deletes everything inside the data folder (the folder
-  // stays). The in-memory lists are kept, so numbers stay used until restart.
+  // Reset History: moves everything inside the data folder into a new folder
+  // "data_reset_<time>" beside it (the data folder stays, empty). The
+  // in-memory lists are kept, so numbers stay used until restart.
   bool ResetHistory(std::string* pError = nullptr);
 
  private:

@@ -34,6 +34,12 @@ CWriteThread::~CWriteThread() {
   RequestQuit();
 }
 
+bool CWriteThread::PostStart() {
+  m_bStop = false;
+  m_stopEvent.Consume();
+  return m_thread.PostThreadMessage(kStartWriteMessage, 0, 0);
+}
+
 void CWriteThread::RequestStop() {
   m_bStop = true;
   m_stopEvent.Signal();
@@ -134,8 +140,6 @@ bool CWriteThread::IsSinglePhoneRun() const {
 
 void CWriteThread::OnStartWrite() {
   if (m_bBusy) return;
-  m_bStop = false;
-  m_stopEvent.Consume();
   m_bSucceeded = false;
   m_bBusy = true;
   const Clock::time_point start = Clock::now();
@@ -152,10 +156,12 @@ void CWriteThread::OnStartWrite() {
     // run may have known its port; the next run looks for the phone afresh.
     m_link.uart_cleanup();
     m_nComPort = -1;
+    ++m_nRunsEnded;
     return;
   }
 
   if (eStep == EStep::Fail) {
+    ++m_nPhonesFailed;
     m_strSummary = "Write Error!";
     m_ui.DisplayEchoText("Write failed!", kLogError);
     m_ui.SetStatus(kStateFailed);
@@ -177,6 +183,7 @@ void CWriteThread::OnStartWrite() {
   }
   m_nComPort = -1;
   m_ui.DisplayEchoText(strLine, kLogSummary);
+  ++m_nRunsEnded;
 }
 
 // One phone. Returns Next with *pbNextPhone for another phone of a list
@@ -280,6 +287,7 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
   m_ui.SetStatus(kStateDone);
   m_numbers.NotifyTypedKinds();
   m_bSucceeded = true;
+  ++m_nPhonesWritten;
 
   if (IsListRun()) {
     while (IsPhoneConnected()) {

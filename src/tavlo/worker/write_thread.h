@@ -45,13 +45,21 @@ class CWriteThread {
   CWriteThread(const CWriteThread&) = delete;
   CWriteThread& operator=(const CWriteThread&) = delete;
 
-  // Posts WM_START_WRITE (wParam 0, lParam 0).
-  bool PostStart() { return m_thread.PostThreadMessage(kStartWriteMessage, 0, 0); }
+  // Posts WM_START_WRITE (wParam 0, lParam 0). The stop request is cleared
+  // here, on the window's thread, rather than when the worker takes the
+  // message, so that a Stop pressed right after Start is never lost.
+  bool PostStart();
   void RequestStop();
   void RequestQuit();
   bool IsBusy() const { return m_bBusy; }
   bool HasSucceeded() const { return m_bSucceeded; }
   int ComPort() const { return m_nComPort; }
+
+  // Counted since the worker was made: phones written (history included),
+  // phones failed, and runs over (each run's summary line shown).
+  int PhonesWritten() const { return m_nPhonesWritten; }
+  int PhonesFailed() const { return m_nPhonesFailed; }
+  int RunsEnded() const { return m_nRunsEnded; }
 
  private:
   enum class EStep { Next, Fail, End };
@@ -92,6 +100,9 @@ class CWriteThread {
   std::atomic<bool> m_bBusy{false};       // written by the worker, read by the window
   std::atomic<bool> m_bSucceeded{false};  // written by the worker, read by the window
   std::atomic<int> m_nComPort{-1};        // written by the worker, read by the window
+  std::atomic<int> m_nPhonesWritten{0};   // written by the worker, read by the window
+  std::atomic<int> m_nPhonesFailed{0};    // written by the worker, read by the window
+  std::atomic<int> m_nRunsEnded{0};       // written by the worker, read by the window
   platform::CWakeEvent m_stopEvent;       // signalled by RequestStop, ends waits at once
 
   // Worker thread only.

@@ -1,0 +1,57 @@
+#include "tavlo/ui/console_front_end.h"
+
+#include "tavlo/ui/writer_texts.h"
+
+namespace {
+
+std::string Colour(bool bBackground, uint32_t clr) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "\x1b[%d;2;%u;%u;%um", bBackground ? 48 : 38, (clr >> 16) & 0xFF,
+                (clr >> 8) & 0xFF, clr & 0xFF);
+  return buf;
+}
+
+constexpr const char* kReset = "\x1b[0m";
+
+}  // namespace
+
+void CWriterConsole::Print(const std::string& strText) {
+  std::fputs(strText.c_str(), m_pOut);
+  std::fputc('\n', m_pOut);
+  std::fflush(m_pOut);
+}
+
+void CWriterConsole::MessageBox(const std::string& strText) {
+  ++m_nMessages;
+  std::string text = strText;
+  for (char& c : text) {
+    if (c == '\n') c = ' ';
+  }
+  if (m_bTerminal) {
+    Print("\x1b[1m" + Colour(false, 0xFFFF00) + "[message] " + text + kReset);
+  } else {
+    Print("[message] " + text);
+  }
+}
+
+void CWriterConsole::LogAppended(const SLogLine& line) {
+  if (!m_bTerminal) return Print(line.strText);
+  const SLogLook look = LogLook(line.nKind);
+  // The larger kinds of the window's log are drawn bold here.
+  Print(std::string(look.nTwips > 256 ? "\x1b[1m" : "") + Colour(false, look.colour) +
+        line.strText + kReset);
+}
+
+void CWriterConsole::LogCleared() {
+  Print(m_bTerminal ? "\x1b[2m----\x1b[0m" : "----");
+}
+
+void CWriterConsole::Changed() {
+  if (!m_pWindow || m_pWindow->View().nBanner == m_nBanner) return;
+  m_nBanner = m_pWindow->View().nBanner;
+  if (m_nBanner < 0 || m_nBanner >= static_cast<int>(std::size(kBannerLooks))) return;
+  const std::string text = std::string("[") + writer_text::kBannerTexts[m_nBanner] + "]";
+  if (!m_bTerminal) return Print(text);
+  const SBannerLook& look = kBannerLooks[m_nBanner];
+  Print("\x1b[1m" + Colour(true, look.bk) + Colour(false, look.text) + " " + text + " " + kReset);
+}

@@ -1,0 +1,15 @@
+#include "tavlo/ui/startup.h"
+
+#include "pdl/packet.h"
+
+ETavloStart StartTavlo(const std::string& strProgram, const std::string& strBase, STavloApp* pApp) {
+  pApp->pInstance = std::make_unique<platform::CInstanceLock>(strProgram);
+  if (!pApp->pInstance->IsHeld()) return ETavloStart::AlreadyRunning;
+  pApp->strBase = strBase;
+  pApp->chips = LoadChipList(strBase);
+  if (!LoadSettings(strBase, pApp->chips, &pApp->settings)) return ETavloStart::BootImageMissing;
+  pApp->packet.assign(pdl::kPacketBufferSize, 0);
+  pApp->pHistories = std::make_unique<CWriteHistories>(strBase);
+  pApp->pHistories->LoadAll();
+  return ETavloStart::Ok;
+}

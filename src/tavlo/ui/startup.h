@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/instance_lock.h"
+#include "tavlo/settings/write_history.h"
+#include "tavlo/settings/writer_settings.h"
+
+// What the writer holds for its whole life, made before its window opens:
+// one copy only, the base folder (the current directory), the chip list, the
+// settings, the packet buffer the link and the worker share, the histories.
+struct STavloApp {
+  std::unique_ptr<platform::CInstanceLock> pInstance;
+  std::string strBase;
+  ChipList chips;
+  WriterSettings settings;
+  std::vector<uint8_t> packet;
+  std::unique_ptr<CWriteHistories> pHistories;
+};
+
+enum class ETavloStart { Ok, AlreadyRunning, BootImageMissing };
+
+// The start-up steps in their order; any but Ok ends the program (the caller
+// shows kMsgBootImageMissing or brings the running copy forward).
+ETavloStart StartTavlo(const std::string& strProgram, const std::string& strBase, STavloApp* pApp);

@@ -1,0 +1,395 @@
+#include "tavlo/ui/writer_window.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "tavlo/factory/factory_data.h"
+#include "tavlo/numbers/number_checks.h"
+#include "tavlo/ui/writer_texts.h"
+
+#ifndef NORQ_VERSION
+#define NORQ_VERSION ""
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// Upper bound of one pass of the window's wait loops.
+constexpr int kWaitPassMs = 100;
+// How long Stop gives a stopped run to show its summary line.
+constexpr int kStopSettleMs = 1000;
+
+constexpr std::array<ENumberField, 4> kImeiFields = {ENumberField::Imei1, ENumberField::Imei2,
+                                                     ENumberField::Imei3, ENumberField::Imei4};
+
+bool IsImeiField(ENumberField eField) {
+  return eField <= ENumberField::Imei4;
+}
+
+}  // namespace
+
+std::string WriterTitle() {
+  return std::string(writer_text::kTitlePrefix) + NORQ_VERSION;
+}
+
+// The window as the worker sees it. Every call is carried to the window
+// thread; those that report back or show a box wait until it ran there.
+class CTavloWindow::CWorkerUi final : public IWriterUi {
+ public:
+  explicit CWorkerUi(CTavloWindow& window) : m_window(window) {}
+
+  void DisplayEchoText(const std::string& strText, int nKind) override {
+    Send([&] { m_window.AppendLog(strText, nKind); });
+  }
+  void ClearEcho() override {
+    Send([&] { m_window.ClearEcho(); });
+  }
+  void SetStatus(int nState) override {
+    m_window.m_queue.PostTask([this, nState] { m_window.SetStatus(nState); });
+  }
+  void PostWriteNotify(int nCode) override {
+    m_window.m_queue.PostTask([this, nCode] { m_window.OnWriteNotify(nCode); });
+  }
+  std::string GetFieldText(ENumberField eField) override {
+    std::string strText;
+    Send([&] { strText = m_window.Field(eField).strText; });
+    return strText;
+  }
+  // Text set by the program is not cut to the field's typing limit.
+  void SetFieldText(ENumberField eField, const std::string& strText) override {
+    Send([&] {
+      m_window.Field(eField).strText = strText;
+      m_window.Changed();
+    });
+  }
+  bool IsFieldEnabled(ENumberField eField) override {
+    bool bEnabled = false;
+    Send([&] { bEnabled = m_window.Field(eField).bEnabled; });
+    return bEnabled;
+  }
+  void FocusAndSelectField(ENumberField eField) override {
+    Send([&] {
+      m_window.m_view.focus = eField;
+      m_window.m_view.bFocusSelectsAll = true;
+      m_window.Changed();
+    });
+  }
+  void ShowMessage(const std::string& strText) override {
+    Send([&] { m_window.m_host.MessageBox(strText); });
+  }
+  std::string GetLcdInterface() override {
+    std::string strText;
+    Send([&] { strText = kLcdInterfaces[static_cast<size_t>(m_window.m_view.nLcdInterface)]; });
+    return strText;
+  }
+  std::string GetLcdName() override {
+    std::string strText;
+    Send([&] { strText = m_window.m_view.strLcdName; });
+    return strText;
+  }
+  std::string GetDdrPath() override {
+    std::string strText;
+    Send([&] { strText = m_window.m_view.strDdrPath; });
+    return strText;
+  }
+
+ private:
+  template <typename F>
+  void Send(F fnTask) {
+    m_window.m_queue.Send(fnTask);
+  }
+
+  CTavloWindow& m_window;
+};
+
+CTavloWindow::CTavloWindow(IWriterHost& host, CMessageQueue& queue, STavloApp& app)
+    : m_host(host),
+      m_queue(queue),
+      m_app(app),
+      m_settings(app.settings),
+      m_sources(*app.pHistories),
+      m_pWorkerUi(std::make_unique<CWorkerUi>(*this)) {
+  const WriterSettings& s = m_settings;
+  for (ENumberField eField : kImeiFields) Field(eField).nMaxLength = kImeiLength;
+  DisableImeiFieldsAboveCount();
+  m_view.bWriteImei = s.m_bWriteImei;
+  m_view.bWriteMbsn = s.m_bWriteMbsn;
+  m_view.bWritePsn = s.m_bWritePsn;
+  m_view.bWriteLcd = s.m_bWriteLcd;
+  m_view.bWriteDdr = s.m_bWriteDdr;
+  FocusFirstWriteField();
+  Field(ENumberField::Mbsn).nMaxLength = static_cast<size_t>(s.m_nMbsnLength);
+  Field(ENumberField::Psn).nMaxLength = static_cast<size_t>(s.m_nPsnLength);
+  m_view.strLcdName = s.m_strLcdName;
+  m_view.strDdrPath = s.m_strDdrPath;
+  m_pWorker = std::make_unique<CWriteThread>(*m_pWorkerUi, m_settings, m_sources, *app.pHistories,
+                                             app.packet.data());
+  m_sources.LoadPools(s);
+  m_view.nLcdInterface = 0;
+  m_view.strTitle = WriterTitle();
+  m_view.strImageDir = s.m_strImageDir;
+  m_view.bCheckImei = s.m_bCheckImei;
+}
+
+CTavloWindow::~CTavloWindow() {
+  if (std::unique_ptr<CWriteThread> pWorker = std::move(m_pWorker)) {
+    pWorker->RequestQuit();
+    // The worker may be waiting for this thread to run one of its calls:
+    // it is ended on another thread while this one keeps serving them.
+    std::atomic<bool> bGone{false};
+    std::thread reaper([&] {
+      pWorker.reset();
+      bGone = true;
+      m_queue.PostTask([] {});  // ends the wait below at once
+    });
+    while (!bGone) PumpFor(kWaitPassMs);
+    reaper.join();
+  }
+  // Posted banner states and notifications refer to this window.
+  SMessage dropped;
+  while (m_queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) {
+  }
+}
+
+void CTavloWindow::PumpFor(int nMs) {
+  ServeQueueFor(nMs);
+}
+
+void CTavloWindow::SetFieldText(ENumberField eField, const std::string& strText) {
+  SFieldView& field = Field(eField);
+  std::string text = strText;
+  if (IsImeiField(eField)) std::erase_if(text, [](char c) { return c < '0' || c > '9'; });
+  if (text.size() > field.nMaxLength) text.resize(field.nMaxLength);
+  field.strText = std::move(text);
+  m_view.bFocusSelectsAll = false;
+  Changed();
+}
+
+void CTavloWindow::SetFocus(ENumberField eField) {
+  m_view.focus = eField;
+  m_view.bFocusSelectsAll = false;
+  Changed();
+}
+
+void CTavloWindow::SelectLcdInterface(int nIndex) {
+  if (nIndex >= 0 && nIndex < static_cast<int>(kLcdInterfaces.size())) {
+    m_view.nLcdInterface = nIndex;
+    Changed();
+  }
+}
+
+void CTavloWindow::DisableImeiFieldsAboveCount() {
+  for (int n = m_settings.m_nImeiCount; n < 4; ++n) Field(ImeiField(n)).bEnabled = false;
+}
+
+void CTavloWindow::FocusFirstWriteField() {
+  const WriterSettings& s = m_settings;
+  if (s.m_bWriteImei) {
+    m_view.focus = ENumberField::Imei1;
+  } else if (s.m_bWriteMbsn) {
+    m_view.focus = ENumberField::Mbsn;
+  } else if (s.m_bWritePsn) {
+    m_view.focus = ENumberField::Psn;
+  } else {
+    return;
+  }
+  m_view.bFocusSelectsAll = false;
+  Changed();
+}
+
+void CTavloWindow::EnableInputs(bool bBusy) {
+  const bool bEnable = !bBusy;
+  m_view.bStartEnabled = bEnable;
+  m_view.bLcdInterfaceEnabled = bEnable;
+  m_view.bDdrBrowseEnabled = bEnable;
+  for (int n = 0; n < m_settings.m_nImeiCount && n < 4; ++n) Field(ImeiField(n)).bEnabled = bEnable;
+  Field(ENumberField::Mbsn).bEnabled = bEnable;
+  Field(ENumberField::Psn).bEnabled = bEnable;
+  m_view.bLcdNameEnabled = bEnable;
+  m_view.bResetEnabled = bEnable;
+  m_view.bSetupEnabled = bEnable;
+  m_view.bExitEnabled = bEnable;
+  m_view.bWriteBoxesEnabled = bEnable;
+  Changed();
+}
+
+void CTavloWindow::AppendLog(const std::string& strText, int nKind) {
+  m_view.log.push_back({strText, nKind});
+  m_host.LogAppended(m_view.log.back());
+}
+
+void CTavloWindow::ClearEcho() {
+  m_view.log.clear();
+  m_host.LogCleared();
+}
+
+void CTavloWindow::SetStatus(int nState) {
+  m_view.nBanner = nState;
+  Changed();
+}
+
+void CTavloWindow::OnCheckImei(bool bChecked) {
+  for (ENumberField eField : kImeiFields) Field(eField).bEnabled = false;
+  for (int n = 0; n < m_settings.m_nImeiCount && n < 4; ++n)
+    Field(ImeiField(n)).bEnabled = bChecked;
+  m_view.bWriteImei = bChecked;
+  m_settings.m_bWriteImei = bChecked;
+  if (bChecked) {
+    m_view.focus = ENumberField::Imei1;
+    m_view.bWriteMbsn = m_view.bWritePsn = false;
+    m_settings.m_bWriteMbsn = m_settings.m_bWritePsn = false;
+  }
+  Changed();
+}
+
+void CTavloWindow::OnCheckMbsn(bool bChecked) {
+  Field(ENumberField::Mbsn).bEnabled = bChecked;
+  m_view.bWriteMbsn = bChecked;
+  m_settings.m_bWriteMbsn = bChecked;
+  if (bChecked) {
+    m_view.focus = ENumberField::Mbsn;
+    m_view.bWriteImei = m_view.bWritePsn = false;
+    m_settings.m_bWriteImei = m_settings.m_bWritePsn = false;
+  }
+  Changed();
+}
+
+void CTavloWindow::OnCheckPsn(bool bChecked) {
+  Field(ENumberField::Psn).bEnabled = bChecked;
+  m_view.bWritePsn = bChecked;
+  m_settings.m_bWritePsn = bChecked;
+  if (bChecked) {
+    m_view.focus = ENumberField::Psn;
+    m_view.bWriteImei = m_view.bWriteMbsn = false;
+    m_settings.m_bWriteImei = m_settings.m_bWriteMbsn = false;
+  }
+  Changed();
+}
+
+void CTavloWindow::OnCheckLcdName(bool bChecked) {
+  m_view.bWriteLcd = m_settings.m_bWriteLcd = bChecked;
+  Changed();
+}
+
+void CTavloWindow::OnCheckDdrFirmware(bool bChecked) {
+  m_view.bWriteDdr = m_settings.m_bWriteDdr = bChecked;
+  Changed();
+}
+
+void CTavloWindow::OnCheckImeiVerify(bool bChecked) {
+  m_view.bCheckImei = bChecked;
+  m_settings.m_bCheckImei = bChecked;  // live: a running worker reads it
+  Changed();
+}
+
+void CTavloWindow::OnStart() {
+  ClearEcho();
+  if (IsBusy()) return m_host.MessageBox(writer_text::kRunning);
+  FocusFirstWriteField();
+  const WriterSettings& s = m_settings;
+  if (s.m_bWriteDdr) {
+    struct stat st;
+    if (stat(m_view.strDdrPath.c_str(), &st) != 0)
+      return m_host.MessageBox(writer_text::kDdrMissing);
+    // Firmware too large for its area is refused before any phone is touched.
+    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > kDdrAreaSize)
+      return m_host.MessageBox(writer_text::kDdrTooLarge);
+  }
+  if (s.m_bWriteLcd &&
+      !LcdNameFits(kLcdInterfaces[static_cast<size_t>(m_view.nLcdInterface)], m_view.strLcdName)) {
+    return m_host.MessageBox(writer_text::kLcdNameTooLong);
+  }
+  // Drawn numbers go into emptied fields.
+  if (s.m_nImeiInputType != INPUT_MANUAL) {
+    for (ENumberField eField : kImeiFields) Field(eField).strText.clear();
+  }
+  if (s.m_nMbsnInputType != INPUT_MANUAL) Field(ENumberField::Mbsn).strText.clear();
+  if (s.m_nPsnInputType != INPUT_MANUAL) Field(ENumberField::Psn).strText.clear();
+  if (!m_pWorker) {
+    m_pWorker = std::make_unique<CWriteThread>(*m_pWorkerUi, m_settings, m_sources,
+                                               *m_app.pHistories, m_app.packet.data());
+  }
+  if (m_pWorker->PostStart()) ++m_nRunsPosted;
+  EnableInputs(true);
+}
+
+void CTavloWindow::OnStop() {
+  if (m_pWorker) {
+    m_pWorker->RequestStop();
+    while (m_pWorker->IsBusy()) PumpFor(kWaitPassMs);
+    // The summary line comes after the worker stops reporting busy: it is
+    // served here, so that the log is complete when Stop returns.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kStopSettleMs);
+    while (m_pWorker->RunsEnded() < m_nRunsPosted && Clock::now() < deadline) PumpFor(kWaitPassMs);
+  }
+  FocusFirstWriteField();
+  EnableInputs(false);
+}
+
+void CTavloWindow::OnButtonSetup() {
+  if (IsBusy()) return;
+  CImeiSetup setup(m_settings, m_app.chips, GadgetPortNames());
+  if (m_host.RunSetup(setup)) {
+    for (ENumberField eField : kImeiFields) Field(eField).bEnabled = true;
+    DisableImeiFieldsAboveCount();
+    m_sources.LoadPools(m_settings);
+  }
+  FocusFirstWriteField();
+  Changed();
+}
+
+void CTavloWindow::OnResetHistory() {
+  std::string strError;
+  if (m_app.pHistories->ResetHistory(&strError)) {
+    m_host.MessageBox(std::string(kMsgResetDone) + "\n" + kMsgRestartTool);
+  } else {
+    m_host.MessageBox(std::string(writer_text::kResetFailed) + "\n" + strError);
+  }
+}
+
+void CTavloWindow::OnBtBrwsDdr() {
+  if (std::optional<std::string> path = m_host.ChooseDdrFile()) {
+    SetDdrPath(*path);
+    Changed();
+  }
+}
+
+void CTavloWindow::OnClose() {
+  if (m_pWorker) m_pWorker->RequestQuit();
+  if (!SaveSettings(m_app.strBase, m_settings)) {
+    m_host.MessageBox(std::string(writer_text::kSaveFailed) + "\n" +
+                      JoinPath(m_app.strBase, kSettingsFile));
+  }
+  while (IsBusy()) PumpFor(kWaitPassMs);
+}
+
+int CTavloWindow::OnWriteNotify(int nCode) {
+  switch (nCode) {
+    case kNotifyRunOver:
+      EnableInputs(false);  // the worker's focus and selection stay
+      return 1;
+    case kNotifyImeiTyped:
+      for (int n = 0; n < m_settings.m_nImeiCount && n < 4; ++n) {
+        Field(ImeiField(n)).strText.clear();
+        Field(ImeiField(n)).bEnabled = true;
+      }
+      m_view.focus = ENumberField::Imei1;
+      break;
+    case kNotifyMbsnTyped:
+      Field(ENumberField::Mbsn).bEnabled = true;
+      m_view.focus = ENumberField::Mbsn;
+      break;
+    case kNotifyPsnTyped:
+      Field(ENumberField::Psn).bEnabled = true;
+      m_view.focus = ENumberField::Psn;
+      break;
+    default:
+      return 1;
+  }
+  m_view.bFocusSelectsAll = false;
+  Changed();
+  return 1;
+}

@@ -13,9 +13,11 @@
 
 namespace {
 
+// Runs tavlo in a folder of its own; the folder also holds its single-copy
+// lock, so that tests running side by side are not each other's second copy.
 int RunIn(const std::string& strDir, const std::string& strArgs, std::string* pOut) {
-  const std::string cmd =
-      "cd '" + strDir + "' && " + TAVLO_PATH + " " + strArgs + " > out.txt 2>&1";
+  const std::string cmd = "cd '" + strDir + "' && XDG_RUNTIME_DIR='" + strDir + "' " + TAVLO_PATH +
+                          " " + strArgs + " > out.txt 2>&1";
   const int rc = std::system(cmd.c_str());
   *pOut = ReadWholeFile(strDir + "/out.txt");
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 
 #include "pdl/packet.h"
@@ -167,6 +168,8 @@ std::span<const SSettingInfo> PhoneSettings() {
        "run before each phone plugs in, e.g. to enable a USB gadget (env SIM_COM, SIM_DEVICE)"},
       {"unplug-cmd", "SHELL", "run after each phone is unplugged"},
       {"fault", "FAULT", "inject a fault; repeatable; see the fault syntax below"},
+      {"random-faults", "PERCENT[:SEED]",
+       "give this share of phones one random fault each (soak testing)"},
   };
   return kSettings;
 }
@@ -206,6 +209,10 @@ bool ApplySetting(SPhoneConfig& cfg, const std::string& strKey, const std::strin
     cfg.strPlugCmd = strValue;
   } else if (strKey == "unplug-cmd") {
     cfg.strUnplugCmd = strValue;
+  } else if (strKey == "random-faults") {
+    const size_t colon = strValue.find(':');
+    bOk = ParseInto(strValue.substr(0, colon), cfg.nRandomFaultPercent, 100) &&
+          (colon == std::string::npos || ParseInto(strValue.substr(colon + 1), cfg.nRandomSeed));
   } else if (strKey == "fault") {
     SFault fault;
     if (!ParseFault(strValue, fault, pErr)) return false;
@@ -236,6 +243,28 @@ bool LoadProfile(const std::string& strPath, SPhoneConfig& cfg, std::string* pEr
     }
   }
   return true;
+}
+
+std::string DrawRandomFault(const SPhoneConfig& cfg, int nCom, int nPhone) {
+  if (cfg.nRandomFaultPercent == 0) return {};
+  std::mt19937 rng(cfg.nRandomSeed * 1000003u + static_cast<uint32_t>(nCom) * 7919u +
+                   static_cast<uint32_t>(nPhone));
+  if (std::uniform_int_distribution<uint32_t>(1, 100)(rng) > cfg.nRandomFaultPercent) return {};
+  // Commands of both tools' sequences, with how many of each a phone sees.
+  static constexpr struct {
+    const char* pszCmd;
+    int nMaxNth;
+  } kCommands[] = {{"connect", 2},   {"start", 6},    {"mid", 40},     {"end", 6},
+                   {"exec", 2},      {"attr", 1},     {"table", 1},    {"format", 1},
+                   {"read-part", 2}, {"factmode", 1}, {"power-off", 1}};
+  static constexpr const char* kActions[] = {"code=9",     "fail",   "silent",
+                                             "garbage=23", "unplug", "stall=400"};
+  const auto& cmd =
+      kCommands[std::uniform_int_distribution<size_t>(0, std::size(kCommands) - 1)(rng)];
+  const char* pszAction =
+      kActions[std::uniform_int_distribution<size_t>(0, std::size(kActions) - 1)(rng)];
+  const int nNth = std::uniform_int_distribution<int>(1, cmd.nMaxNth)(rng);
+  return std::string("cmd=") + cmd.pszCmd + ",nth=" + std::to_string(nNth) + "," + pszAction;
 }
 
 }  // namespace sim

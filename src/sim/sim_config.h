@@ -52,7 +52,14 @@ struct SPhoneConfig {
   std::string strPlugCmd;            // device mode: shell commands run to plug in and unplug
   std::string strUnplugCmd;
   std::vector<SFault> faults;
+  // Soak testing: this share of phones (0..100 %) each gets one fault drawn
+  // at random; the draws repeat for the same seed, socket and phone.
+  uint32_t nRandomFaultPercent = 0;
+  uint32_t nRandomSeed = 1;
 };
+
+// The fault text a phone draws under random-faults, or empty for none.
+std::string DrawRandomFault(const SPhoneConfig& cfg, int nCom, int nPhone);
 
 // "NORQFACT", a format word 1, then zeros up to 16 KiB.
 std::vector<uint8_t> DefaultFactoryData();

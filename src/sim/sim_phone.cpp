@@ -67,6 +67,10 @@ void CSimSocket::Run() {
     if (k > 1 && poll(&pfd, 1, m_opt.nReplugDelayMs) != 0) break;  // stopped while empty
     SPhoneConfig cfg = m_opt.phone;
     std::erase_if(cfg.faults, [k](const SFault& f) { return f.nPhone != 0 && f.nPhone != k; });
+    if (const std::string strFault = DrawRandomFault(cfg, m_opt.nCom, k); !strFault.empty()) {
+      SFault fault;
+      if (ParseFault(strFault, fault, nullptr)) cfg.faults.push_back(std::move(fault));
+    }
     SPhoneReport rep;
     rep.nCom = m_opt.nCom;
     rep.nIndex = k;

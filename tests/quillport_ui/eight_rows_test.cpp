@@ -87,6 +87,13 @@ class EightRowsTest : public ::testing::Test {
     ASSERT_TRUE(m_pFarm->Start());
   }
 
+  int PoweredOff() const {
+    int n = 0;
+    for (const sim::SPhoneReport& rep : m_pFarm->Reports())
+      n += rep.eOutcome == sim::EOutcome::PoweredOff;
+    return n;
+  }
+
   // Serves the window queue until the condition holds or the bound passes.
   template <typename F>
   bool PumpUntil(F fnDone, std::chrono::seconds bound) {
@@ -129,8 +136,12 @@ TEST_F(EightRowsTest, EightRowsServePhonesAtOnceByteExact) {
           return true;
         },
         120s);
+    // A row counts its phone passed once POWER_OFF is sent; the phone may
+    // take a moment longer to read it, and Stop all must not cut that short.
+    const bool bOff = PumpUntil([&] { return PoweredOff() >= 16; }, 60s);
     window.OnStopAll();
     ASSERT_TRUE(bServed);
+    ASSERT_TRUE(bOff);
     for (const SRowView& row : window.View().rows) {
       EXPECT_EQ(row.nFailed, 0);
       EXPECT_EQ(row.statusBox.strText, window_text::kStopped);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 
 #include "sim/sim_config.h"
 #include "sim/sim_digest.h"
@@ -81,6 +82,35 @@ TEST(SimConfig, FaultTextRejectsWhatItCannotDo) {
     EXPECT_FALSE(sim::ParseFault(psz, f, &strErr)) << psz;
     EXPECT_FALSE(strErr.empty()) << psz;
   }
+}
+
+TEST(SimConfig, RandomFaultsHitTheirShareOfPhonesRepeatably) {
+  sim::SPhoneConfig cfg;
+  EXPECT_EQ(sim::DrawRandomFault(cfg, 31, 1), "") << "off by default";
+  ASSERT_TRUE(sim::ApplySetting(cfg, "random-faults", "30:7", nullptr));
+  EXPECT_FALSE(sim::ApplySetting(cfg, "random-faults", "101", nullptr));
+  int nFaulted = 0;
+  std::set<std::string> distinct;
+  for (int nPhone = 1; nPhone <= 1000; ++nPhone) {
+    const std::string strFault = sim::DrawRandomFault(cfg, 31, nPhone);
+    EXPECT_EQ(strFault, sim::DrawRandomFault(cfg, 31, nPhone));
+    if (strFault.empty()) continue;
+    ++nFaulted;
+    distinct.insert(strFault);
+    sim::SFault fault;
+    EXPECT_TRUE(sim::ParseFault(strFault, fault, nullptr)) << strFault;
+  }
+  EXPECT_GT(nFaulted, 230);
+  EXPECT_LT(nFaulted, 370);
+  EXPECT_GT(distinct.size(), 50u) << "commands, packets and actions all vary";
+  cfg.nRandomSeed = 8;
+  int nSame = 0;
+  for (int nPhone = 1; nPhone <= 100; ++nPhone) {
+    sim::SPhoneConfig other = cfg;
+    other.nRandomSeed = 7;
+    nSame += sim::DrawRandomFault(cfg, 31, nPhone) == sim::DrawRandomFault(other, 31, nPhone);
+  }
+  EXPECT_LT(nSame, 100) << "another seed, other draws";
 }
 
 TEST(SimConfig, ProfileSetsEveryKindOfValueAndNamesTheBadLine) {

@@ -24,10 +24,11 @@ class CFakeHost final : public IWindowHost {
     ++nDialogs;
     return chosen;
   }
+  std::optional<std::string> ChooseCfpFile() override { return chosenCfp; }
   void Changed() override { ++nChanges; }
 
   std::vector<std::string> boxes;
-  std::optional<std::string> chosen;
+  std::optional<std::string> chosen, chosenCfp;
   int nDialogs = 0;
   int nChanges = 0;
 };
@@ -181,6 +182,18 @@ TEST_F(WindowModelTest, NotificationsPaintTheRowAsTheTableSays) {
 
   notify(99);  // unknown types change nothing
   EXPECT_EQ(row.statusBox.strText, window_text::kStopped);
+}
+
+TEST_F(WindowModelTest, TheCfpRowTakesTheChosenPathAndClearsIt) {
+  CQuillportWindow window(m_host, m_queue, m_base.Path());
+  window.OnBrowseCfp();  // cancelled
+  EXPECT_EQ(window.View().strCfpPath, "");
+  m_host.chosenCfp = "/station/x.cfp";
+  window.OnBrowseCfp();
+  EXPECT_EQ(window.View().strCfpPath, "/station/x.cfp");
+  window.OnClearCfp();
+  EXPECT_EQ(window.View().strCfpPath, "");
+  EXPECT_TRUE(m_host.boxes.empty());
 }
 
 TEST_F(WindowModelTest, TimerShowsHoursPastNinetyNine) {

@@ -1,5 +1,6 @@
-// quillport: the multi-port download tool. With --headless it runs the eight
-// port rows from the console, for unattended stations and demonstrations.
+// quillport: the multi-port download tool. It opens its window; with
+// --headless it runs the eight port rows from the console instead, for
+// unattended stations and demonstrations.
 
 #include <poll.h>
 #include <signal.h>
@@ -7,6 +8,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <QApplication>
+#include <QLocale>
+#include <QSocketNotifier>
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -15,9 +19,14 @@
 #include <memory>
 #include <sstream>
 
+#include "gui/dialogs.h"
+#include "gui/single_instance.h"
+#include "gui/translation.h"
 #include "quillport/ui/console_front_end.h"
+#include "quillport/ui/qt/quillport_dlg.h"
 #include "quillport/ui/startup.h"
 #include "quillport/ui/window_model.h"
+#include "quillport/ui/window_texts.h"
 #include "serial/port_watcher.h"
 #include "sim/sim_phone.h"
 
@@ -34,6 +43,7 @@ struct SOptions {
   int nCount = 0;  // 0: until SIGINT or SIGTERM
   int nSimulate = 0;
   int nTimeout = 0;
+  std::string strLang;
 };
 
 // "1,3,5-8" -> the row indexes 0..7; false on anything else.
@@ -104,29 +114,10 @@ struct STally {
   }
 };
 
-int RunHeadless(const SOptions& opt, const std::string& strProgram) {
-  // Simulated phones first, so that discovery sees their folder.
-  SSimulation simulation;
-  if (opt.nSimulate > 0 && !simulation.Start(opt.nSimulate)) return kExitFailed;
-
-  SQuillportStart start;
-  if (!StartQuillport(strProgram, &start)) {
-    std::fprintf(stderr, "quillport: another copy of %s is running\n", strProgram.c_str());
-    return kExitFailed;
-  }
-
-  // SIGINT and SIGTERM act as "Stop all".
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  const int sigFd = signalfd(-1, &signals, SFD_CLOEXEC);
-
-  CMessageQueue queue;
-  CQueueBinding binding(queue);
-  CConsoleFrontEnd console(stdout, isatty(STDOUT_FILENO) != 0);
-  CQuillportWindow window(console, queue, start.strBase);
+// The options that preset the window: package, time-out and rows (--rows,
+// else the ticked rows, else as many rows as simulated phones). Returns the
+// rows in use.
+std::vector<int> PresetWindow(CQuillportWindow& window, const SOptions& opt) {
   if (!opt.strPackage.empty()) window.SetPackagePath(opt.strPackage);
   if (opt.nTimeout > 0) window.SetTimeoutText(std::to_string(opt.nTimeout));
   std::vector<int> rows;
@@ -146,6 +137,39 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
       }
     }
   }
+  return rows;
+}
+
+// SIGINT and SIGTERM, blocked in every thread (workers inherit the mask) and
+// read from the descriptor instead.
+int BlockStopSignals() {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  return signalfd(-1, &stopSignals, SFD_CLOEXEC);
+}
+
+int RunHeadless(const SOptions& opt, const std::string& strProgram) {
+  // Simulated phones first, so that discovery sees their folder.
+  SSimulation simulation;
+  if (opt.nSimulate > 0 && !simulation.Start(opt.nSimulate)) return kExitFailed;
+
+  SQuillportStart start;
+  if (!StartQuillport(strProgram, &start)) {
+    std::fprintf(stderr, "quillport: another copy of %s is running\n", strProgram.c_str());
+    return kExitFailed;
+  }
+
+  // SIGINT and SIGTERM act as "Stop all".
+  const int sigFd = BlockStopSignals();
+
+  CMessageQueue queue;
+  CQueueBinding binding(queue);
+  CConsoleFrontEnd console(stdout, isatty(STDOUT_FILENO) != 0);
+  CQuillportWindow window(console, queue, start.strBase);
+  const std::vector<int> rows = PresetWindow(window, opt);
 
   bool bStarted = false;
   STally tally;
@@ -179,6 +203,50 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   return bStarted && nFailed == 0 ? kExitPassed : kExitFailed;
 }
 
+// Where a second copy finds the running one: beside its instance lock.
+QString InstanceSocket(const platform::CInstanceLock& lock) {
+  return QString::fromStdString(
+      std::filesystem::path(lock.Path()).replace_extension(".sock").string());
+}
+
+int RunWindow(const SOptions& opt, const std::string& strProgram, int& argc, char** argv) {
+  QApplication app(argc, argv);
+  // Every message box carries the program's name as its caption.
+  QApplication::setApplicationName(QString::fromStdString(strProgram));
+  gui::InstallTranslation(
+      app, QStringLiteral("quillport"),
+      gui::ChooseLanguage(QString::fromStdString(opt.strLang), QLocale::system()));
+
+  SQuillportStart start;
+  if (!StartQuillport(strProgram, &start)) {
+    if (gui::RaiseRunningCopy(InstanceSocket(*start.pInstance))) return kExitPassed;
+    gui::ShowMessage(nullptr, QString::fromUtf8(window_text::kAnotherCopyRunning));
+    return kExitFailed;
+  }
+  // Before any thread starts, so that none of them takes the signals.
+  const int sigFd = BlockStopSignals();
+  SSimulation simulation;
+  if (opt.nSimulate > 0 && !simulation.Start(opt.nSimulate)) return kExitFailed;
+
+  int rc = kExitPassed;
+  {
+    CQuillportDlg window(start.strBase);
+    PresetWindow(*window.Model(), opt);
+    window.Render();
+    gui::CInstanceServer server(InstanceSocket(*start.pInstance), &window);
+    // A signal closes the window as the operator would: runs stop cleanly.
+    QSocketNotifier signalNotifier(sigFd, QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window, sigFd] {
+      signalfd_siginfo info;
+      if (read(sigFd, &info, sizeof info) > 0) window.close();
+    });
+    window.show();
+    rc = QApplication::exec();
+  }
+  if (sigFd >= 0) close(sigFd);
+  return rc;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -199,6 +267,9 @@ int main(int argc, char** argv) {
   for (int t : CQuillportWindow::kTimeouts) timeouts.push_back(std::to_string(t));
   app.add_option("--timeout", opt.nTimeout, "acknowledgement time-out in ms")
       ->check(CLI::IsMember(timeouts));
+  app.add_option("--lang", opt.strLang,
+                 "window language: en (English) or zh (the Chinese texts); default: the locale")
+      ->check(CLI::IsMember({"en", "zh"}));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -210,10 +281,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quillport: --rows: expected row numbers 1..8 such as 1,2,5-8\n");
     return kExitUsage;
   }
-  if (!opt.bHeadless) {
-    std::fprintf(stderr, "quillport: this build has no window yet; run it with --headless\n");
-    return kExitUsage;
-  }
   const std::string strProgram = std::filesystem::path(argv[0]).stem().string();
-  return RunHeadless(opt, strProgram);
+  if (opt.bHeadless) return RunHeadless(opt, strProgram);
+  return RunWindow(opt, strProgram, argc, argv);
 }

@@ -175,19 +175,22 @@ bool CQuillportWindow::AnyBusy() const {
   return false;
 }
 
-void CQuillportWindow::PumpFor(int nMs) {
+void IWindowHost::ServeQueueWhileWaiting(CMessageQueue& queue, int nMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(nMs);
   for (;;) {
-    if (DispatchOnePending()) return;
+    SMessage dropped;
+    if (queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) return;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return;
-    pollfd pfd{m_queue.WakeFd(), POLLIN, 0};
+    pollfd pfd{queue.WakeFd(), POLLIN, 0};
     if (poll(&pfd, 1, static_cast<int>(left)) <= 0) return;
   }
 }
 
-void CQuillportWindow::ReadTimeout() { g_iTimeout = std::atoi(m_view.strTimeout.c_str()); }
+void CQuillportWindow::ReadTimeout() {
+  g_iTimeout = std::atoi(m_view.strTimeout.c_str());
+}
 
 void CQuillportWindow::SavePortSelection() {
   for (int i = 0; i < kPortRows; ++i) g_PortSettings[i].m_bUsed = m_view.rows[i].bChecked;
@@ -220,8 +223,8 @@ void CQuillportWindow::ResetRow(int nRow, const std::string& strStatus) {
   row.progress.nPos = -1;
   row.statusBox = {strStatus, COLOR_IDLE, COLOR_BLUE, row.statusBox.bEnabled};
   row.stateBox = {window_text::kIdle, COLOR_IDLE, COLOR_BLUE, row.stateBox.bEnabled};
-  row.portLabel = {NumberedPort(m_workers[nRow] ? m_workers[nRow]->GetPort() : -1), kWhite, COLOR_BLUE,
-                   row.portLabel.bEnabled};
+  row.portLabel = {NumberedPort(m_workers[nRow] ? m_workers[nRow]->GetPort() : -1), kWhite,
+                   COLOR_BLUE, row.portLabel.bEnabled};
   row.timer = STimerView{};
   row.dot = kWhite;
 }
@@ -322,6 +325,20 @@ void CQuillportWindow::OnBrowsePackage() {
   Changed();
 }
 
+void CQuillportWindow::OnBrowseCfp() {
+  if (AnyBusy()) return m_host.MessageBox(window_text::kDownloading);
+  if (std::optional<std::string> path = m_host.ChooseCfpFile()) {
+    m_view.strCfpPath = *path;
+    Changed();
+  }
+}
+
+void CQuillportWindow::OnClearCfp() {
+  m_view.strCfpPath.clear();
+  SaveImagePath(m_strBase, m_view.strPackPath, m_view.strCfpPath);
+  Changed();
+}
+
 void CQuillportWindow::OnPortCheck(int nRow, bool bChecked) {
   if (nRow < 0 || nRow >= kPortRows || !m_view.bCheckboxesEnabled) return;
   m_view.rows[nRow].bChecked = bChecked;
@@ -336,7 +353,9 @@ void CQuillportWindow::OnKey() {
   Changed();
 }
 
-void CQuillportWindow::OnClose() { SavePortSelection(); }
+void CQuillportWindow::OnClose() {
+  SavePortSelection();
+}
 
 void CQuillportWindow::OnDeviceChange(bool bArrived, const std::string& strComName) {
   int n = 0;
@@ -387,8 +406,8 @@ int CQuillportWindow::OnUpdateMyData(const UiNotify& notify) {
   };
   switch (notify.m_nType) {
     case TYPE_UI_INIT:
-      row.progress = {-1, COLOR_IDLE, Rgb(200, 100, 52), Rgb(255, 128, 64), COLOR_BLUE,
-                      row.progress.bEnabled};
+      row.progress = {-1,         COLOR_IDLE,           Rgb(200, 100, 52), Rgb(255, 128, 64),
+                      COLOR_BLUE, row.progress.bEnabled};
       row.dot = COLOR_IDLE;
       row.statusBox = {window_text::kDetecting, COLOR_IDLE, COLOR_BLUE, row.statusBox.bEnabled};
       row.stateBox = {window_text::kIdle, COLOR_IDLE, COLOR_BLUE, row.stateBox.bEnabled};

@@ -31,8 +31,15 @@ class IWindowHost {
   virtual void MessageBox(const std::string& strText) = 0;
   // The package file dialog; nullopt when cancelled.
   virtual std::optional<std::string> ChoosePackageFile() = 0;
+  // The cfp file dialog; nullopt when cancelled. Hosts without the cfp row
+  // keep this one.
+  virtual std::optional<std::string> ChooseCfpFile() { return std::nullopt; }
   // The display state changed; render when convenient.
   virtual void Changed() = 0;
+  // Serves the window queue for at most nMs, returning once an entry ran:
+  // one pass of the window's wait loops. A toolkit front end overrides it to
+  // go on painting while Stop all or the window's end waits for the workers.
+  virtual void ServeQueueWhileWaiting(CMessageQueue& queue, int nMs);
 };
 
 // One text box of a row.
@@ -89,9 +96,8 @@ struct SWindowView {
 class CQuillportWindow {
  public:
   // The time-out choices of the window, the last one the default.
-  static constexpr std::array<int, 14> kTimeouts = {3000,  4000,  5000,  6000,  7000,
-                                                     8000,  9000,  10000, 12000, 15000,
-                                                     18000, 20000, 60000, 120000};
+  static constexpr std::array<int, 14> kTimeouts = {
+      3000, 4000, 5000, 6000, 7000, 8000, 9000, 10000, 12000, 15000, 18000, 20000, 60000, 120000};
 
   // Runs the window's start: rows, paths, workers, the time-out setting.
   // Call on the window thread, with queue bound to it.
@@ -109,6 +115,9 @@ class CQuillportWindow {
   void OnStopAll();
   void OnRestart(int nRow);
   void OnBrowsePackage();
+  // The cfp row's Browse and X buttons (hidden in the window's layout).
+  void OnBrowseCfp();
+  void OnClearCfp();
   void OnPortCheck(int nRow, bool bChecked);
   void OnKey();
   void SetTimeoutText(const std::string& strText) { m_view.strTimeout = strText; }
@@ -136,7 +145,7 @@ class CQuillportWindow {
   void ReadTimeout();
   // Serves the window queue for at most nMs: the wait loops of Stop all and
   // of the destructor, which must keep answering the workers' sent notices.
-  void PumpFor(int nMs);
+  void PumpFor(int nMs) { m_host.ServeQueueWhileWaiting(m_queue, nMs); }
   SBoxView& Box(int nRow, ERowBox box);
   void Changed() { m_host.Changed(); }
 

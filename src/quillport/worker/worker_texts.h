@@ -19,4 +19,10 @@ inline constexpr char kImageInfoFailed[] = "Image信息读取失败!";          
 inline constexpr char kImageInfoDone[] = "Image信息读取完成!";                // 134
 inline constexpr char kExecFailed[] = "执行命令发送失败!";                    // 135
 
+// Every text above, for checking that each translation covers them all.
+inline constexpr const char* kAllTexts[] = {
+    kPort,          kClosed,          kNoMemory,      kPortOpenFailed, kDownloading,
+    kConnected,     kNoPackage,       kFormatting,    kFormat,         kFormatDone,
+    kReadImageInfo, kImageInfoFailed, kImageInfoDone, kExecFailed};
+
 }  // namespace worker_text

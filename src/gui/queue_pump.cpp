@@ -1,0 +1,25 @@
+#include "gui/queue_pump.h"
+
+#include <chrono>
+
+namespace gui {
+
+CQueuePump::CQueuePump(CMessageQueue& queue, QObject* pParent)
+    : QObject(pParent), m_queue(queue), m_notifier(queue.WakeFd(), QSocketNotifier::Read) {
+  connect(&m_notifier, &QSocketNotifier::activated, this, &CQueuePump::ServePending);
+}
+
+void CQueuePump::ServePending() {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSliceMs);
+  bool bServed = false;
+  SMessage dropped;
+  // The wake descriptor stays readable while entries are left, so whatever
+  // the slice leaves over brings the notifier back on the next pass.
+  while (m_queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) {
+    bServed = true;
+    if (std::chrono::steady_clock::now() >= end) break;
+  }
+  if (bServed) emit Served();
+}
+
+}  // namespace gui

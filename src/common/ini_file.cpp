@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
 #include <fstream>
+#include <istream>
 #include <mutex>
 #include <sstream>
+#include <unordered_map>
 #include <vector>
 
 #include "common/text.h"
@@ -17,24 +20,39 @@ namespace {
 // writing keys of the same file do not lose each other's change.
 std::mutex g_writeMutex;
 
-std::vector<std::string> ReadLines(const std::string& strPath, bool* pCrlf) {
-  std::vector<std::string> lines;
+// Far longer than any setting or path; bounds what one line can cost, however
+// large a damaged file is.
+constexpr size_t kMaxLineLength = 65536;
+
+// Reads the next line, cut to kMaxLineLength, without its CR LF or LF.
+bool NextLine(std::istream& in, std::string* pLine, bool* pbCrlf, bool* pbCut) {
+  if (!ReadLineBounded(in, kMaxLineLength, ELongLine::kDrop, pLine, pbCut)) return false;
+  if (!pLine->empty() && pLine->back() == '\r') {
+    pLine->pop_back();
+    *pbCrlf = true;
+  }
+  return true;
+}
+
+// All lines of the file, for a rewrite; false when a line was too long to be
+// kept as it is.
+bool ReadLines(const std::string& strPath, std::vector<std::string>* pLines, bool* pCrlf) {
   std::ifstream in(strPath, std::ios::binary);
   std::string line;
-  bool bCrlf = false;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-      bCrlf = true;
-    }
-    lines.push_back(std::move(line));
+  bool bCrlf = false, bCut = false;
+  while (NextLine(in, &line, &bCrlf, &bCut)) {
+    if (bCut) return false;
+    pLines->push_back(std::move(line));
   }
-  if (pCrlf) *pCrlf = bCrlf;
-  return lines;
+  *pCrlf = bCrlf;
+  return true;
 }
 
 // The section name of a "[name]" line, or false when the line is no header.
 bool SectionOf(const std::string& line, std::string* pName) {
+  // Most lines are keys: tell them apart without copying them.
+  const size_t nFirst = line.find_first_not_of(" \t\r\n");
+  if (nFirst == std::string::npos || line[nFirst] != '[') return false;
   const std::string t = TrimBlanks(line);
   if (t.size() < 2 || t.front() != '[') return false;
   const size_t close = t.find(']');
@@ -54,11 +72,13 @@ bool KeyOf(const std::string& line, std::string* pKey, std::string* pValue) {
   return true;
 }
 
-bool Lookup(const std::string& strSection, const std::string& strKey, const std::string& strPath,
-            std::string* pValue) {
-  bool bInSection = false;
-  std::string name, key;
-  for (const std::string& line : ReadLines(strPath, nullptr)) {
+// Scans the file line by line for the first value of the key: a lookup
+// holds one line, whatever the size of the file.
+bool ScanFor(std::istream& in, const std::string& strSection, const std::string& strKey,
+             std::string* pValue) {
+  bool bInSection = false, bCrlf = false;
+  std::string line, name, key;
+  while (NextLine(in, &line, &bCrlf, nullptr)) {
     if (SectionOf(line, &name)) {
       bInSection = EqualsNoCase(name, strSection);
     } else if (bInSection && KeyOf(line, &key, pValue) && EqualsNoCase(key, strKey)) {
@@ -66,6 +86,69 @@ bool Lookup(const std::string& strSection, const std::string& strKey, const std:
     }
   }
   return false;
+}
+
+// The tools look keys up one by one, hundreds at start-up; in a file of
+// 100,000 sections each scan would cost the whole file. Files up to this size
+// are indexed once and the index is used while their bytes stay the same.
+constexpr size_t kMaxIndexedFile = 4 * 1024 * 1024;
+
+std::string Folded(const std::string& s) {
+  std::string t = s;
+  for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return t;
+}
+
+// "section\nkey", both folded: no name can hold a line break.
+std::string IndexKey(const std::string& strSection, const std::string& strKey) {
+  return Folded(strSection) + '\n' + Folded(strKey);
+}
+
+struct SIndexedFile {
+  std::string strPath;
+  std::string strBytes;                                 // what the index was built from
+  std::unordered_map<std::string, std::string> values;  // IndexKey -> the first value
+};
+std::mutex g_indexMutex;  // guards g_index
+SIndexedFile g_index;
+
+void BuildIndex(const std::string& strPath, std::string strBytes) {
+  g_index.strPath = strPath;
+  g_index.values.clear();
+  std::istringstream in(strBytes);
+  bool bCrlf = false, bInSection = false;
+  std::string line, section, key, value;
+  while (NextLine(in, &line, &bCrlf, nullptr)) {
+    if (SectionOf(line, &section)) {
+      bInSection = true;
+    } else if (bInSection && KeyOf(line, &key, &value)) {
+      g_index.values.emplace(IndexKey(section, key), std::move(value));  // first one wins
+    }
+  }
+  g_index.strBytes = std::move(strBytes);
+}
+
+bool Lookup(const std::string& strSection, const std::string& strKey, const std::string& strPath,
+            std::string* pValue) {
+  std::ifstream in(strPath, std::ios::binary | std::ios::ate);
+  if (!in) return false;
+  const std::streamoff nSize = in.tellg();
+  in.seekg(0);
+  if (nSize < 0 || static_cast<size_t>(nSize) > kMaxIndexedFile) {
+    return ScanFor(in, strSection, strKey, pValue);
+  }
+  std::string strBytes(static_cast<size_t>(nSize), '\0');
+  in.read(strBytes.data(), nSize);
+  strBytes.resize(static_cast<size_t>(in.gcount()));
+
+  std::lock_guard lock(g_indexMutex);
+  if (g_index.strPath != strPath || g_index.strBytes != strBytes) {
+    BuildIndex(strPath, std::move(strBytes));
+  }
+  const auto it = g_index.values.find(IndexKey(strSection, strKey));
+  if (it == g_index.values.end()) return false;
+  *pValue = it->second;
+  return true;
 }
 
 bool WriteWhole(const std::string& strPath, const std::string& strText) {
@@ -116,7 +199,9 @@ bool IniWriteString(const std::string& strSection, const std::string& strKey,
   }
   std::lock_guard lock(g_writeMutex);
   bool bCrlf = false;
-  std::vector<std::string> lines = ReadLines(strPath, &bCrlf);
+  std::vector<std::string> lines;
+  // A line too long to hold is not cut short by a rewrite: the file is left alone.
+  if (!ReadLines(strPath, &lines, &bCrlf)) return false;
   const std::string newLine = strKey + "=" + strValue;
 
   bool bInSection = false, bDone = false;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <istream>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -46,4 +48,38 @@ std::string FormatText(const char* pszFormat, ...) {
   std::string out = FormatTextV(pszFormat, args);
   va_end(args);
   return out;
+}
+
+bool ReadLineBounded(std::istream& in, size_t nMax, ELongLine eLong, std::string* pLine,
+                     bool* pbCut) {
+  using Traits = std::istream::traits_type;
+  pLine->clear();
+  if (pbCut) *pbCut = false;
+  if (!in.good() || Traits::eq_int_type(in.peek(), Traits::eof())) return false;
+  // Read in pieces through getline, which scans the stream's buffer at once
+  // instead of character by character.
+  char chunk[4096];
+  while (pLine->size() < nMax) {
+    const size_t nWant = std::min(sizeof chunk - 1, nMax - pLine->size());
+    in.getline(chunk, static_cast<std::streamsize>(nWant + 1), '\n');
+    const auto nGot = static_cast<size_t>(in.gcount());
+    if (in.eof()) {
+      pLine->append(chunk, nGot);
+      return true;
+    }
+    if (!in.fail()) {
+      pLine->append(chunk, nGot - 1);  // without the '\n' it took
+      return true;
+    }
+    in.clear();  // the piece was full; the line goes on
+    pLine->append(chunk, nGot);
+  }
+  const int c = in.peek();
+  if (c == '\n') in.ignore();
+  if (c == '\n' || Traits::eq_int_type(c, Traits::eof())) return true;
+  if (eLong == ELongLine::kDrop) {
+    if (pbCut) *pbCut = true;
+    in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+  }
+  return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <iosfwd>
 #include <string>
 
 // Small text helpers shared by both tools.
@@ -14,3 +15,15 @@ bool ContainsNoCase(const std::string& hay, const std::string& needle);
 // printf into a std::string; the text is not limited in length.
 std::string FormatText(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
 std::string FormatTextV(const char* pszFormat, va_list args);
+
+// What ReadLineBounded does with the part of a line beyond its limit.
+enum class ELongLine {
+  kSplit,  // left for the next call, which returns it as a line of its own
+  kDrop,   // read and dropped; the call reports the line as cut
+};
+// Reads the next line of in into *pLine without its '\n', at most nMax
+// characters of it, so that a file without line breaks never has to be held
+// whole. *pbCut (when given) tells whether characters were dropped. A line of
+// exactly nMax characters is not long. False at the end of the input.
+bool ReadLineBounded(std::istream& in, size_t nMax, ELongLine eLong, std::string* pLine,
+                     bool* pbCut = nullptr);

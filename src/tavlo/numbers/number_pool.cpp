@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "common/message_queue.h"
+#include "common/text.h"
 #include "tavlo/numbers/number_checks.h"
 
 void CNumberPool::SetList(std::vector<std::string> entries) {
@@ -69,7 +70,9 @@ std::vector<std::string> ReadNumberList(const std::string& strPath, size_t nCut,
   std::vector<std::string> numbers;
   std::ifstream in(strPath, std::ios::binary);
   std::string line;
-  while (std::getline(in, line)) {
+  // Lines were always read into a 256-byte buffer; reading them so also keeps
+  // a file without line breaks from being held whole.
+  while (ReadLineBounded(in, kMaxListLine, ELongLine::kSplit, &line)) {
     DispatchOnePending();
     // Line ends are no part of a number; left in, they would pass the length test.
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();

@@ -50,6 +50,10 @@ class CNumberPool {
   bool m_bRangeUsedUp = false;
 };
 
+// Longest line a list file is read in: a longer line is read in pieces of
+// this many characters, each taken as a line of its own.
+inline constexpr size_t kMaxListLine = 254;
+
 // Reads a number list file: "#" lines are skipped, line ends removed, each
 // line cut after nCut characters and kept when pfnValid accepts it.
 std::vector<std::string> ReadNumberList(const std::string& strPath, size_t nCut,

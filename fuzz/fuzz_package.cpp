@@ -1,0 +1,46 @@
+// The package loader on arbitrary files: every directory it accepts must
+// describe images inside the file with terminated names, and LoadPackage must
+// agree with ReadPackDirectory and leave g_PackList alone on a refusal.
+
+#include <cstring>
+
+#include "fuzz_support.h"
+#include "quillport/package/pack_list.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+  static const CFuzzFolder folder;
+  static const std::string strPath = folder.File("fuzz_norq_total.bin");
+  WriteFuzzFile(strPath, pData, nSize);
+
+  SPackDirectory dir;
+  const EPackFault eFault = ReadPackDirectory(strPath, &dir);
+  FUZZ_CHECK(!DescribePackFault(eFault, dir).empty());
+  if (eFault == EPackFault::kNone) {
+    const uint64_t nDirEnd = 4 + uint64_t{dir.m_entries.size()} * kPackEntrySize;
+    FUZZ_CHECK(dir.m_entries.size() == static_cast<size_t>(dir.m_nPackNum));
+    FUZZ_CHECK(dir.m_nPackNum >= kMinPackNum && dir.m_nPackNum <= kMaxPackNum);
+    for (const PackEntry& entry : dir.m_entries) {
+      FUZZ_CHECK(entry.m_dwOffset >= nDirEnd);
+      FUZZ_CHECK(uint64_t{entry.m_dwOffset} + entry.m_dwSize <= nSize);
+      FUZZ_CHECK(std::memchr(entry.m_szName, '\0', sizeof entry.m_szName) != nullptr);
+    }
+  } else {
+    FUZZ_CHECK(dir.m_entries.empty());
+  }
+
+  // A marker list that only a successful load may replace.
+  g_PackList.assign(1, PackEntry{});
+  std::strcpy(g_PackList[0].m_szName, "marker");
+  std::string strBox;
+  const bool bLoaded = LoadPackage(strPath, &strBox);
+  FUZZ_CHECK(bLoaded == (eFault == EPackFault::kNone));
+  if (bLoaded) {
+    FUZZ_CHECK(strBox.empty());
+    FUZZ_CHECK(g_PackList.size() == dir.m_entries.size());
+    FUZZ_CHECK(std::memcmp(g_PackList.data(), dir.m_entries.data(),
+                           dir.m_entries.size() * sizeof(PackEntry)) == 0);
+  } else {
+    FUZZ_CHECK(g_PackList.size() == 1 && std::strcmp(g_PackList[0].m_szName, "marker") == 0);
+  }
+  return 0;
+}

@@ -164,6 +164,8 @@ std::span<const SSettingInfo> PhoneSettings() {
       {"gap-ms", "MS", "silence that makes an unfinished packet a framing error (500)"},
       {"unplug-on-close-ms", "MS", "unplug once the host has closed the port this long (-1 never)"},
       {"power-off-ms", "MS", "after POWER_OFF the port stays listed, silent, this long (0)"},
+      {"pulled-after-ms", "MS",
+       "unplug every phone this long after it was plugged in, finished or not (0 never)"},
       {"plug-cmd", "SHELL",
        "run before each phone plugs in, e.g. to enable a USB gadget (env SIM_COM, SIM_DEVICE)"},
       {"unplug-cmd", "SHELL", "run after each phone is unplugged"},
@@ -202,6 +204,8 @@ bool ApplySetting(SPhoneConfig& cfg, const std::string& strKey, const std::strin
     bOk = ParseInto(strValue, cfg.nGapMs) && cfg.nGapMs > 0;
   } else if (strKey == "power-off-ms") {
     bOk = ParseInto(strValue, cfg.nPowerOffMs);
+  } else if (strKey == "pulled-after-ms") {
+    bOk = ParseInto(strValue, cfg.nPulledAfterMs);
   } else if (strKey == "unplug-on-close-ms") {
     bOk = strValue == "-1" || ParseInto(strValue, cfg.nUnplugOnCloseMs);
     if (strValue == "-1") cfg.nUnplugOnCloseMs = -1;

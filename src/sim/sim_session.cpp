@@ -142,6 +142,12 @@ class CSession {
   TTime m_tWriteOk = m_tStart;  // pacing: the previous answer's transfer ends here
   TTime m_tLastRx = m_tStart;
   int m_nHostOpenNow = 0;
+  // When the operator pulls the phone, if ever.
+  std::optional<TTime> PulledAt() const {
+    if (m_cfg.nPulledAfterMs == 0) return std::nullopt;
+    return m_tStart + milliseconds(m_cfg.nPulledAfterMs);
+  }
+
   std::optional<TTime> m_tPowerOff;    // set after POWER_OFF while the phone still shows
   std::optional<TTime> m_tHostClosed;  // set while the host has the port closed after using it
   bool m_bLeft = false;
@@ -151,6 +157,10 @@ class CSession {
 void CSession::Run() {
   m_rep.strDevice = m_port.Device();
   while (!m_bLeft) {
+    if (PulledAt() && TClock::now() >= *PulledAt()) {
+      Leave(EOutcome::Unplugged, "pulled after " + std::to_string(m_cfg.nPulledAfterMs) + " ms");
+      break;
+    }
     if (m_tPowerOff) {
       // Powering off: the port is still there, but nothing answers.
       m_rx.clear();
@@ -204,6 +214,7 @@ void CSession::WaitInput() {
   if (!bMayRead) Earliest(m_tReadOk);
   if (!m_rx.empty()) Earliest(m_tLastRx + milliseconds(m_cfg.nGapMs));
   if (m_tPowerOff) Earliest(*m_tPowerOff);
+  if (PulledAt()) Earliest(*PulledAt());
   if (m_tHostClosed && m_cfg.nUnplugOnCloseMs >= 0) {
     Earliest(*m_tHostClosed + milliseconds(m_cfg.nUnplugOnCloseMs));
   }

@@ -89,6 +89,19 @@ TEST_F(SimFault, UnplugMidImageLooksLikeAPulledCable) {
   EXPECT_EQ(rep.images.back().strSha256.size(), 64u);
 }
 
+TEST_F(SimFault, TheOperatorPullsAStuckPhone) {
+  sim::SPhoneConfig cfg;
+  cfg.nPulledAfterMs = 300;
+  PlugWithFaults({"cmd=connect,silent"}, cfg);
+  ASSERT_TRUE(m_host.Send(ShortPacket(pdl::CMD_CONNECT)));
+  EXPECT_EQ(m_host.Ack(5000), kGone) << "no answer, then the phone is gone";
+  ASSERT_TRUE(m_pSocket->WaitDone(5000));
+  const sim::SPhoneReport rep = m_pSocket->Report();
+  EXPECT_EQ(rep.eOutcome, sim::EOutcome::Unplugged);
+  EXPECT_GE(rep.nDurationMs, 300);
+  EXPECT_FALSE(rep.bPassed);
+}
+
 TEST_F(SimFault, UnplugOnACommand) {
   PlugWithFaults({"cmd=exec,unplug"});
   ASSERT_EQ(m_host.Cmd(pdl::CMD_CONNECT), 0);

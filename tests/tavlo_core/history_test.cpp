@@ -178,4 +178,48 @@ TEST_F(HistoryTest, ResetArchivesTheDataFolderButKeepsTheLoadedLists) {
   EXPECT_FALSE(restarted.IsImeiUsed("490154203237518"));
 }
 
+TEST_F(HistoryTest, NumbersReservedWhenTheProgramDiedCountAsWrittenAtTheNextStart) {
+  {
+    CWriteHistories before(m_dir.Path());
+    ASSERT_TRUE(before.AppendHistory(HistoryKind::Imei, "490154203237518", kStamp));
+    // Reserved for a phone, the first one recorded, then the process dies.
+    ASSERT_TRUE(before.Of(HistoryKind::Imei)
+                    .Reserve({"490154203237518", "352099001761481"}, "2024-03-05_07:08:10"));
+    ASSERT_TRUE(fs::exists(m_dir.File("data/wimei.history.pending")));
+  }
+  CWriteHistories after(m_dir.Path());
+  after.LoadAll();
+  EXPECT_TRUE(after.IsImeiUsed("352099001761481"));
+  EXPECT_EQ(ReadWholeFile(m_dir.File("data/wimei.history")),
+            kStamp + "\t490154203237518\n2024-03-05_07:08:10\t352099001761481\n")
+      << "each number once, with the time of its reservation";
+  EXPECT_FALSE(fs::exists(m_dir.File("data/wimei.history.pending")));
+
+  // A clean run: reserved, recorded, the reservation gone.
+  CWriteHistory& mbsn = after.Of(HistoryKind::Mbsn);
+  ASSERT_TRUE(mbsn.Reserve({"MB1"}, kStamp));
+  ASSERT_TRUE(mbsn.Append("MB1", kStamp));
+  mbsn.ClearReserved();
+  CWriteHistories again(m_dir.Path());
+  again.LoadAll();
+  EXPECT_EQ(ReadWholeFile(m_dir.File("data/wmbsn.history")), kStamp + "\tMB1\n");
+}
+
+TEST_F(HistoryTest, AReservationLeftByAFailedRecordIsRecordedBeforeTheNextOne) {
+  CWriteHistories histories(m_dir.Path());
+  CWriteHistory& psn = histories.Of(HistoryKind::Psn);
+  ASSERT_TRUE(psn.Reserve({"PSN-A"}, kStamp));
+  // The history could not be written (a folder stands in its place).
+  fs::create_directories(psn.Path());
+  std::string error;
+  EXPECT_FALSE(psn.Append("PSN-A", kStamp, &error));
+  EXPECT_FALSE(psn.Reserve({"PSN-B"}, kStamp, &error)) << "the old numbers are not on disk yet";
+  EXPECT_NE(ReadWholeFile(psn.PendingPath()).find("PSN-A"), std::string::npos);
+
+  fs::remove(psn.Path());
+  ASSERT_TRUE(psn.Reserve({"PSN-B"}, kStamp, &error)) << error;
+  EXPECT_EQ(ReadWholeFile(psn.Path()), kStamp + "\tPSN-A\n");
+  EXPECT_EQ(ReadWholeFile(psn.PendingPath()), kStamp + "\tPSN-B\n");
+}
+
 }  // namespace

@@ -217,13 +217,18 @@ TEST_F(WriteThreadTest, PhoneFailuresEndInTheFailedState) {
   struct {
     const char* pszFault;
     const char* pszLine;
+    bool bWrittenBack;  // the phone may hold the IMEI: it is never handed out again
   } cases[] = {
-      {"cmd=factmode,code=9", "WaitForAck SendFactModeCmd failed!"},
-      {"cmd=read-part,read-len=16000", "Read factorydata failed!"},
-      {"cmd=read-part,nth=2,code=9", "Read Flash partion failed!"},
+      {"cmd=factmode,code=9", "WaitForAck SendFactModeCmd failed!", false},
+      {"cmd=read-part,read-len=16000", "Read factorydata failed!", false},
+      {"cmd=read-part,nth=2,code=9", "Read Flash partion failed!", true},
+      {"cmd=mid,nth=4,code=9", "WaitForAck Write Flash partion failed!", true},
   };
+  int nCase = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszFault);
+    const std::string strImei = AppendImeiCheckDigit("3520990017620" + std::to_string(nCase++));
+    m_ui.SetField(ENumberField::Imei1, strImei);
     m_ui.Locked([&] {
       m_ui.m_log.clear();
       m_ui.m_states.clear();
@@ -238,7 +243,8 @@ TEST_F(WriteThreadTest, PhoneFailuresEndInTheFailedState) {
     EXPECT_FALSE(m_ui.HasLine("Write OK!"));
     EXPECT_EQ(m_ui.Locked([&] { return m_ui.m_states.back(); }), kStateFailed);
     EXPECT_EQ(m_ui.Locked([&] { return m_ui.m_notify; }), std::vector<int>{0});
-    EXPECT_FALSE(m_histories.IsImeiUsed(kImei));
+    EXPECT_EQ(m_histories.IsImeiUsed(strImei), c.bWrittenBack);
+    EXPECT_FALSE(std::filesystem::exists(m_histories.ImeiHistory().PendingPath()));
     m_pWorker.reset();
     m_pSocket.reset();
   }

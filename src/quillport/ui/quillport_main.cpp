@@ -28,7 +28,7 @@
 #include "quillport/ui/window_model.h"
 #include "quillport/ui/window_texts.h"
 #include "serial/port_watcher.h"
-#include "sim/sim_phone.h"
+#include "sim/private_phones.h"
 
 namespace {
 
@@ -62,35 +62,14 @@ bool ParseRows(const std::string& strRows, std::vector<int>* pRows) {
   return !pRows->empty();
 }
 
-// A private ports folder with simulated phones in continuous mode.
-struct SSimulation {
-  std::string strDir;
-  std::unique_ptr<sim::CPhoneFarm> pFarm;
-
-  // Phones keep coming until the run ends: --count is the rows' business.
-  bool Start(int nPhones) {
-    char tmpl[] = "/tmp/quillport-phones.XXXXXX";
-    if (!mkdtemp(tmpl)) return false;
-    strDir = tmpl;
-    setenv("PHONE_PORTS_DIR", strDir.c_str(), 1);
-    sim::SFarmOptions opt;
-    opt.strPortsDir = strDir;
-    opt.nSockets = nPhones;
-    opt.nComBase = 31;
-    opt.nPhonesPerSocket = 0;
-    opt.nReplugDelayMs = 500;
-    pFarm = std::make_unique<sim::CPhoneFarm>(opt);
-    std::string strError;
-    if (pFarm->Start(&strError)) return true;
-    std::fprintf(stderr, "quillport: simulated phones: %s\n", strError.c_str());
-    return false;
-  }
-  ~SSimulation() {
-    pFarm.reset();
-    std::error_code ec;
-    if (!strDir.empty()) std::filesystem::remove_all(strDir, ec);
-  }
-};
+// Simulated phones in continuous mode in a private ports folder: they keep
+// coming until the run ends, --count is the rows' business.
+bool StartSimulation(sim::CPrivatePhones& phones, int nPhones) {
+  std::string strError;
+  if (phones.Start("quillport", nPhones, sim::SPhoneConfig{}, &strError)) return true;
+  std::fprintf(stderr, "quillport: simulated phones: %s\n", strError.c_str());
+  return false;
+}
 
 // The outcomes of each row's first --count phones. A row that got there
 // first goes on serving until every row has: those later phones, cut short
@@ -153,8 +132,8 @@ int BlockStopSignals() {
 
 int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   // Simulated phones first, so that discovery sees their folder.
-  SSimulation simulation;
-  if (opt.nSimulate > 0 && !simulation.Start(opt.nSimulate)) return kExitFailed;
+  sim::CPrivatePhones simulation;
+  if (opt.nSimulate > 0 && !StartSimulation(simulation, opt.nSimulate)) return kExitFailed;
 
   SQuillportStart start;
   if (!StartQuillport(strProgram, &start)) {
@@ -225,8 +204,8 @@ int RunWindow(const SOptions& opt, const std::string& strProgram, int& argc, cha
   }
   // Before any thread starts, so that none of them takes the signals.
   const int sigFd = BlockStopSignals();
-  SSimulation simulation;
-  if (opt.nSimulate > 0 && !simulation.Start(opt.nSimulate)) return kExitFailed;
+  sim::CPrivatePhones simulation;
+  if (opt.nSimulate > 0 && !StartSimulation(simulation, opt.nSimulate)) return kExitFailed;
 
   int rc = kExitPassed;
   {

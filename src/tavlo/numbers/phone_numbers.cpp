@@ -101,22 +101,46 @@ EPrepareResult CPhoneNumbers::PrepareNumbers(std::atomic<bool>* pBusy) {
   return EPrepareResult::Ready;
 }
 
+std::vector<std::pair<HistoryKind, std::vector<std::string>>> CPhoneNumbers::NumbersToWrite()
+    const {
+  std::vector<std::pair<HistoryKind, std::vector<std::string>>> kinds;
+  if (m_settings.m_bWriteImei) {
+    std::vector<std::string> imeis(m_numbers.m_strImei.begin(),
+                                   m_numbers.m_strImei.begin() + m_settings.m_nImeiCount);
+    kinds.emplace_back(HistoryKind::Imei, std::move(imeis));
+  }
+  if (m_settings.m_bWriteMbsn)
+    kinds.emplace_back(HistoryKind::Mbsn, std::vector<std::string>{m_numbers.m_strMbsn});
+  if (m_settings.m_bWritePsn)
+    kinds.emplace_back(HistoryKind::Psn, std::vector<std::string>{m_numbers.m_strPsn});
+  return kinds;
+}
+
+bool CPhoneNumbers::ReserveNumbers(std::string* pError) {
+  for (const auto& [eKind, numbers] : NumbersToWrite()) {
+    if (!m_histories.Of(eKind).Reserve(numbers, HistoryTimeStamp(), pError)) return false;
+  }
+  return true;
+}
+
+void CPhoneNumbers::ReleaseNumbers() {
+  for (HistoryKind eKind : {HistoryKind::Imei, HistoryKind::Mbsn, HistoryKind::Psn})
+    m_histories.Of(eKind).ClearReserved();
+}
+
 bool CPhoneNumbers::RecordNumbers(std::string* pError) {
   bool bAllOnDisk = true;
-  auto append = [&](HistoryKind eKind, const std::string& strNumber, const std::string& strTime) {
-    std::string strError;
-    if (!m_histories.AppendHistory(eKind, strNumber, strTime, &strError)) {
-      if (bAllOnDisk && pError) *pError = strError;
-      bAllOnDisk = false;
-    }
-  };
-  if (m_settings.m_bWriteImei) {
+  for (const auto& [eKind, numbers] : NumbersToWrite()) {
     const std::string strTime = HistoryTimeStamp();
-    for (int n = 0; n < m_settings.m_nImeiCount; ++n)
-      append(HistoryKind::Imei, m_numbers.m_strImei[n], strTime);
+    for (const std::string& strNumber : numbers) {
+      std::string strError;
+      if (!m_histories.AppendHistory(eKind, strNumber, strTime, &strError)) {
+        if (bAllOnDisk && pError) *pError = strError;
+        bAllOnDisk = false;
+      }
+    }
   }
-  if (m_settings.m_bWriteMbsn) append(HistoryKind::Mbsn, m_numbers.m_strMbsn, HistoryTimeStamp());
-  if (m_settings.m_bWritePsn) append(HistoryKind::Psn, m_numbers.m_strPsn, HistoryTimeStamp());
+  if (bAllOnDisk) ReleaseNumbers();
   return bAllOnDisk;
 }
 

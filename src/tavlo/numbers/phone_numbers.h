@@ -3,6 +3,8 @@
 #include <array>
 #include <atomic>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tavlo/numbers/number_pool.h"
 #include "tavlo/settings/write_history.h"
@@ -70,9 +72,15 @@ class CPhoneNumbers {
   // operator has been told, *pBusy cleared and code 0 posted. Exhausted: a
   // pool has no unused number; logged and told, the caller fails the phone.
   EPrepareResult PrepareNumbers(std::atomic<bool>* pBusy);
+  // Notes the numbers on disk before they can reach the phone, so that a
+  // crash from then on cannot hand them out again; false with the reason.
+  bool ReserveNumbers(std::string* pError = nullptr);
+  // The numbers never left for the phone: free again for the next one.
+  void ReleaseNumbers();
   // Appends the numbers to their histories, one time stamp per kind. Every
   // append is tried even after one fails, so every number stays used in
-  // memory; false, with the first reason in *pError, unless all reached the disk.
+  // memory; false, with the first reason in *pError, unless all reached the
+  // disk (the reservation then stays for the next start to record).
   bool RecordNumbers(std::string* pError = nullptr);
   // Codes 1, 2, 3 for the kinds typed by hand.
   void NotifyTypedKinds();
@@ -86,6 +94,8 @@ class CPhoneNumbers {
   EPrepareResult Exhausted(const std::string& strLine, const char* pszMessage);
   void CopyImei1AboveCount();
   bool ValidImei(const std::string& s) const;
+  // The numbers of each kind this phone receives, by the Write boxes.
+  std::vector<std::pair<HistoryKind, std::vector<std::string>>> NumbersToWrite() const;
 
   const WriterSettings& m_settings;
   CNumberSources& m_sources;

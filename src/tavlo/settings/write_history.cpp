@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "common/message_queue.h"
+#include "common/text.h"
 #include "tavlo/settings/writer_settings.h"
 
 namespace fs = std::filesystem;
@@ -19,6 +20,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kStampLength = 19;
+// The longest line the writer writes is 275 characters (stamp, tab, a number
+// of 254, CR); a longer one is damage and is skipped whole, so that no line
+// costs more than this, and none is split into entries that were never written.
+constexpr size_t kMaxLineLength = 1024;
 
 // Closes the descriptor on every way out of Append.
 class CFd {
@@ -84,22 +89,81 @@ std::string HistoryTimeStamp() {
   return FormatHistoryTime(local);
 }
 
-void CWriteHistory::Load() {
-  std::ifstream in(m_strPath, std::ios::binary);
-  if (!in) return;
+namespace {
+
+std::vector<HistoryEntry> ReadHistoryLines(const std::string& strPath, bool* pbOpened) {
   std::vector<HistoryEntry> entries;
+  std::ifstream in(strPath, std::ios::binary);
+  *pbOpened = static_cast<bool>(in);
   std::string line;
-  while (std::getline(in, line)) {
+  bool bCut = false;
+  while (ReadLineBounded(in, kMaxLineLength, ELongLine::kDrop, &line, &bCut)) {
     DispatchOnePending();
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() <= kStampLength || line[0] == '#') continue;
+    if (bCut || line.size() <= kStampLength || line[0] == '#') continue;
     // Taken apart by position; the separator is whatever character sits there.
     entries.push_back({line.substr(kStampLength + 1), line.substr(0, kStampLength)});
   }
-  std::lock_guard lock(m_mutex);
-  m_entries = std::move(entries);
-  m_numbers.clear();
-  for (const HistoryEntry& e : m_entries) m_numbers.insert(e.m_strNumber);
+  return entries;
+}
+
+}  // namespace
+
+void CWriteHistory::Load() {
+  bool bOpened = false;
+  std::vector<HistoryEntry> entries = ReadHistoryLines(m_strPath, &bOpened);
+  bool bPending = false;
+  const std::vector<HistoryEntry> pending = ReadHistoryLines(PendingPath(), &bPending);
+  if (!bOpened && !bPending) return;
+  {
+    std::lock_guard lock(m_mutex);
+    m_entries = std::move(entries);
+    m_numbers.clear();
+    for (const HistoryEntry& e : m_entries) m_numbers.insert(e.m_strNumber);
+  }
+  // The last run ended between sending numbers to a phone and recording
+  // them: they count as written.
+  if (bPending) RecordReserved(pending, true, nullptr);
+}
+
+bool CWriteHistory::RecordReserved(const std::vector<HistoryEntry>& pending, bool bSkipKnown,
+                                   std::string* pError) {
+  bool bAllIn = true;
+  for (const HistoryEntry& e : pending) {
+    if (bSkipKnown && Contains(e.m_strNumber)) continue;
+    bAllIn = Append(e.m_strNumber, e.m_strTime, bAllIn ? pError : nullptr) && bAllIn;
+  }
+  // The reservation goes only once all its numbers are in the history.
+  if (bAllIn) ClearReserved();
+  return bAllIn;
+}
+
+bool CWriteHistory::Reserve(const std::vector<std::string>& numbers, const std::string& strTime,
+                            std::string* pError) {
+  const std::string strPath = PendingPath();
+  // A reservation left by a phone whose numbers could not be recorded is
+  // recorded first; those numbers are used in memory already, so the
+  // history may hold a line twice, which is harmless.
+  bool bPending = false;
+  const std::vector<HistoryEntry> pending = ReadHistoryLines(strPath, &bPending);
+  if (!pending.empty() && !RecordReserved(pending, false, pError)) return false;
+  const std::string folder = fs::path(strPath).parent_path().string();
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) return Fail("cannot create " + folder, ec.value(), pError);
+  CFd fd(open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.Get() < 0) return Fail("cannot open " + strPath, errno, pError);
+  std::string text;
+  for (const std::string& strNumber : numbers) text += strTime + "\t" + strNumber + "\n";
+  if (!WriteAll(fd.Get(), text)) return Fail("cannot write " + strPath, errno, pError);
+  if (fsync(fd.Get()) != 0) return Fail("cannot flush " + strPath, errno, pError);
+  if (!fd.Close()) return Fail("cannot close " + strPath, errno, pError);
+  SyncFolder(folder);
+  return true;
+}
+
+void CWriteHistory::ClearReserved() {
+  unlink(PendingPath().c_str());
 }
 
 bool CWriteHistory::Append(const std::string& strNumber, const std::string& strTime,

@@ -27,18 +27,32 @@ class CWriteHistory {
   CWriteHistory(const CWriteHistory&) = delete;
   CWriteHistory& operator=(const CWriteHistory&) = delete;
 
-  // Replaces the list with the file's entries; a missing file leaves it as is.
+  // Replaces the list with the file's entries; a missing file leaves it as
+  // is. Numbers a crash left reserved are appended to the history first.
   void Load();
   // Adds the entry in memory, then appends "time\tnumber\n" to the file,
   // creating its folder when missing. True only once the line is on disk
   // (fsync'd); otherwise false with the reason in *pError.
   bool Append(const std::string& strNumber, const std::string& strTime,
               std::string* pError = nullptr);
+  // The numbers about to be written into a phone, noted in "<file>.pending"
+  // (fsync'd) before they can reach it. Load moves what a crash left there
+  // into the history: the phone may well hold those numbers.
+  bool Reserve(const std::vector<std::string>& numbers, const std::string& strTime,
+               std::string* pError = nullptr);
+  // Forgets the reservation: the numbers are in the history, or never left.
+  void ClearReserved();
+  std::string PendingPath() const { return m_strPath + ".pending"; }
   bool Contains(const std::string& strNumber) const;
   std::vector<HistoryEntry> Entries() const;
   const std::string& Path() const { return m_strPath; }
 
  private:
+  // Appends the reserved entries (those not in the history, when
+  // bSkipKnown) and clears the reservation once all are in.
+  bool RecordReserved(const std::vector<HistoryEntry>& pending, bool bSkipKnown,
+                      std::string* pError);
+
   const std::string m_strPath;
   mutable std::mutex m_mutex;  // guards m_entries and m_numbers, and orders appends to the file
   std::vector<HistoryEntry> m_entries;

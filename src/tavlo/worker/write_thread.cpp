@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <list>
+#include <utility>
 #include <vector>
 
 #include "common/text.h"
@@ -160,6 +161,7 @@ void CWriteThread::OnStartWrite() {
     return;
   }
 
+  SettleNumbers();
   if (eStep == EStep::Fail) {
     ++m_nPhonesFailed;
     m_strSummary = "Write Error!";
@@ -184,6 +186,15 @@ void CWriteThread::OnStartWrite() {
   m_nComPort = -1;
   m_ui.DisplayEchoText(strLine, kLogSummary);
   ++m_nRunsEnded;
+}
+
+void CWriteThread::SettleNumbers() {
+  if (std::exchange(m_bKeepReserved, false)) return;
+  if (!m_bNumbersSent) return m_numbers.ReleaseNumbers();
+  // The phone may hold its numbers though it failed or was stopped after
+  // the write-back went out: they are never handed out again.
+  m_bNumbersSent = false;
+  m_numbers.RecordNumbers();
 }
 
 // One phone. Returns Next with *pbNextPhone for another phone of a list
@@ -268,6 +279,12 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
       return FailWith("DDR file too large!");
   }
 
+  // From here on the numbers may reach the phone: a crash must not free them.
+  std::string strReserveError;
+  if (!m_numbers.ReserveNumbers(&strReserveError)) {
+    const std::string strLine = "Write history failed! " + strReserveError;
+    return FailWith(strLine.c_str());
+  }
   if (EStep e = WriteBack(); e != EStep::Next) return e;
 
   if (s.m_bCheckImei && s.m_bWriteImei) {
@@ -278,7 +295,9 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
   // A number written into a phone must never be handed out again: a history
   // line that did not reach the disk ends the run as a failure.
   std::string strError;
+  m_bNumbersSent = false;
   if (!m_numbers.RecordNumbers(&strError)) {
+    m_bKeepReserved = true;  // recorded by the next reservation or start
     const std::string strLine = "Write history failed! " + strError;
     return FailWith(strLine.c_str());
   }
@@ -404,6 +423,7 @@ CWriteThread::EStep CWriteThread::WriteBack() {
   if (!m_link.WaitForAck()) return FailWith("WaitForAck Write Flash partion failed!");
   if (Stopping()) return EStep::End;
   // The packet is built in place: its header goes right in front of the image.
+  m_bNumbersSent = true;
   if (!m_link.SendMidDataCmd(m_pPacket + kImageOffset - pdl::kPayloadOffset, kFactoryDataSize))
     return FailWith("SendMidDataCmd Write Flash partion failed!");
   if (!m_link.WaitForAck()) return FailWith("WaitForAck Write Flash partion failed!");

@@ -78,6 +78,8 @@ class CWriteThread {
   bool CheckImei();
   bool IsListRun() const;
   bool IsSinglePhoneRun() const;
+  // At the end of a run that did not record its phone's numbers.
+  void SettleNumbers();
 
   bool Stopping() const { return m_bStop; }
   // Returns early on a message for the queue or a stop; at most nMs.
@@ -113,6 +115,8 @@ class CWriteThread {
   };
   std::unique_ptr<std::FILE, SFileCloser> m_pBootFile;
   std::string m_strSummary;
+  bool m_bNumbersSent = false;   // the write-back of unrecorded numbers went out
+  bool m_bKeepReserved = false;  // recording failed: the reservation must stay
 
   // Last: the thread starts after every member above exists and is joined
   // before any of them goes.

@@ -1,0 +1,159 @@
+// The writer killed at random moments across many simulated phones: no
+// number that reached a phone may be missing from the history, and none may
+// reach two phones. NORQ_KILLS sets the number of kills (default 40).
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pty_phone.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Starts a program with extra environment; returns its pid.
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+            const std::string& strDir, const std::string& strOut) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (chdir(strDir.c_str()) != 0) _exit(127);
+  for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+  FILE* out = std::fopen(strOut.c_str(), "a");
+  if (out) {
+    dup2(fileno(out), STDOUT_FILENO);
+    dup2(fileno(out), STDERR_FILENO);
+  }
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+std::string Base64Decode(const std::string& in) {
+  auto value = [](char c) -> int {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+  };
+  std::string out;
+  int nBits = 0;
+  unsigned nBuffer = 0;
+  for (char c : in) {
+    const int v = value(c);
+    if (v < 0) continue;
+    nBuffer = nBuffer << 6 | static_cast<unsigned>(v);
+    nBits += 6;
+    if (nBits >= 8) {
+      nBits -= 8;
+      out.push_back(static_cast<char>(nBuffer >> nBits & 0xFF));
+    }
+  }
+  return out;
+}
+
+// The IMEI in a slot of the identity record: a nibble per digit.
+std::string DecodeImeiSlot(const std::string& partition, size_t nSlot) {
+  const auto* p = reinterpret_cast<const uint8_t*>(partition.data()) + 0x2000 + 4 + 9 * nSlot;
+  std::string imei(1, static_cast<char>('0' + (p[0] >> 4)));
+  for (size_t k = 1; k < 8; ++k) {
+    imei.push_back(static_cast<char>('0' + (p[k] & 0x0F)));
+    imei.push_back(static_cast<char>('0' + (p[k] >> 4)));
+  }
+  return imei;
+}
+
+// The base64 text of the factory partition a report says was written.
+std::string WrittenPartition(const std::string& strJson) {
+  const size_t at = strJson.find("\"written\": true");
+  if (at == std::string::npos) return {};
+  const size_t start = strJson.find("\"base64\": \"", at);
+  if (start == std::string::npos) return {};
+  const size_t from = start + 11;
+  return Base64Decode(strJson.substr(from, strJson.find('"', from) - from));
+}
+
+TEST(WriterDurability, KilledAtRandomNoWrittenNumberIsLostOrRepeated) {
+  const int nKills = std::getenv("NORQ_KILLS") ? std::atoi(std::getenv("NORQ_KILLS")) : 40;
+  CTempDir base, ports, reports;
+  fs::create_directories(base.File("ini"));
+  fs::create_directories(base.File("images"));
+  std::ofstream(base.File("images/boot_fact.bin")) << std::string(20000, 'b');
+  std::ofstream(base.File("ini/chipset.ini")) << "[CHIP_1]\nCHIPNAME=c\nFACTNAME=factorydata\n";
+  std::ofstream(base.File("ini/wimei.ini"))
+      << "[GENERAL]\nISWIMEI=Yes\nCHECK_IMEI=Yes\nCHIPSET=c\n[WIMEI]\nIMEINUM=2\nINPUTTYPE=2\n"
+         "IS14CHAR=Yes\nINITCODE14=35209900000000\nMASKCODE14=35209900******\n";
+
+  const std::vector<std::string> env = {"PHONE_PORTS_DIR=" + ports.Path(),
+                                        "PHONE_COM_MAP=" + base.File("com.ini"),
+                                        "XDG_RUNTIME_DIR=" + base.Path()};
+  // Each phone leaves when probed after its write, as the operator unplugs
+  // it; its slow read-back keeps the write-back unrecorded for a while, so
+  // that many kills land between the two.
+  const pid_t sim =
+      Spawn({PDL_PHONE_SIM_PATH, "--ports-dir", ports.Path(), "--continuous", "--replug-delay-ms",
+             "50", "--report-dir", reports.Path(), "--quiet", "--fault", "cmd=connect,nth=2,unplug",
+             "--fault", "cmd=read-part,nth=2,stall=250"},
+            {}, base.Path(), base.File("sim.txt"));
+  ASSERT_GT(sim, 0);
+
+  std::mt19937 rng(20261209);
+  std::uniform_int_distribution<int> delay(0, 900);
+  for (int n = 0; n < nKills; ++n) {
+    const pid_t tavlo = Spawn({TAVLO_PATH, "--headless"}, env, base.Path(), base.File("out.txt"));
+    ASSERT_GT(tavlo, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay(rng)));
+    kill(tavlo, SIGKILL);
+    int status = 0;
+    waitpid(tavlo, &status, 0);
+  }
+  // A last clean run, so that the history's final state is a normal one.
+  const pid_t last =
+      Spawn({TAVLO_PATH, "--headless", "--count", "2"}, env, base.Path(), base.File("out.txt"));
+  int status = 0;
+  waitpid(last, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadWholeFile(base.File("out.txt"));
+  kill(sim, SIGTERM);
+  waitpid(sim, &status, 0);
+
+  std::set<std::string> history;
+  std::istringstream lines(ReadWholeFile(base.File("data/wimei.history")));
+  for (std::string line; std::getline(lines, line);) history.insert(line.substr(20));
+  EXPECT_FALSE(fs::exists(base.File("data/wimei.history.pending")));
+
+  std::map<std::string, std::string> phoneOf;  // IMEI -> the report that holds it
+  int nWritten = 0;
+  for (const auto& entry : fs::directory_iterator(reports.Path())) {
+    const std::string partition = WrittenPartition(ReadWholeFile(entry.path().string()));
+    if (partition.size() != 0x4000) continue;
+    ++nWritten;
+    for (size_t slot = 0; slot < 2; ++slot) {
+      const std::string imei = DecodeImeiSlot(partition, slot);
+      EXPECT_TRUE(history.count(imei)) << imei << " reached " << entry.path() << " unrecorded";
+      const auto [it, bNew] = phoneOf.emplace(imei, entry.path().filename().string());
+      EXPECT_TRUE(bNew) << imei << " reached both " << it->second << " and " << entry.path();
+    }
+  }
+  EXPECT_GE(nWritten, 2) << "phones written across the kills";
+  std::printf("%d kills, %d phones written back, %zu IMEIs in the history\n", nKills, nWritten,
+              history.size());
+}
+
+}  // namespace

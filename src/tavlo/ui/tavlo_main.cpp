@@ -1,6 +1,6 @@
-// tavlo: the IMEI and serial-number writer. With --headless it runs one
-// write run from the console, as the window's Start would, for unattended
-// stations and demonstrations.
+// tavlo: the IMEI and serial-number writer. It opens its window; with
+// --headless it runs one write run from the console instead, as the window's
+// Start would, for unattended stations and demonstrations.
 
 #include <limits.h>
 #include <poll.h>
@@ -9,15 +9,23 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <QApplication>
+#include <QLocale>
+#include <QSocketNotifier>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 
+#include "gui/dialogs.h"
+#include "gui/single_instance.h"
+#include "gui/translation.h"
 #include "sim/private_phones.h"
 #include "sim/sim_config.h"
 #include "tavlo/ui/console_front_end.h"
+#include "tavlo/ui/qt/tavlo_dlg.h"
 #include "tavlo/ui/startup.h"
+#include "tavlo/ui/writer_texts.h"
 #include "tavlo/ui/writer_window.h"
 
 namespace {
@@ -32,6 +40,7 @@ struct SOptions {
   std::optional<std::string> mbsn, psn, lcdName, lcdType, ddr;
   int nCount = 0;  // 0: as long as the run goes on
   int nSimulate = 0;
+  std::string strLang;
 };
 
 // Ticks the write box of the one kind typed in; false, with *pError, when the
@@ -90,23 +99,41 @@ bool ApplyTypedNumbers(const SOptions& opt, const WriterSettings& settings, CTav
   return true;
 }
 
-int RunHeadless(const SOptions& opt, const std::string& strProgram) {
-  // Simulated phones first, so that discovery sees their folder. Each one
-  // leaves when probed after its write, as a phone the operator unplugs.
-  sim::CPrivatePhones phones;
-  if (opt.nSimulate > 0) {
-    sim::SPhoneConfig phone;
-    std::string strError;
-    sim::ApplySetting(phone, "fault", "cmd=connect,nth=2,unplug", nullptr);
-    if (!phones.Start(strProgram, opt.nSimulate, phone, &strError)) {
-      std::fprintf(stderr, "tavlo: simulated phones: %s\n", strError.c_str());
-      return kExitFailed;
-    }
-  }
+// Simulated phones in a private ports folder, so that discovery sees them.
+// Each one leaves when probed after its write, as a phone the operator
+// unplugs. False, with the reason printed, when they cannot start.
+bool StartSimulatedPhones(sim::CPrivatePhones& phones, int nPhones, const std::string& strProgram) {
+  if (nPhones <= 0) return true;
+  sim::SPhoneConfig phone;
+  std::string strError;
+  sim::ApplySetting(phone, "fault", "cmd=connect,nth=2,unplug", nullptr);
+  if (phones.Start(strProgram, nPhones, phone, &strError)) return true;
+  std::fprintf(stderr, "tavlo: simulated phones: %s\n", strError.c_str());
+  return false;
+}
 
+// SIGINT and SIGTERM, blocked in every thread (call it before any starts:
+// threads inherit the mask) and read from the returned descriptor instead.
+int BlockStopSignals() {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  return signalfd(-1, &stopSignals, SFD_CLOEXEC);
+}
+
+std::string CurrentFolder() {
   char szDir[PATH_MAX];
+  return getcwd(szDir, sizeof szDir) ? szDir : ".";
+}
+
+int RunHeadless(const SOptions& opt, const std::string& strProgram) {
+  sim::CPrivatePhones phones;
+  if (!StartSimulatedPhones(phones, opt.nSimulate, strProgram)) return kExitFailed;
+
   STavloApp app;
-  switch (StartTavlo(strProgram, getcwd(szDir, sizeof szDir) ? szDir : ".", &app)) {
+  switch (StartTavlo(strProgram, CurrentFolder(), &app)) {
     case ETavloStart::Ok:
       break;
     case ETavloStart::AlreadyRunning:
@@ -118,12 +145,7 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   }
 
   // SIGINT and SIGTERM act as Stop.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  const int sigFd = signalfd(-1, &signals, SFD_CLOEXEC);
+  const int sigFd = BlockStopSignals();
 
   CMessageQueue queue;
   CQueueBinding binding(queue);
@@ -165,6 +187,64 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   return bStarted && bAllWritten ? kExitWritten : kExitFailed;
 }
 
+// Where a second copy finds the running one: beside its instance lock.
+QString InstanceSocket(const platform::CInstanceLock& lock) {
+  return QString::fromStdString(
+      std::filesystem::path(lock.Path()).replace_extension(".sock").string());
+}
+
+int RunWindow(const SOptions& opt, const std::string& strProgram, int& argc, char** argv) {
+  QApplication qapp(argc, argv);
+  // Every message box carries the program's name as its caption.
+  QApplication::setApplicationName(QString::fromStdString(strProgram));
+  gui::InstallTranslation(
+      qapp, QStringLiteral("tavlo"),
+      gui::ChooseLanguage(QString::fromStdString(opt.strLang), QLocale::system()));
+
+  // SIGINT and SIGTERM leave the window as Exit does.
+  const int sigFd = BlockStopSignals();
+
+  sim::CPrivatePhones phones;
+  int rc = kExitWritten;
+  STavloApp app;
+  switch (StartTavlo(strProgram, CurrentFolder(), &app)) {
+    case ETavloStart::Ok:
+      break;
+    case ETavloStart::AlreadyRunning:
+      // The running copy's window comes forward, and this one is done.
+      if (gui::RaiseRunningCopy(InstanceSocket(*app.pInstance))) return kExitWritten;
+      gui::ShowMessage(nullptr, CTavloDlg::Shown(writer_text::kCloseRunningCopy));
+      rc = kExitFailed;
+      break;
+    case ETavloStart::BootImageMissing:
+      gui::ShowMessage(nullptr, CTavloDlg::Shown(kMsgBootImageMissing));
+      rc = kExitFailed;
+      break;
+  }
+  if (rc == kExitWritten && StartSimulatedPhones(phones, opt.nSimulate, strProgram)) {
+    CTavloDlg window(app);
+    // Numbers and options given on the command line, as if typed.
+    std::string strError;
+    if (!ApplyTypedNumbers(opt, app.settings, *window.Model(), &strError)) {
+      std::fprintf(stderr, "tavlo: %s\n", strError.c_str());
+      if (sigFd >= 0) close(sigFd);
+      return kExitUsage;
+    }
+    window.Render();
+    gui::CInstanceServer server(InstanceSocket(*app.pInstance), &window);
+    QSocketNotifier signalNotifier(sigFd, QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window, sigFd] {
+      signalfd_siginfo info;
+      if (read(sigFd, &info, sizeof info) > 0) window.ExitStoppingRun();
+    });
+    window.exec();
+  } else if (rc == kExitWritten) {
+    rc = kExitFailed;
+  }
+  if (sigFd >= 0) close(sigFd);
+  return rc;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,16 +268,16 @@ int main(int argc, char** argv) {
   app.add_option("--simulate", opt.nSimulate,
                  "serve N simulated phones in continuous mode in a private ports folder")
       ->check(CLI::Range(1, 8));
+  app.add_option("--lang", opt.strLang,
+                 "window language: en (English) or zh (the Chinese texts); default: the locale")
+      ->check(CLI::IsMember({"en", "zh"}));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int rc = app.exit(e);
     return rc == 0 ? 0 : kExitUsage;
   }
-  if (!opt.bHeadless) {
-    std::fprintf(stderr, "tavlo: this build has no window yet; run it with --headless\n");
-    return kExitUsage;
-  }
   const std::string strProgram = std::filesystem::path(argv[0]).stem().string();
-  return RunHeadless(opt, strProgram);
+  if (opt.bHeadless) return RunHeadless(opt, strProgram);
+  return RunWindow(opt, strProgram, argc, argv);
 }

@@ -1,5 +1,6 @@
 #include "tavlo/ui/writer_window.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -72,8 +73,7 @@ class CTavloWindow::CWorkerUi final : public IWriterUi {
   }
   void FocusAndSelectField(ENumberField eField) override {
     Send([&] {
-      m_window.m_view.focus = eField;
-      m_window.m_view.bFocusSelectsAll = true;
+      m_window.MoveFocus(eField, true);
       m_window.Changed();
     });
   }
@@ -155,7 +155,20 @@ CTavloWindow::~CTavloWindow() {
 }
 
 void CTavloWindow::PumpFor(int nMs) {
-  ServeQueueFor(nMs);
+  m_host.ServeQueueWhileWaiting(m_queue, nMs);
+}
+
+void IWriterHost::ServeQueueWhileWaiting(CMessageQueue& queue, int nMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(nMs);
+  for (;;) {
+    SMessage dropped;
+    if (queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) return;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return;
+    pollfd pfd{queue.WakeFd(), POLLIN, 0};
+    if (poll(&pfd, 1, static_cast<int>(left)) <= 0) return;
+  }
 }
 
 void CTavloWindow::SetFieldText(ENumberField eField, const std::string& strText) {
@@ -169,9 +182,14 @@ void CTavloWindow::SetFieldText(ENumberField eField, const std::string& strText)
 }
 
 void CTavloWindow::SetFocus(ENumberField eField) {
-  m_view.focus = eField;
-  m_view.bFocusSelectsAll = false;
+  MoveFocus(eField);
   Changed();
+}
+
+void CTavloWindow::MoveFocus(ENumberField eField, bool bSelectAll) {
+  m_view.focus = eField;
+  m_view.bFocusSelectsAll = bSelectAll;
+  ++m_view.nFocusMoves;
 }
 
 void CTavloWindow::SelectLcdInterface(int nIndex) {
@@ -188,15 +206,14 @@ void CTavloWindow::DisableImeiFieldsAboveCount() {
 void CTavloWindow::FocusFirstWriteField() {
   const WriterSettings& s = m_settings;
   if (s.m_bWriteImei) {
-    m_view.focus = ENumberField::Imei1;
+    MoveFocus(ENumberField::Imei1);
   } else if (s.m_bWriteMbsn) {
-    m_view.focus = ENumberField::Mbsn;
+    MoveFocus(ENumberField::Mbsn);
   } else if (s.m_bWritePsn) {
-    m_view.focus = ENumberField::Psn;
+    MoveFocus(ENumberField::Psn);
   } else {
     return;
   }
-  m_view.bFocusSelectsAll = false;
   Changed();
 }
 
@@ -238,7 +255,7 @@ void CTavloWindow::OnCheckImei(bool bChecked) {
   m_view.bWriteImei = bChecked;
   m_settings.m_bWriteImei = bChecked;
   if (bChecked) {
-    m_view.focus = ENumberField::Imei1;
+    MoveFocus(ENumberField::Imei1);
     m_view.bWriteMbsn = m_view.bWritePsn = false;
     m_settings.m_bWriteMbsn = m_settings.m_bWritePsn = false;
   }
@@ -250,7 +267,7 @@ void CTavloWindow::OnCheckMbsn(bool bChecked) {
   m_view.bWriteMbsn = bChecked;
   m_settings.m_bWriteMbsn = bChecked;
   if (bChecked) {
-    m_view.focus = ENumberField::Mbsn;
+    MoveFocus(ENumberField::Mbsn);
     m_view.bWriteImei = m_view.bWritePsn = false;
     m_settings.m_bWriteImei = m_settings.m_bWritePsn = false;
   }
@@ -262,7 +279,7 @@ void CTavloWindow::OnCheckPsn(bool bChecked) {
   m_view.bWritePsn = bChecked;
   m_settings.m_bWritePsn = bChecked;
   if (bChecked) {
-    m_view.focus = ENumberField::Psn;
+    MoveFocus(ENumberField::Psn);
     m_view.bWriteImei = m_view.bWriteMbsn = false;
     m_settings.m_bWriteImei = m_settings.m_bWriteMbsn = false;
   }
@@ -376,20 +393,19 @@ int CTavloWindow::OnWriteNotify(int nCode) {
         Field(ImeiField(n)).strText.clear();
         Field(ImeiField(n)).bEnabled = true;
       }
-      m_view.focus = ENumberField::Imei1;
+      MoveFocus(ENumberField::Imei1);
       break;
     case kNotifyMbsnTyped:
       Field(ENumberField::Mbsn).bEnabled = true;
-      m_view.focus = ENumberField::Mbsn;
+      MoveFocus(ENumberField::Mbsn);
       break;
     case kNotifyPsnTyped:
       Field(ENumberField::Psn).bEnabled = true;
-      m_view.focus = ENumberField::Psn;
+      MoveFocus(ENumberField::Psn);
       break;
     default:
       return 1;
   }
-  m_view.bFocusSelectsAll = false;
   Changed();
   return 1;
 }

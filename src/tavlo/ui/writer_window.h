@@ -78,6 +78,10 @@ class IWriterHost {
   virtual void LogCleared() = 0;
   // Anything else of the view changed; render when convenient.
   virtual void Changed() = 0;
+  // Serves the window queue for at most nMs, returning once an entry ran:
+  // one pass of the window's wait loops (Stop, Exit, the worker's end). A
+  // toolkit front end overrides it to go on painting while it waits.
+  virtual void ServeQueueWhileWaiting(CMessageQueue& queue, int nMs);
 };
 
 struct SFieldView {
@@ -90,6 +94,9 @@ struct SWriterView {
   std::array<SFieldView, 6> fields;  // by ENumberField
   std::optional<ENumberField> focus;
   bool bFocusSelectsAll = false;  // the worker selected the field's text
+  // Counts the program's moves of the focus, so that a front end moves its
+  // own focus once per move and not at every render.
+  int nFocusMoves = 0;
 
   bool bWriteImei = false, bWriteMbsn = false, bWritePsn = false;
   bool bWriteLcd = false, bWriteDdr = false, bCheckImei = true;
@@ -165,6 +172,7 @@ class CTavloWindow {
   void EnableInputs(bool bBusy);
   void DisableImeiFieldsAboveCount();
   void FocusFirstWriteField();
+  void MoveFocus(ENumberField eField, bool bSelectAll = false);
   void AppendLog(const std::string& strText, int nKind);
   void ClearEcho();
   void SetStatus(int nState);

@@ -1,0 +1,84 @@
+// The tavlo program itself: its window starts, one copy at a time, and a
+// signal leaves it as Exit does.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QProcess>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "pty_phone.h"
+
+namespace {
+
+class TavloProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(m_runtime.Path());
+    chmod(m_runtime.Path().c_str(), 0700);
+    std::filesystem::create_directories(m_base.File("ini"));
+    std::filesystem::create_directories(m_base.File("images"));
+    std::ofstream(m_base.File("images/boot_fact.bin")) << std::string(5000, 'b');
+    std::ofstream(m_base.File("ini/chipset.ini")) << "[CHIP_1]\nCHIPNAME=c\nFACTNAME=factorydata\n";
+    std::ofstream(m_base.File("ini/wimei.ini")) << "[GENERAL]\nCHIPSET=c\nMAGIC_NUMBER=0x1234\n";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // A private lock and socket folder: a copy running on this machine is not seen.
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(m_runtime.Path()));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (QProcess* pCopy : {&m_first, &m_second}) {
+      pCopy->setProcessEnvironment(env);
+      pCopy->setWorkingDirectory(QString::fromStdString(m_base.Path()));
+      pCopy->setProgram(QStringLiteral(TAVLO_PATH));
+      pCopy->setProcessChannelMode(QProcess::MergedChannels);
+    }
+  }
+  void TearDown() override {
+    for (QProcess* pCopy : {&m_first, &m_second}) {
+      if (pCopy->state() != QProcess::NotRunning) {
+        pCopy->kill();
+        pCopy->waitForFinished();
+      }
+    }
+  }
+
+  std::string Socket() const { return m_runtime.File("tavlo.sock"); }
+
+  CTempDir m_base, m_runtime;
+  QProcess m_first, m_second;
+};
+
+TEST_F(TavloProgram, ASecondCopyShowsTheFirstAndASignalLeavesAsExitDoes) {
+  m_first.setArguments({QStringLiteral("--simulate"), QStringLiteral("1"), QStringLiteral("--lang"),
+                        QStringLiteral("en")});
+  m_first.start();
+  ASSERT_TRUE(m_first.waitForStarted());
+  // The window answers once it is up.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(Socket()); }, 30000))
+      << m_first.readAll().toStdString();
+
+  m_second.start();
+  ASSERT_TRUE(m_second.waitForFinished(30000));
+  EXPECT_EQ(m_second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(m_second.exitCode(), 0) << m_second.readAll().toStdString();
+  EXPECT_EQ(m_first.state(), QProcess::Running);
+
+  m_first.terminate();
+  ASSERT_TRUE(m_first.waitForFinished(30000));
+  EXPECT_EQ(m_first.exitStatus(), QProcess::NormalExit) << "ended by the window, not the signal";
+  EXPECT_EQ(m_first.exitCode(), 0) << m_first.readAll().toStdString();
+  const std::string saved = ReadWholeFile(m_base.File("ini/wimei.ini"));
+  EXPECT_NE(saved.find("MAGIC_NUMBER=0x00001234\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("[WPSN]\nPSNLEN=20\n"), std::string::npos) << saved;
+  EXPECT_FALSE(std::filesystem::exists(Socket()));
+}
+
+TEST_F(TavloProgram, BadUsageStillEndsWithTwo) {
+  m_first.setArguments({QStringLiteral("--lang"), QStringLiteral("fr")});
+  m_first.start();
+  ASSERT_TRUE(m_first.waitForFinished(30000));
+  EXPECT_EQ(m_first.exitCode(), 2);
+}
+
+}  // namespace

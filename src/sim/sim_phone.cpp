@@ -90,7 +90,9 @@ void CSimSocket::Run() {
       m_strDevice = port.Device();
     }
     m_cv.notify_all();
-    ServePhone(cfg, port, m_fdStop.Get(), rep);
+    ServePhone(cfg, port, m_fdStop.Get(), rep, [this, k](const std::string& strFault) {
+      if (m_opt.onFaultFired) m_opt.onFaultFired(k, strFault);
+    });
     port.Unplug();
     {
       std::lock_guard lock(m_mtx);

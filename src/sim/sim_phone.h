@@ -41,6 +41,10 @@ struct SSocketOptions {
   // Called on the socket's thread as each phone leaves.
   std::function<void(const SPhoneReport&)> onPhoneDone{};
   int nDoneFd = -1;  // eventfd to signal when the socket has served all phones
+  // Called on the socket's thread as a fault fires on a packet, with the
+  // phone's index and the fault's text, before the phone acts on it: a test
+  // learns that the host's command has arrived while its answer is held back.
+  std::function<void(int nPhone, const std::string& strFault)> onFaultFired{};
 };
 
 class CSimSocket {

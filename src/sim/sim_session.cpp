@@ -90,11 +90,13 @@ SReply Code(int nCode) {
 
 class CSession {
  public:
-  CSession(const SPhoneConfig& cfg, CPhonePort& port, int fdStop, SPhoneReport& rep)
+  CSession(const SPhoneConfig& cfg, CPhonePort& port, int fdStop, SPhoneReport& rep,
+           const std::function<void(const std::string&)>& onFault)
       : m_cfg(cfg),
         m_port(port),
         m_fdStop(fdStop),
         m_rep(rep),
+        m_onFault(onFault),
         m_factory(cfg.factoryData),
         m_faultHits(cfg.faults.size(), 0),
         m_unplugFired(cfg.faults.size(), false) {
@@ -117,6 +119,10 @@ class CSession {
   SReply EndImage();
   SReply ExecImage();
   void FinishOpenImage();
+  void Fired(const std::string& strFault) {
+    m_rep.faultsFired.push_back(strFault);
+    if (m_onFault) m_onFault(strFault);
+  }
   std::vector<const SFault*> MatchFaults(const SPacket& k);
   void Answer(SReply reply, const std::vector<const SFault*>& faults, SCommandRecord& rec,
               uint32_t nCmd);
@@ -125,6 +131,7 @@ class CSession {
   CPhonePort& m_port;
   const int m_fdStop;
   SPhoneReport& m_rep;
+  const std::function<void(const std::string&)>& m_onFault;
   std::vector<uint8_t> m_rx;  // received, not yet handled; starts at 0xAE when not empty
   EStage m_eStage = EStage::Boot;
   bool m_bConnected = false;
@@ -511,7 +518,7 @@ SReply CSession::ImageData(const SPacket& k) {
     if (f.nUnplugAfter >= 0 && !m_unplugFired[i] && f.strImage == strImage &&
         img.nReceived >= static_cast<uint64_t>(f.nUnplugAfter)) {
       m_unplugFired[i] = true;
-      m_rep.faultsFired.push_back(f.strText);
+      Fired(f.strText);
       Leave(EOutcome::Unplugged, "fault: " + f.strText);
       return Code(kNoReply);
     }
@@ -566,7 +573,7 @@ void CSession::Answer(SReply reply, const std::vector<const SFault*>& faults, SC
   int nGarbage = 0;
   microseconds delay = reply.work + microseconds(m_cfg.nAckLatencyUs);
   for (const SFault* f : faults) {
-    m_rep.faultsFired.push_back(f->strText);
+    Fired(f->strText);
     rec.strFault += (rec.strFault.empty() ? "" : "; ") + f->strText;
     if (f->bUnplug) Leave(EOutcome::Unplugged, "fault: " + f->strText);
     if (f->bSilent) reply.nCode = kNoReply;
@@ -625,8 +632,9 @@ void CSession::Answer(SReply reply, const std::vector<const SFault*>& faults, SC
 
 }  // namespace
 
-void ServePhone(const SPhoneConfig& cfg, CPhonePort& port, int fdStop, SPhoneReport& rep) {
-  CSession(cfg, port, fdStop, rep).Run();
+void ServePhone(const SPhoneConfig& cfg, CPhonePort& port, int fdStop, SPhoneReport& rep,
+                const std::function<void(const std::string&)>& onFault) {
+  CSession(cfg, port, fdStop, rep, onFault).Run();
 }
 
 }  // namespace sim

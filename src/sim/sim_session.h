@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "sim/sim_config.h"
@@ -42,7 +43,9 @@ class CPhonePort {
 
 // Serves the protocol until the phone leaves: power-off, a fault unplug, the
 // host closing (unplug-on-close), the device going away, or fdStop readable.
-// Fills rep; the caller unplugs the port afterwards.
-void ServePhone(const SPhoneConfig& cfg, CPhonePort& port, int fdStop, SPhoneReport& rep);
+// Fills rep; the caller unplugs the port afterwards. onFault, when set, is
+// called with each fault's text as it fires.
+void ServePhone(const SPhoneConfig& cfg, CPhonePort& port, int fdStop, SPhoneReport& rep,
+                const std::function<void(const std::string&)>& onFault = {});
 
 }  // namespace sim

@@ -22,6 +22,7 @@
 #include "gui/dialogs.h"
 #include "gui/single_instance.h"
 #include "gui/translation.h"
+#include "platform/stop_signals.h"
 #include "quillport/ui/console_front_end.h"
 #include "quillport/ui/qt/quillport_dlg.h"
 #include "quillport/ui/startup.h"
@@ -119,17 +120,6 @@ std::vector<int> PresetWindow(CQuillportWindow& window, const SOptions& opt) {
   return rows;
 }
 
-// SIGINT and SIGTERM, blocked in every thread (workers inherit the mask) and
-// read from the descriptor instead.
-int BlockStopSignals() {
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  return signalfd(-1, &stopSignals, SFD_CLOEXEC);
-}
-
 int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   // Simulated phones first, so that discovery sees their folder.
   sim::CPrivatePhones simulation;
@@ -142,7 +132,7 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   }
 
   // SIGINT and SIGTERM act as "Stop all".
-  const int sigFd = BlockStopSignals();
+  const int sigFd = platform::BlockStopSignals();
 
   CMessageQueue queue;
   CQueueBinding binding(queue);
@@ -203,7 +193,7 @@ int RunWindow(const SOptions& opt, const std::string& strProgram, int& argc, cha
     return kExitFailed;
   }
   // Before any thread starts, so that none of them takes the signals.
-  const int sigFd = BlockStopSignals();
+  const int sigFd = platform::BlockStopSignals();
   sim::CPrivatePhones simulation;
   if (opt.nSimulate > 0 && !StartSimulation(simulation, opt.nSimulate)) return kExitFailed;
 

@@ -20,6 +20,7 @@
 #include "gui/dialogs.h"
 #include "gui/single_instance.h"
 #include "gui/translation.h"
+#include "platform/stop_signals.h"
 #include "sim/private_phones.h"
 #include "sim/sim_config.h"
 #include "tavlo/ui/console_front_end.h"
@@ -112,17 +113,6 @@ bool StartSimulatedPhones(sim::CPrivatePhones& phones, int nPhones, const std::s
   return false;
 }
 
-// SIGINT and SIGTERM, blocked in every thread (call it before any starts:
-// threads inherit the mask) and read from the returned descriptor instead.
-int BlockStopSignals() {
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  return signalfd(-1, &stopSignals, SFD_CLOEXEC);
-}
-
 std::string CurrentFolder() {
   char szDir[PATH_MAX];
   return getcwd(szDir, sizeof szDir) ? szDir : ".";
@@ -145,7 +135,7 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   }
 
   // SIGINT and SIGTERM act as Stop.
-  const int sigFd = BlockStopSignals();
+  const int sigFd = platform::BlockStopSignals();
 
   CMessageQueue queue;
   CQueueBinding binding(queue);
@@ -202,7 +192,7 @@ int RunWindow(const SOptions& opt, const std::string& strProgram, int& argc, cha
       gui::ChooseLanguage(QString::fromStdString(opt.strLang), QLocale::system()));
 
   // SIGINT and SIGTERM leave the window as Exit does.
-  const int sigFd = BlockStopSignals();
+  const int sigFd = platform::BlockStopSignals();
 
   sim::CPrivatePhones phones;
   int rc = kExitWritten;

@@ -68,7 +68,9 @@ bool KeyOf(const std::string& line, std::string* pKey, std::string* pValue) {
   const size_t eq = t.find('=');
   if (eq == std::string::npos) return false;
   *pKey = TrimBlanks(t.substr(0, eq));
-  if (pValue) *pValue = TrimBlanks(t.substr(eq + 1));
+  // A stray CR inside a line ends the value as it ends a CR LF line: a value
+  // read is always one that can be written back.
+  if (pValue) *pValue = TrimBlanks(t.substr(eq + 1, t.find('\r', eq + 1) - (eq + 1)));
   return true;
 }
 

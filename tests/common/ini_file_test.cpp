@@ -76,6 +76,15 @@ TEST_F(IniFileTest, LineBreaksCannotPlantLinesOfTheirOwn) {
   EXPECT_EQ(IniGetString("CONFIGURE", "ISFORMAT", "No", m_path), "No");
 }
 
+TEST_F(IniFileTest, AStrayCarriageReturnEndsTheValueSoItCanBeWrittenBack) {
+  Write(std::string("[PORT_1]\nPORTNB=COM5\r\0\0junk \nISUSED=Yes\n", 40));
+  const std::string value = IniGetString("PORT_1", "PORTNB", "", m_path);
+  EXPECT_EQ(value, "COM5");
+  EXPECT_TRUE(IniWriteString("PORT_1", "PORTNB", value, m_path));
+  EXPECT_EQ(IniGetString("PORT_1", "PORTNB", "", m_path), "COM5");
+  EXPECT_EQ(IniGetString("PORT_1", "ISUSED", "", m_path), "Yes");
+}
+
 TEST_F(IniFileTest, FailedWriteLeavesTheOldFileWholeAndNoTemporary) {
   Write("[S]\nK=old\n");
   chmod(m_dir.Path().c_str(), 0555);  // the folder refuses the temporary file

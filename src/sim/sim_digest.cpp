@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace sim {
 namespace {
 
@@ -20,7 +24,63 @@ inline uint32_t Rotr(uint32_t x, int n) {
   return (x >> n) | (x << (32 - n));
 }
 
+#if defined(__x86_64__)
+// The processor's SHA instructions: a phone serving eight downloads at once
+// must digest several hundred MB/s, four to ten times what the portable rounds
+// below manage.
+__attribute__((target("sha,sse4.1"))) void BlocksWithShaInstructions(uint32_t* pState,
+                                                                     const uint8_t* p,
+                                                                     size_t nBlocks) {
+  const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+  const __m128i cdab =
+      _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pState)), 0xB1);
+  __m128i efgh =
+      _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pState + 4)), 0x1B);
+  __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+  __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+  for (; nBlocks > 0; --nBlocks, p += 64) {
+    const __m128i abefSaved = abef, cdghSaved = cdgh;
+    __m128i w[4];
+    for (int j = 0; j < 16; ++j) {
+      __m128i& x = w[j % 4];
+      if (j < 4) {
+        x = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j)),
+                             byteSwap);
+      } else {
+        const __m128i& prev = w[(j + 3) % 4];
+        x = _mm_sha256msg2_epu32(_mm_add_epi32(_mm_sha256msg1_epu32(x, w[(j + 1) % 4]),
+                                               _mm_alignr_epi8(prev, w[(j + 2) % 4], 4)),
+                                 prev);
+      }
+      __m128i k =
+          _mm_add_epi32(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * j)));
+      cdgh = _mm_sha256rnds2_epu32(cdgh, abef, k);
+      k = _mm_shuffle_epi32(k, 0x0E);
+      abef = _mm_sha256rnds2_epu32(abef, cdgh, k);
+    }
+    abef = _mm_add_epi32(abef, abefSaved);
+    cdgh = _mm_add_epi32(cdgh, cdghSaved);
+  }
+  const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+  const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pState), _mm_blend_epi16(feba, dchg, 0xF0));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pState + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+bool HasShaInstructions() {
+  static const bool bHas = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+  return bHas;
+}
+#endif
+
 }  // namespace
+
+void CSha256::Blocks(const uint8_t* p, size_t nBlocks) {
+#if defined(__x86_64__)
+  if (HasShaInstructions()) return BlocksWithShaInstructions(m_aState, p, nBlocks);
+#endif
+  for (; nBlocks > 0; --nBlocks, p += 64) Block(p);
+}
 
 void CSha256::Reset() {
   static constexpr uint32_t kInit[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
@@ -68,13 +128,24 @@ void CSha256::Block(const uint8_t* p) {
 
 void CSha256::Update(std::span<const uint8_t> data) {
   m_nTotal += data.size();
-  for (uint8_t byte : data) {
-    m_aBuf[m_nBuf++] = byte;
-    if (m_nBuf == 64) {
-      Block(m_aBuf);
-      m_nBuf = 0;
-    }
+  const uint8_t* p = data.data();
+  size_t n = data.size();
+  if (m_nBuf > 0) {
+    const size_t nTake = std::min(n, sizeof m_aBuf - m_nBuf);
+    std::memcpy(m_aBuf + m_nBuf, p, nTake);
+    m_nBuf += nTake;
+    p += nTake;
+    n -= nTake;
+    if (m_nBuf < sizeof m_aBuf) return;
+    Blocks(m_aBuf, 1);
+    m_nBuf = 0;
   }
+  // Whole blocks straight from the caller's bytes, without the copy.
+  Blocks(p, n / 64);
+  p += n / 64 * 64;
+  n %= 64;
+  std::memcpy(m_aBuf, p, n);
+  m_nBuf = n;
 }
 
 std::string CSha256::FinishHex() {

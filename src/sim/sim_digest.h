@@ -21,6 +21,7 @@ class CSha256 {
 
  private:
   void Block(const uint8_t* p);
+  void Blocks(const uint8_t* p, size_t nBlocks);
 
   uint32_t m_aState[8];
   uint8_t m_aBuf[64];

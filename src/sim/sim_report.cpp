@@ -76,6 +76,8 @@ std::string ToJson(const SPhoneReport& r) {
          (c.strName.empty() ? "" : ", \"name\": " + Quote(c.strName)) +
          ", \"reply\": " + std::to_string(c.nReply) + ", \"fail_reply\": " + Bool(c.bFailReply) +
          ", \"reply_len\": " + std::to_string(c.nReplyLen) +
+         ", \"rx_us\": " + std::to_string(c.nRxUs) +
+         ", \"reply_us\": " + std::to_string(c.nReplyUs) +
          (c.strFault.empty() ? "" : ", \"fault\": " + Quote(c.strFault)) + "}";
   }
   s += "\n  ],\n  \"images\": [";

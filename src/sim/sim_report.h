@@ -29,6 +29,10 @@ struct SCommandRecord {
   bool bFailReply = false;  // answered with flow id 0xEE
   uint32_t nReplyLen = 0;   // bytes written for the answer, garbage included
   std::string strFault;     // the fault that changed the answer
+  // Microseconds from plug-in until the packet was complete and until its
+  // answer was written (-1 when none was), for timing scripts.
+  int64_t nRxUs = -1;
+  int64_t nReplyUs = -1;
 };
 
 struct SImageRecord {

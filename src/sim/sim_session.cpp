@@ -62,6 +62,26 @@ timespec ToTimespec(TClock::duration d) {
   return {static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
 }
 
+// Growing the receive buffer before each read leaves the new bytes as they
+// are: the read overwrites them, and zeroing 64 KiB per read would cost the
+// phone more than the read itself.
+template <typename T>
+struct SUninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = SUninitialisedAllocator<U>;
+  };
+  using std::allocator<T>::allocator;
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
 struct SPacket {
   uint32_t nDataSize = 0;
   uint8_t nFlow = 0;
@@ -119,6 +139,11 @@ class CSession {
   SReply EndImage();
   SReply ExecImage();
   void FinishOpenImage();
+  // Adds the payload of the packet just handled to the open image's digest.
+  void DigestReceived();
+  int64_t SincePlugUs(TTime t) const {
+    return std::chrono::duration_cast<microseconds>(t - m_tStart).count();
+  }
   void Fired(const std::string& strFault) {
     m_rep.faultsFired.push_back(strFault);
     if (m_onFault) m_onFault(strFault);
@@ -132,20 +157,25 @@ class CSession {
   const int m_fdStop;
   SPhoneReport& m_rep;
   const std::function<void(const std::string&)>& m_onFault;
-  std::vector<uint8_t> m_rx;  // received, not yet handled; starts at 0xAE when not empty
+  std::vector<uint8_t, SUninitialisedAllocator<uint8_t>>
+      m_rx;  // received, not yet handled; starts at 0xAE when not empty
   EStage m_eStage = EStage::Boot;
   bool m_bConnected = false;
-  int m_nOpenImage = -1;             // report index of the image being received
-  int m_nLastEnded = -1;             // report index of the image EXEC would run
-  CSha256 m_sha;                     // of the open image
-  std::vector<uint8_t> m_imageData;  // the open image's bytes, kept in the factory stage only
+  int m_nOpenImage = -1;                // report index of the image being received
+  int m_nLastEnded = -1;                // report index of the image EXEC would run
+  CSha256 m_sha;                        // of the open image
+  std::span<const uint8_t> m_toDigest;  // payload of the packet being answered, for m_sha
+  std::vector<uint8_t> m_imageData;     // the open image's bytes, kept in the factory stage only
   std::vector<uint8_t> m_factory;
   std::vector<std::string> m_partitions;
   bool m_bTable = false;
   std::vector<int> m_faultHits;     // matching packets seen, per fault
   std::vector<bool> m_unplugFired;  // per fault
   const TTime m_tStart = TClock::now();
-  TTime m_tReadOk = m_tStart;   // pacing: no read before this
+  // Pacing: when the bytes received so far would have crossed the link. The
+  // phone reads them as they come and answers no earlier than this, so that
+  // a paced link costs one timed wait per packet, not one per read.
+  TTime m_tRxCrossed = m_tStart;
   TTime m_tWriteOk = m_tStart;  // pacing: the previous answer's transfer ends here
   TTime m_tLastRx = m_tStart;
   int m_nHostOpenNow = 0;
@@ -215,19 +245,15 @@ void CSession::Leave(EOutcome e, std::string strDetail) {
 // One wait for host bytes, a host open/close, a timer or stop; then acts on it.
 void CSession::WaitInput() {
   const TTime tNow = TClock::now();
-  const bool bMayRead = tNow >= m_tReadOk;
   std::optional<TTime> tWake;
   const auto Earliest = [&](TTime t) { tWake = tWake ? std::min(*tWake, t) : t; };
-  if (!bMayRead) Earliest(m_tReadOk);
   if (!m_rx.empty()) Earliest(m_tLastRx + milliseconds(m_cfg.nGapMs));
   if (m_tPowerOff) Earliest(*m_tPowerOff);
   if (PulledAt()) Earliest(*PulledAt());
   if (m_tHostClosed && m_cfg.nUnplugOnCloseMs >= 0) {
     Earliest(*m_tHostClosed + milliseconds(m_cfg.nUnplugOnCloseMs));
   }
-  pollfd fds[3] = {{m_fdStop, POLLIN, 0},
-                   {m_port.Fd(), static_cast<short>(bMayRead ? POLLIN : 0), 0},
-                   {m_port.WatchFd(), POLLIN, 0}};
+  pollfd fds[3] = {{m_fdStop, POLLIN, 0}, {m_port.Fd(), POLLIN, 0}, {m_port.WatchFd(), POLLIN, 0}};
   timespec ts{};
   if (tWake) ts = ToTimespec(*tWake - tNow);
   if (ppoll(fds, 3, tWake ? &ts : nullptr, nullptr) < 0 && errno != EINTR) {
@@ -251,15 +277,15 @@ void CSession::WaitInput() {
       bGotBytes = true;
       m_tLastRx = TClock::now();
       if (m_cfg.nRateBytesPerSec) {
-        m_tReadOk = std::max(m_tReadOk, m_tLastRx) +
-                    microseconds(n * 1000000 / static_cast<int64_t>(m_cfg.nRateBytesPerSec));
+        m_tRxCrossed = std::max(m_tRxCrossed, m_tLastRx) +
+                       microseconds(n * 1000000 / static_cast<int64_t>(m_cfg.nRateBytesPerSec));
       }
     }
   } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
     return Leave(EOutcome::HostClosed, "device hung up");
   }
   const TTime tAfter = TClock::now();
-  if (!bGotBytes && bMayRead && !m_rx.empty() && tAfter >= m_tLastRx + milliseconds(m_cfg.nGapMs)) {
+  if (!bGotBytes && !m_rx.empty() && tAfter >= m_tLastRx + milliseconds(m_cfg.nGapMs)) {
     // Fewer bytes came than data_size announced.
     FramingError("packet cut short: " + std::to_string(m_rx.size()) + " bytes");
   }
@@ -342,6 +368,7 @@ void CSession::Handle(const uint8_t* p, size_t nLen) {
     k.nPayload = nLen - pdl::kPayloadOffset;
   }
   SCommandRecord rec;
+  rec.nRxUs = SincePlugUs(TClock::now());
   rec.nCmd = k.nCmd;
   rec.nAddr = k.nAddr;
   rec.nSize = k.nSize;
@@ -349,8 +376,17 @@ void CSession::Handle(const uint8_t* p, size_t nLen) {
   if (k.nCmd == pdl::CMD_START_DATA || k.nCmd == pdl::CMD_READ_PARTITION) NameOf(k, rec.strName);
   const std::vector<const SFault*> faults = MatchFaults(k);
   SReply reply = Execute(k);
-  if (reply.nCode != pdl::RSP_ACK) m_rx.clear();  // the rest belongs to the refused exchange
+  if (reply.nCode != pdl::RSP_ACK) {
+    DigestReceived();  // before the bytes it points at go
+    m_rx.clear();      // the rest belongs to the refused exchange
+  }
   Answer(std::move(reply), faults, rec, k.nCmd);
+  DigestReceived();
+}
+
+void CSession::DigestReceived() {
+  if (!m_toDigest.empty()) m_sha.Update(m_toDigest);
+  m_toDigest = {};
 }
 
 std::vector<const SFault*> CSession::MatchFaults(const SPacket& k) {
@@ -506,7 +542,8 @@ SReply CSession::ImageData(const SPacket& k) {
   if (k.nAddr != kNameMarker && k.nAddr != img.chunkSizes.size() + 2) {
     return Code(RSP_INVALID_ADDR);
   }
-  m_sha.Update({k.pPayload, k.nPayload});
+  // Digested once the answer is out, while the host prepares its next packet.
+  m_toDigest = {k.pPayload, k.nPayload};
   if (m_eStage == EStage::Factory)
     m_imageData.insert(m_imageData.end(), k.pPayload, k.pPayload + k.nPayload);
   img.chunkSizes.push_back(k.nSize);
@@ -622,12 +659,12 @@ void CSession::Answer(SReply reply, const std::vector<const SFault*>& faults, SC
   m_rep.nErrorReplies += reply.nCode != pdl::RSP_ACK || bFail;
   m_rep.commands.push_back(rec);
   // Pacing: the answer arrives when its bytes would have crossed the link.
-  TTime tDue = std::max(TClock::now() + delay, m_tWriteOk);
+  TTime tDue = std::max(std::max(TClock::now(), m_tRxCrossed) + delay, m_tWriteOk);
   if (m_cfg.nRateBytesPerSec) {
     tDue += microseconds(buf.size() * 1000000 / m_cfg.nRateBytesPerSec);
   }
   m_tWriteOk = tDue;
-  if (WaitUntil(tDue)) WriteAll(buf);
+  if (WaitUntil(tDue) && WriteAll(buf)) m_rep.commands.back().nReplyUs = SincePlugUs(TClock::now());
 }
 
 }  // namespace

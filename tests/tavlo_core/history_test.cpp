@@ -34,6 +34,37 @@ TEST(HistoryTimeTest, StampIsNineteenCharacters) {
   EXPECT_EQ(HistoryTimeStamp().size(), 19u);
 }
 
+// The lookup index is sized at load and grows with appends; numbers that
+// differ only in their last characters, repeated lines and prefixes of a
+// used number must all be told apart on both sides of a growth.
+TEST_F(HistoryTest, LookupHoldsThroughRepeatsAndGrowth) {
+  std::string text;
+  for (int n = 0; n < 3000; ++n) {
+    text += kStamp + "\t3520990" + std::to_string(10000000 + n) + "\n";
+    if (n % 7 == 0) text += kStamp + "\t3520990" + std::to_string(10000000 + n) + "\n";
+  }
+  WriteFile("data/wimei.history", text);
+  CWriteHistories histories(m_dir.Path());
+  histories.LoadAll();
+  const CWriteHistory& history = histories.ImeiHistory();
+  EXPECT_EQ(history.Entries().size(), 3000u + 429u) << "repeated lines stay entries";
+  EXPECT_TRUE(history.Contains("352099010000000"));
+  EXPECT_TRUE(history.Contains("352099010002999"));
+  EXPECT_FALSE(history.Contains("352099010003000"));
+  EXPECT_FALSE(history.Contains("35209901000000")) << "a prefix is another number";
+  EXPECT_FALSE(history.Contains(""));
+  // Enough appends to outgrow the table sized at load.
+  std::vector<std::string> added;
+  for (int n = 0; n < 800; ++n) added.push_back("X" + std::to_string(n));
+  ASSERT_TRUE(histories.Of(HistoryKind::Imei).Reserve(added, kStamp));
+  histories.LoadAll();  // a crash left them reserved: they are recorded
+  EXPECT_TRUE(history.Contains("X0"));
+  EXPECT_TRUE(history.Contains("X799"));
+  EXPECT_TRUE(history.Contains("352099010001234"));
+  EXPECT_FALSE(history.Contains("X800"));
+  EXPECT_EQ(history.Entries().back().m_strNumber, "X799");
+}
+
 TEST_F(HistoryTest, LoadTakesLinesApartByPosition) {
   WriteFile("data/wimei.history",
             "# written by line 1\n"

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -91,35 +92,154 @@ std::string HistoryTimeStamp() {
 
 namespace {
 
+// Calls fnEntry(line) for every line of the file that holds an entry: its
+// line ending (CR too) removed, longer than the stamp and not a comment.
+// A line longer than kMaxLineLength is damage: skipped whole, and never held,
+// so that what a load keeps grows with the entries, not with the damage.
+// False when the file cannot be opened.
+template <typename Fn>
+bool ForEachEntryOfFile(const std::string& strPath, Fn&& fnEntry) {
+  const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const CFd file(fd);
+  size_t nLines = 0;
+  auto line = [&](std::string_view text) {
+    // The window thread loads the histories: keep its queue served.
+    if (++nLines % 65536 == 0) DispatchOnePending();
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    if (text.size() > kStampLength && text[0] != '#') fnEntry(text);
+  };
+  char buf[32768];
+  std::string carry;  // the start of a line cut by the end of buf
+  bool bDropping = false;
+  for (;;) {
+    const ssize_t nRead = read(fd, buf, sizeof buf);
+    if (nRead < 0 && errno == EINTR) continue;
+    if (nRead <= 0) break;
+    const auto n = static_cast<size_t>(nRead);
+    for (size_t nAt = 0; nAt < n;) {
+      const auto* pNewline = static_cast<const char*>(std::memchr(buf + nAt, '\n', n - nAt));
+      const size_t nEnd = pNewline ? static_cast<size_t>(pNewline - buf) : n;
+      const std::string_view piece(buf + nAt, nEnd - nAt);
+      if (!bDropping) {
+        if (carry.size() + piece.size() > kMaxLineLength) {
+          bDropping = true;
+          carry.clear();
+        } else if (!pNewline) {
+          carry.append(piece);
+        } else if (carry.empty()) {
+          line(piece);
+        } else {
+          carry.append(piece);
+          line(carry);
+          carry.clear();
+        }
+      }
+      if (pNewline) bDropping = false;
+      nAt = nEnd + 1;
+    }
+  }
+  if (!bDropping && !carry.empty()) line(carry);
+  return true;
+}
+
 std::vector<HistoryEntry> ReadHistoryLines(const std::string& strPath, bool* pbOpened) {
   std::vector<HistoryEntry> entries;
-  std::ifstream in(strPath, std::ios::binary);
-  *pbOpened = static_cast<bool>(in);
-  std::string line;
-  bool bCut = false;
-  while (ReadLineBounded(in, kMaxLineLength, ELongLine::kDrop, &line, &bCut)) {
-    DispatchOnePending();
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (bCut || line.size() <= kStampLength || line[0] == '#') continue;
+  *pbOpened = ForEachEntryOfFile(strPath, [&](std::string_view text) {
     // Taken apart by position; the separator is whatever character sits there.
-    entries.push_back({line.substr(kStampLength + 1), line.substr(0, kStampLength)});
-  }
+    entries.push_back(
+        {std::string(text.substr(kStampLength + 1)), std::string(text.substr(0, kStampLength))});
+  });
   return entries;
 }
 
+size_t HashOf(std::string_view number) {
+  return std::hash<std::string_view>{}(number);
+}
+
+// An index slot: the upper half of the number's hash, so that most probes
+// need not look at the entry, and the entry's index + 1 (0: a free slot).
+constexpr uint64_t kTagMask = 0xFFFFFFFF00000000ULL;
+constexpr uint64_t kIndexMask = 0xFFFFFFFFULL;
+
 }  // namespace
 
+void CWriteHistory::Index(const std::string& text, std::vector<SEntrySpan>& entries,
+                          std::vector<uint64_t>& slots, const SEntrySpan& e) {
+  entries.push_back(e);
+  if (entries.size() * 2 > slots.size()) {
+    // Grows to twice the size and indexes every entry again.
+    slots.assign(std::max<size_t>(64, slots.size() * 2), 0);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      IndexEntry(text, entries, slots, i, HashOf(NumberIn(text, entries[i])));
+    }
+    return;
+  }
+  IndexEntry(text, entries, slots, entries.size() - 1, HashOf(NumberIn(text, e)));
+}
+
+void CWriteHistory::IndexEntry(const std::string& text, const std::vector<SEntrySpan>& entries,
+                               std::vector<uint64_t>& slots, size_t nEntry, size_t nHash) {
+  const std::string_view number = NumberIn(text, entries[nEntry]);
+  const uint64_t nTag = uint64_t{static_cast<uint32_t>(nHash >> 32)} << 32;
+  const size_t nMask = slots.size() - 1;
+  for (size_t i = nHash & nMask;; i = (i + 1) & nMask) {
+    if (slots[i] == 0) {
+      slots[i] = nTag | (nEntry + 1);
+      return;
+    }
+    if ((slots[i] & kTagMask) == nTag &&
+        NumberIn(text, entries[(slots[i] & kIndexMask) - 1]) == number) {
+      return;  // a repeated line
+    }
+  }
+}
+
+bool CWriteHistory::ContainsLocked(std::string_view number) const {
+  if (m_slots.empty()) return false;
+  const size_t nHash = HashOf(number);
+  const uint64_t nTag = uint64_t{static_cast<uint32_t>(nHash >> 32)} << 32;
+  const size_t nMask = m_slots.size() - 1;
+  for (size_t i = nHash & nMask; m_slots[i] != 0; i = (i + 1) & nMask) {
+    if ((m_slots[i] & kTagMask) == nTag &&
+        NumberIn(m_text, m_entries[(m_slots[i] & kIndexMask) - 1]) == number) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void CWriteHistory::Load() {
-  bool bOpened = false;
-  std::vector<HistoryEntry> entries = ReadHistoryLines(m_strPath, &bOpened);
+  // Read and indexed before taking the lock: reading serves the thread's queue.
+  std::string text;
+  std::vector<SEntrySpan> entries;
+  std::vector<size_t> hashes;
+  const bool bOpened = ForEachEntryOfFile(m_strPath, [&](std::string_view line) {
+    const size_t nAt = text.size();
+    text.append(line);
+    entries.push_back({nAt, static_cast<uint32_t>(kStampLength),
+                       static_cast<uint32_t>(line.size() - kStampLength - 1)});
+    hashes.push_back(HashOf(NumberIn(text, entries.back())));
+  });
   bool bPending = false;
   const std::vector<HistoryEntry> pending = ReadHistoryLines(PendingPath(), &bPending);
   if (!bOpened && !bPending) return;
+  size_t nSlots = 64;
+  while (nSlots < entries.size() * 2) nSlots *= 2;
+  std::vector<uint64_t> slots(nSlots, 0);
+  // Slots are visited at random: asking for one a few entries ahead lets
+  // the memory fetches overlap instead of waiting for each in turn.
+  constexpr size_t kAhead = 16;
+  const size_t nMask = slots.size() - 1;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (i + kAhead < hashes.size()) __builtin_prefetch(&slots[hashes[i + kAhead] & nMask], 1);
+    IndexEntry(text, entries, slots, i, hashes[i]);
+  }
   {
     std::lock_guard lock(m_mutex);
+    m_text = std::move(text);
     m_entries = std::move(entries);
-    m_numbers.clear();
-    for (const HistoryEntry& e : m_entries) m_numbers.insert(e.m_strNumber);
+    m_slots = std::move(slots);
   }
   // The last run ended between sending numbers to a phone and recording
   // them: they count as written.
@@ -169,8 +289,12 @@ void CWriteHistory::ClearReserved() {
 bool CWriteHistory::Append(const std::string& strNumber, const std::string& strTime,
                            std::string* pError) {
   std::lock_guard lock(m_mutex);
-  m_entries.push_back({strNumber, strTime});
-  m_numbers.insert(strNumber);
+  const size_t nAt = m_text.size();
+  m_text += strTime;
+  m_text += '\t';
+  m_text += strNumber;
+  Index(m_text, m_entries, m_slots,
+        {nAt, static_cast<uint32_t>(strTime.size()), static_cast<uint32_t>(strNumber.size())});
 
   const std::string folder = fs::path(m_strPath).parent_path().string();
   std::error_code ec;
@@ -199,12 +323,17 @@ bool CWriteHistory::Append(const std::string& strNumber, const std::string& strT
 
 bool CWriteHistory::Contains(const std::string& strNumber) const {
   std::lock_guard lock(m_mutex);
-  return m_numbers.count(strNumber) != 0;
+  return ContainsLocked(strNumber);
 }
 
 std::vector<HistoryEntry> CWriteHistory::Entries() const {
   std::lock_guard lock(m_mutex);
-  return m_entries;
+  std::vector<HistoryEntry> entries;
+  entries.reserve(m_entries.size());
+  for (const SEntrySpan& e : m_entries) {
+    entries.push_back({std::string(NumberIn(m_text, e)), m_text.substr(e.nTimeAt, e.nTimeLen)});
+  }
+  return entries;
 }
 
 CWriteHistories::CWriteHistories(const std::string& strBaseFolder)

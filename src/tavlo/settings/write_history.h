@@ -1,9 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <unordered_set>
+#include <string_view>
 #include <vector>
 
 // One number written into a phone.
@@ -20,7 +21,9 @@ std::string HistoryTimeStamp();
 
 // The write history of one kind: the file and its in-memory copy. A number
 // counts as used once Append has taken it, whether or not its line reached
-// the disk. Numbers are looked up through a hash set; entries keep file order.
+// the disk. Entries keep file order in one block of text; numbers are looked
+// up through an open-addressing index into it, so that a history of a million
+// lines loads without an allocation per line.
 class CWriteHistory {
  public:
   explicit CWriteHistory(std::string strPath) : m_strPath(std::move(strPath)) {}
@@ -53,10 +56,31 @@ class CWriteHistory {
   bool RecordReserved(const std::vector<HistoryEntry>& pending, bool bSkipKnown,
                       std::string* pError);
 
+  // Where one entry's time and number sit in m_text.
+  struct SEntrySpan {
+    size_t nTimeAt;
+    uint32_t nTimeLen;
+    uint32_t nNumberLen;  // the number follows the time and one separator
+  };
+  static std::string_view NumberIn(const std::string& text, const SEntrySpan& e) {
+    return std::string_view(text).substr(e.nTimeAt + e.nTimeLen + 1, e.nNumberLen);
+  }
+  // Adds an entry of text to entries and, unless its number is there
+  // already, to the index slots.
+  static void Index(const std::string& text, std::vector<SEntrySpan>& entries,
+                    std::vector<uint64_t>& slots, const SEntrySpan& e);
+  // Puts entries[nEntry] into slots unless its number is there already.
+  static void IndexEntry(const std::string& text, const std::vector<SEntrySpan>& entries,
+                         std::vector<uint64_t>& slots, size_t nEntry, size_t nHash);
+  bool ContainsLocked(std::string_view number) const;
+
   const std::string m_strPath;
-  mutable std::mutex m_mutex;  // guards m_entries and m_numbers, and orders appends to the file
-  std::vector<HistoryEntry> m_entries;
-  std::unordered_set<std::string> m_numbers;
+  mutable std::mutex m_mutex;  // guards the members below, and orders appends to the file
+  std::string m_text;
+  std::vector<SEntrySpan> m_entries;
+  // Per number: a hash tag and the index + 1 of its first entry, 0 for a free
+  // slot; a power of two in size, at most half full.
+  std::vector<uint64_t> m_slots;
 };
 
 // The three histories below <base>/data.

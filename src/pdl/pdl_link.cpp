@@ -28,7 +28,9 @@ constexpr char kNoImageInfoText[] = "PDL cannot deal READ_IMAGE_ATTR!";
 CPdlLink::CPdlLink(EToolFlavor eFlavor, uint8_t* pPacketBuffer)
     : CHstPort(eFlavor), m_pPacket(pPacketBuffer) {}
 
-CPdlLink::~CPdlLink() { uart_cleanup(); }
+CPdlLink::~CPdlLink() {
+  uart_cleanup();
+}
 
 bool CPdlLink::ReadExact(void* pBuf, uint32_t nLen, int nTimeoutClass) {
   uint32_t nRead = 0;
@@ -67,10 +69,11 @@ bool CPdlLink::WaitForAck(int32_t* pnCode, int nTimeoutClass) {
     }
   }
 
-  uint8_t field[4];
-  if (!ReadExact(field, 4, nTimeoutClass)) return false;  // data_size: not used
-  if (!ReadExact(field, 1, nTimeoutClass)) return false;
-  if (bDownload && field[0] == kFlowIdFailure) return false;
+  // data_size (not used) and the flow id in one read; the code is read only
+  // when the flow id is not a failure.
+  uint8_t field[5];
+  if (!ReadExact(field, 5, nTimeoutClass)) return false;
+  if (bDownload && field[4] == kFlowIdFailure) return false;
   if (!ReadExact(field, 4, nTimeoutClass)) return false;
   const uint32_t nCode = GetU32(field);
   *pnCode = static_cast<int32_t>(nCode);
@@ -124,10 +127,18 @@ bool CPdlLink::SendShort(uint32_t nCmd, const char* pszFailLine) {
   return false;
 }
 
-bool CPdlLink::SendConnectCmd() { return SendShort(CMD_CONNECT, "[SendConnectCmd] timeout!"); }
-bool CPdlLink::SendEndDataCmd() { return SendShort(CMD_END_DATA, nullptr); }
-bool CPdlLink::SendExecDataCmd() { return SendShort(CMD_EXEC_DATA, "[SendExecDataCmd] timeout!"); }
-bool CPdlLink::SendFactModeCmd() { return SendShort(CMD_SET_FACTMODE, nullptr); }
+bool CPdlLink::SendConnectCmd() {
+  return SendShort(CMD_CONNECT, "[SendConnectCmd] timeout!");
+}
+bool CPdlLink::SendEndDataCmd() {
+  return SendShort(CMD_END_DATA, nullptr);
+}
+bool CPdlLink::SendExecDataCmd() {
+  return SendShort(CMD_EXEC_DATA, "[SendExecDataCmd] timeout!");
+}
+bool CPdlLink::SendFactModeCmd() {
+  return SendShort(CMD_SET_FACTMODE, nullptr);
+}
 bool CPdlLink::SendFormatFlashCmd() {
   return SendShort(CMD_FORMAT_FLASH, "[SendFormatFlashCmd] timeout!");
 }
@@ -240,7 +251,8 @@ bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pn
   }
   const uint32_t nClear = nCapacity < kImageInfoSize ? nCapacity : kImageInfoSize;
   std::memset(pBuf, 0, nClear);
-  if (nClear >= sizeof kNoImageInfoText) std::memcpy(pBuf, kNoImageInfoText, sizeof kNoImageInfoText);
+  if (nClear >= sizeof kNoImageInfoText)
+    std::memcpy(pBuf, kNoImageInfoText, sizeof kNoImageInfoText);
   return false;
 }
 

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <set>
 
 #include "pty_phone.h"
 #include "tavlo/numbers/number_checks.h"
@@ -210,6 +214,61 @@ TEST_F(PoolTest, AllStarDefaultMasksDrawAtOnce) {
   EXPECT_EQ(m_sources.GetUnusedPsn(), "00000000000000000001");
   Record(HistoryKind::Psn, "00000000000000000001");
   EXPECT_EQ(m_sources.GetUnusedPsn(), "00000000000000000003");
+}
+
+TEST_F(PoolTest, RangeOverAHistoryOfRunsAndGapsDrawsWhatAWalkWould) {
+  // Runs of used numbers of every length, single gaps, the range's last
+  // number, and history lines that only resemble range numbers.
+  std::mt19937 random(7);
+  std::set<int> used;
+  for (int n = 0; n < 1000;) {
+    const int nRun = static_cast<int>(random() % 40);
+    for (int k = 0; k < nRun && n < 1000; ++k) used.insert(n++);
+    n += 1 + static_cast<int>(random() % 3);
+  }
+  for (int n = 990; n < 1000; ++n) used.insert(n);
+  auto serial = [](int n) {
+    char text[8];
+    std::snprintf(text, sizeof text, "SN%03d", n);
+    return std::string(text);
+  };
+  for (int n : used) Record(HistoryKind::Mbsn, serial(n));
+  for (const char* lookalike : {"XN005", "SN0a1", "SN12", "SN0123"}) {
+    Record(HistoryKind::Mbsn, lookalike);
+  }
+  m_settings.m_nMbsnInputType = INPUT_CUSTOM;
+  m_settings.m_nMbsnLength = 5;
+  m_settings.m_strMbsnInit = "SN000";
+  m_settings.m_strMbsnMask = "SN***";
+  m_sources.LoadMbsnPool(m_settings);
+
+  int nDraws = 0;
+  for (int n = 0; n < 1000; ++n) {
+    if (used.count(n)) continue;
+    ASSERT_EQ(m_sources.GetUnusedMbsn(), serial(n));
+    // Every third number is written in a gap out of order, as a typed
+    // number would be, after the pool was built.
+    if (++nDraws % 3 == 0) {
+      const auto gap = std::find_if(used.begin(), used.end(), [&](int u) { return u > n + 1; });
+      if (gap != used.end() && !used.count(*gap - 1)) {
+        used.insert(*gap - 1);
+        Record(HistoryKind::Mbsn, serial(*gap - 1));
+      }
+    }
+    Record(HistoryKind::Mbsn, serial(n));
+  }
+  EXPECT_EQ(m_sources.GetUnusedMbsn(), "None");
+}
+
+TEST_F(PoolTest, HistoryNumbersWithAWrongCheckDigitLeaveTheRangeNumberFree) {
+  Record(HistoryKind::Imei, "000000000000000");
+  Record(HistoryKind::Imei, "000000000000019");  // body 01, check digit 8 expected
+  m_settings.m_nImeiInputType = INPUT_CUSTOM;
+  m_settings.m_bImei14Digits = true;
+  m_settings.m_strImeiInit14 = "00000000000000";
+  m_settings.m_strImeiMask14 = "000000000000**";
+  m_sources.LoadImeiPool(m_settings);
+  EXPECT_EQ(m_sources.GetUnusedImei(), "000000000000018");
 }
 
 TEST_F(PoolTest, ManualInputKeepsThePoolAndABadRangeEmptiesIt) {

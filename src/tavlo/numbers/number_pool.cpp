@@ -12,6 +12,7 @@ void CNumberPool::SetList(std::vector<std::string> entries) {
   m_bRange = false;
   m_list = std::move(entries);
   m_nNextIndex = 0;
+  m_usedCounters.clear();
 }
 
 void CNumberPool::SetRange(std::string strInit, std::string strMask, bool bImei) {
@@ -23,6 +24,74 @@ void CNumberPool::SetRange(std::string strInit, std::string strMask, bool bImei)
   m_strInit = std::move(strInit);
   m_strMask = std::move(strMask);
   m_bRangeUsedUp = false;
+  SnapshotUsedCounters();
+}
+
+namespace {
+
+constexpr size_t kMaxCounterDigits = 38;
+
+template <typename Counter>
+Counter CounterValue(std::string_view digits) {
+  Counter n = 0;
+  for (char c : digits) n = n * 10 + static_cast<unsigned>(c - '0');
+  return n;
+}
+
+template <typename Counter>
+void CounterText(Counter n, std::string* pCounter) {
+  for (auto it = pCounter->rbegin(); it != pCounter->rend(); ++it, n /= 10) {
+    *it = static_cast<char>('0' + static_cast<int>(n % 10));
+  }
+}
+
+}  // namespace
+
+void CNumberPool::SnapshotUsedCounters() {
+  m_usedCounters.clear();
+  const size_t nStars = m_strNextCounter.size();
+  if (nStars == 0 || nStars > kMaxCounterDigits) return;
+  const size_t nLength = Candidate(m_strNextCounter).size();
+  std::string counter(nStars, '0');
+  m_history.ForEachNumber([&](std::string_view number) {
+    if (number.size() != nLength) return;
+    size_t next = 0;
+    for (size_t i = 0; i < m_strMask.size(); ++i) {
+      if (m_strMask[i] != '*') {
+        if (number[i] != m_strInit[i]) return;  // a fixed digit differs
+      } else if (next < nStars) {
+        if (number[i] < '0' || number[i] > '9') return;
+        counter[next++] = number[i];
+      }
+    }
+    // The whole candidate, check digit included, must be the number.
+    if (Candidate(counter) == number) m_usedCounters.push_back(CounterValue<Counter>(counter));
+  });
+  std::sort(m_usedCounters.begin(), m_usedCounters.end());
+  m_usedCounters.erase(std::unique(m_usedCounters.begin(), m_usedCounters.end()),
+                       m_usedCounters.end());
+}
+
+bool CNumberPool::SkipSnapshotRun(std::string* pCounter) const {
+  const Counter value = CounterValue<Counter>(*pCounter);
+  const auto first = std::lower_bound(m_usedCounters.begin(), m_usedCounters.end(), value);
+  if (first == m_usedCounters.end() || *first != value) return true;
+  // In a run of consecutive counters, value minus position stays the same.
+  const auto offset = [&](auto it) {
+    return *it - static_cast<Counter>(it - m_usedCounters.begin());
+  };
+  const Counter runKey = offset(first);
+  auto lo = first, hi = m_usedCounters.end();  // the run's last entry is in [lo, hi)
+  while (hi - lo > 1) {
+    const auto mid = lo + (hi - lo) / 2;
+    if (offset(mid) == runKey) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
+  }
+  CounterText(*lo, pCounter);
+  return IncrementCounter(pCounter);
 }
 
 std::string CNumberPool::Candidate(const std::string& strCounter) const {
@@ -55,6 +124,11 @@ std::string CNumberPool::GetUnused(const std::unordered_set<std::string>* pSkip)
   // candidate per history entry and per skipped entry before it returns.
   std::string counter = m_strNextCounter;
   for (;;) {
+    if (!SkipSnapshotRun(&counter)) {
+      if (bAllUsedSoFar) m_bRangeUsedUp = true;
+      return kNoNumber;
+    }
+    if (bAllUsedSoFar) m_strNextCounter = counter;
     std::string candidate = Candidate(counter);
     if (isFree(candidate)) return candidate;
     if (!IncrementCounter(&counter)) {

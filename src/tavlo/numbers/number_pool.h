@@ -36,6 +36,12 @@ class CNumberPool {
 
  private:
   std::string Candidate(const std::string& strCounter) const;
+  // The range's counters that the history held when the range was set,
+  // sorted, so that a draw jumps over a run of used numbers at once.
+  void SnapshotUsedCounters();
+  // The first counter from strCounter on that the snapshot does not hold;
+  // false past the end of the range.
+  bool SkipSnapshotRun(std::string* pCounter) const;
 
   const CWriteHistory& m_history;
   std::mutex m_mutex;  // guards every member below: contents and the resume point
@@ -48,6 +54,10 @@ class CNumberPool {
   size_t m_nNextIndex = 0;
   std::string m_strNextCounter;
   bool m_bRangeUsedUp = false;
+  // Counters as numbers: 38 digits fit, a range with more stars draws
+  // without the snapshot.
+  using Counter = unsigned __int128;
+  std::vector<Counter> m_usedCounters;
 };
 
 // Longest line a list file is read in: a longer line is read in pieces of

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -48,6 +49,8 @@ class CWriteHistory {
   std::string PendingPath() const { return m_strPath + ".pending"; }
   bool Contains(const std::string& strNumber) const;
   std::vector<HistoryEntry> Entries() const;
+  // Calls fn with every number, in file order, without copying them out.
+  void ForEachNumber(const std::function<void(std::string_view)>& fn) const;
   const std::string& Path() const { return m_strPath; }
 
  private:

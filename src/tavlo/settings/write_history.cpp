@@ -336,11 +336,6 @@ std::vector<HistoryEntry> CWriteHistory::Entries() const {
   return entries;
 }
 
-void CWriteHistory::ForEachNumber(const std::function<void(std::string_view)>& fn) const {
-  std::lock_guard lock(m_mutex);
-  for (const SEntrySpan& e : m_entries) fn(NumberIn(m_text, e));
-}
-
 CWriteHistories::CWriteHistories(const std::string& strBaseFolder)
     : m_strDataDir(JoinPath(strBaseFolder, "data")),
       m_ImeiHistory(m_strDataDir + "/wimei.history"),

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <ctime>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -50,7 +49,11 @@ class CWriteHistory {
   bool Contains(const std::string& strNumber) const;
   std::vector<HistoryEntry> Entries() const;
   // Calls fn with every number, in file order, without copying them out.
-  void ForEachNumber(const std::function<void(std::string_view)>& fn) const;
+  template <typename Fn>
+  void ForEachNumber(Fn&& fn) const {
+    std::lock_guard lock(m_mutex);
+    for (const SEntrySpan& e : m_entries) fn(NumberIn(m_text, e));
+  }
   const std::string& Path() const { return m_strPath; }
 
  private:

@@ -127,6 +127,8 @@ void CSha256::Block(const uint8_t* p) {
 }
 
 void CSha256::Update(std::span<const uint8_t> data) {
+  // An empty span may carry no buffer at all: nothing may be copied from it.
+  if (data.empty()) return;
   m_nTotal += data.size();
   const uint8_t* p = data.data();
   size_t n = data.size();

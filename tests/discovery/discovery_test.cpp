@@ -15,6 +15,7 @@
 
 #include "common/ini_file.h"
 #include "common/op_log.h"
+#include "port_event_log.h"
 #include "common/text.h"
 #include "platform/serial_device.h"
 #include "platform/usb_serial_ports.h"
@@ -140,56 +141,34 @@ TEST_F(DiscoveryTest, BusyPortLeftOutOnlyWhenAskedAndLoggedOnlyByDownloadTool) {
   EXPECT_EQ(ComNames(List(true)), (std::vector<std::string>{"COM9", "COM10"}));
 }
 
-// Collects the watcher's reports for the test thread.
-class CEventLog {
- public:
-  void Add(bool bArrived, const std::string& strCom) {
-    std::lock_guard lock(m_mutex);
-    m_events.push_back((bArrived ? "+" : "-") + strCom);
-    m_cv.notify_all();
-  }
-  // How long after tStart the event ("+COM9", "-COM9") had come; waits
-  // generously so that a slow machine fails on the time, not on a hang.
-  std::chrono::milliseconds WaitFor(const std::string& strEvent,
-                                    std::chrono::steady_clock::time_point tStart) {
-    std::unique_lock lock(m_mutex);
-    const bool bCame = m_cv.wait_for(lock, 5s, [&] {
-      return std::find(m_events.begin(), m_events.end(), strEvent) != m_events.end();
-    });
-    EXPECT_TRUE(bCame) << strEvent;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 tStart);
-  }
-  std::vector<std::string> Events() {
-    std::lock_guard lock(m_mutex);
-    return m_events;
-  }
-
- private:
-  std::mutex m_mutex;  // guards m_events
-  std::condition_variable m_cv;
-  std::vector<std::string> m_events;
-};
+// How long after tStart the event ("+COM9", "-COM9") had come; waits
+// generously so that a slow machine fails on the time, not on a hang.
+std::chrono::milliseconds WaitFor(CPortEventLog& log, const std::string& strEvent,
+                                  std::chrono::steady_clock::time_point tStart) {
+  EXPECT_TRUE(log.WaitForEvent(strEvent, 5s)) << strEvent;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               tStart);
+}
 
 TEST_F(DiscoveryTest, WatcherReportsArrivalsAndRemovalsWithin500ms) {
   CPty pty9, pty10;
   AddLink("Gadget Serial (COM10)", pty10.Slave());  // present before: not reported
-  CEventLog log;
+  CPortEventLog log;
   CPortWatcher watcher(
       [&log](bool bArrived, const std::string& strCom) { log.Add(bArrived, strCom); });
 
   auto tStart = std::chrono::steady_clock::now();
   AddLink("Gadget Serial (COM9)", pty9.Slave());
-  EXPECT_LT(log.WaitFor("+COM9", tStart), 500ms);
+  EXPECT_LT(WaitFor(log, "+COM9", tStart), 500ms);
 
   tStart = std::chrono::steady_clock::now();
   fs::rename(m_strPorts + "/Gadget Serial (COM9)", m_strPorts + "/Gadget Serial (COM12)");
-  EXPECT_LT(log.WaitFor("-COM9", tStart), 500ms);
-  EXPECT_LT(log.WaitFor("+COM12", tStart), 500ms);
+  EXPECT_LT(WaitFor(log, "-COM9", tStart), 500ms);
+  EXPECT_LT(WaitFor(log, "+COM12", tStart), 500ms);
 
   tStart = std::chrono::steady_clock::now();
   fs::remove(m_strPorts + "/Gadget Serial (COM12)");
-  EXPECT_LT(log.WaitFor("-COM12", tStart), 500ms);
+  EXPECT_LT(WaitFor(log, "-COM12", tStart), 500ms);
 
   EXPECT_EQ(log.Events(), (std::vector<std::string>{"+COM9", "-COM9", "+COM12", "-COM12"}));
 }

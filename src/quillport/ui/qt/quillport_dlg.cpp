@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -304,27 +303,11 @@ std::optional<std::string> CQuillportDlg::ChooseCfpFile() {
 }
 
 void CQuillportDlg::Changed() {
-  // One render per batch of changes: the queue runs many row updates at once.
-  if (m_bRenderPending) return;
-  m_bRenderPending = true;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        m_bRenderPending = false;
-        Render();
-      },
-      Qt::QueuedConnection);
+  m_render.Request();
 }
 
 void CQuillportDlg::ServeQueueWhileWaiting(CMessageQueue& queue, int nMs) {
-  SMessage dropped;
-  if (queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) return;
-  // Wait in the event loop, so that the window paints and the pump serves the
-  // workers; clicks wait until the handler that waits has returned.
-  QEventLoop loop;
-  QTimer::singleShot(nMs, &loop, &QEventLoop::quit);
-  connect(&m_pump, &gui::CQueuePump::Served, &loop, &QEventLoop::quit);
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  m_pump.ServeWhileWaiting(queue, nMs);
 }
 
 void CQuillportDlg::Render() {

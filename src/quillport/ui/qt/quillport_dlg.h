@@ -116,7 +116,7 @@ class CQuillportDlg final : public QDialog, private IWindowHost {
   int m_nHandlerDepth = 0;
   bool m_bCloseAsked = false;
   bool m_bSaveOnClose = true;
-  bool m_bRenderPending = false;
+  gui::CCoalescedCall m_render{this, [this] { Render(); }};  // one render per batch of changes
 
   std::unique_ptr<CQuillportWindow> m_pModel;
   // Last: its thread posts device changes for the model.

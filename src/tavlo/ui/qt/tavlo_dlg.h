@@ -111,7 +111,7 @@ class CTavloDlg final : public QDialog, private IWriterHost {
   int m_nHandlerDepth = 0;
   bool m_bExitAsked = false;
   bool m_bLeaving = false;  // Exit has run: the close that follows is let through
-  bool m_bRenderPending = false;
+  gui::CCoalescedCall m_render{this, [this] { Render(); }};  // one render per batch of changes
   int m_nFocusMovesShown = 0;
 
   std::unique_ptr<CTavloWindow> m_pModel;

@@ -110,15 +110,19 @@ bool DispatchOnePending() {
 
 bool ServeQueueFor(int nMs) {
   CMessageQueue* pQueue = CMessageQueue::Current();
-  if (!pQueue) return false;
+  return pQueue && ServeQueueFor(*pQueue, nMs);
+}
+
+bool ServeQueueFor(CMessageQueue& queue, int nMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
   for (;;) {
-    if (DispatchOnePending()) return true;
+    SMessage dropped;
+    if (queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) return true;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                           deadline - std::chrono::steady_clock::now())
                           .count();
     if (left <= 0) return false;
-    pollfd pfd{pQueue->WakeFd(), POLLIN, 0};
+    pollfd pfd{queue.WakeFd(), POLLIN, 0};
     if (poll(&pfd, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
   }
 }

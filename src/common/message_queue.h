@@ -88,6 +88,8 @@ bool DispatchOnePending();
 // at most nMs for an entry of the calling thread's queue and takes one when
 // there is one. Returns true when something was taken.
 bool ServeQueueFor(int nMs);
+// The same for a given queue, from its owning thread.
+bool ServeQueueFor(CMessageQueue& queue, int nMs);
 
 // A thread with its own queue. Its main loop hands thread messages to the
 // handler and runs tasks until the object is destroyed, which closes the

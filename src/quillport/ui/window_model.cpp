@@ -176,16 +176,7 @@ bool CQuillportWindow::AnyBusy() const {
 }
 
 void IWindowHost::ServeQueueWhileWaiting(CMessageQueue& queue, int nMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(nMs);
-  for (;;) {
-    SMessage dropped;
-    if (queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) return;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return;
-    pollfd pfd{queue.WakeFd(), POLLIN, 0};
-    if (poll(&pfd, 1, static_cast<int>(left)) <= 0) return;
-  }
+  ServeQueueFor(queue, nMs);
 }
 
 void CQuillportWindow::ReadTimeout() {

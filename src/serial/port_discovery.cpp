@@ -29,6 +29,7 @@ constexpr char kUsbTablePath[] = "ini/usbdevices.ini";  // below the base folder
 constexpr char kMapSection[] = "ports";
 constexpr int kFirstFreeCom = 3;
 constexpr int kLastCom = 255;
+constexpr char kPhonePortName[] = "Gadget Serial";
 
 // Serialises the map's read-assign-write between threads of this process.
 std::mutex g_mapMutex;
@@ -205,6 +206,12 @@ void ListSerialPorts(std::list<SSerInfo>& ports, bool bLeaveOutBusy, EToolFlavor
   ports.clear();
   AddUsbPorts(ports);
   AddVirtualPorts(ports);
+  // Only a phone is ever listed: the busy test below opens each port
+  // exclusively and switches it to raw mode, which a barcode scanner, a GPS
+  // receiver or a modem on the same station must never suffer.
+  std::erase_if(ports, [](const SSerInfo& port) {
+    return port.m_strFriendly.find(kPhonePortName) == std::string::npos;
+  });
   if (bLeaveOutBusy) {
     std::erase_if(ports, [eFlavor](const SSerInfo& port) { return IsBusy(port, eFlavor); });
   }

@@ -25,9 +25,11 @@ struct SSerInfo {
   std::string m_strFriendly;  // for example Gadget Serial (COM12)
 };
 
-// Empties the list and fills it with the ports present, in a stable order.
-// With bLeaveOutBusy every port that cannot be opened exclusively right now
-// is left out; the download tool logs each such port.
+// Empties the list and fills it with the phone ports present (a friendly
+// name holding "Gadget Serial"), in a stable order; other serial devices are
+// neither listed nor opened. With bLeaveOutBusy every port that cannot be
+// opened exclusively right now is left out; the download tool logs each such
+// port.
 void ListSerialPorts(std::list<SSerInfo>& ports, bool bLeaveOutBusy,
                      EToolFlavor eFlavor = EToolFlavor::Download);
 

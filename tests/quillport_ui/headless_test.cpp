@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -6,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "child_process.h"
 #include "pty_phone.h"
 
 namespace {
@@ -18,24 +20,61 @@ int RunIn(const std::string& strDir, const std::string& strCommand, std::string*
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
-TEST(QuillportHeadless, ServesSimulatedPhonesOnEveryRowAndCountsThem) {
-  CTempDir dir;
+// A station folder with a small package and its file list.
+void MakeStation(const CTempDir& dir) {
   std::filesystem::create_directories(dir.File("ini"));
   std::ofstream(dir.File("pkg.ini"))
       << "[PDL1]\nfile=pattern:16k\naddr=0x100000\nby_addr=yes\nexec=yes\n"
          "[PDL2]\nfile=pattern:64k\naddr=0x80000000\nby_addr=yes\nexec=yes\n"
          "[modem]\nfile=pattern:600k\n[system]\nfile=pattern:1M\n";
   std::string out;
-  ASSERT_EQ(RunIn(dir.Path(), std::string(QUILLPORT_PACK_PATH) + " create pkg.ini -o t_norq_total.bin", &out), 0) << out;
-  ASSERT_EQ(RunIn(dir.Path(), std::string(QUILLPORT_PACK_PATH) + " filelist t_norq_total.bin > ini/filelist.ini", &out), 0);
+  ASSERT_EQ(RunIn(dir.Path(),
+                  std::string(QUILLPORT_PACK_PATH) + " create pkg.ini -o t_norq_total.bin", &out),
+            0)
+      << out;
+  ASSERT_EQ(
+      RunIn(dir.Path(),
+            std::string(QUILLPORT_PACK_PATH) + " filelist t_norq_total.bin > ini/filelist.ini",
+            &out),
+      0);
+}
 
-  const std::string cmd = std::string(QUILLPORT_PATH) +
-                          " --headless --simulate 3 --count 2 --package t_norq_total.bin";
+TEST(QuillportHeadless, ServesSimulatedPhonesOnEveryRowAndCountsThem) {
+  CTempDir dir;
+  MakeStation(dir);
+  std::string out;
+  const std::string cmd =
+      std::string(QUILLPORT_PATH) + " --headless --simulate 3 --count 2 --package t_norq_total.bin";
   ASSERT_EQ(RunIn(dir.Path(), cmd, &out), 0) << out;
-  EXPECT_NE(out.find("quillport: 6 phone(s) passed, 0 failed"), std::string::npos) << out;
+  EXPECT_NE(out.find("quillport: 6 phone(s) passed, 0 failed, 0 stopped"), std::string::npos)
+      << out;
   EXPECT_NE(ReadWholeFile(dir.File("ini/download.ini")).find("[PORT_3]\nISUSED=Yes"),
             std::string::npos)
       << "the port selection is saved as the window would";
+}
+
+TEST(QuillportHeadless, APhoneCutShortByAStopIsNoSuccess) {
+  CTempDir dir, ports;
+  MakeStation(dir);
+  const pid_t sim = Spawn({PDL_PHONE_SIM_PATH, "--ports-dir", ports.Path(), "--com-base", "5",
+                           "--quiet", "--fault", "cmd=mid,image=system,chunk=1,stall=60000"},
+                          {}, dir.Path(), dir.File("sim.txt"));
+  const pid_t tool =
+      Spawn({QUILLPORT_PATH, "--headless", "--rows", "1", "--package", "t_norq_total.bin"},
+            {"PHONE_PORTS_DIR=" + ports.Path(), "PHONE_COM_MAP=" + dir.File("com.ini"),
+             "XDG_RUNTIME_DIR=" + dir.Path()},
+            dir.Path(), dir.File("out.txt"));
+  // Inside the last image, whose first data packet the phone never answers.
+  const bool bInside = WaitForText(dir.File("out.txt"), "system 下载中...", 60000);
+  kill(tool, SIGTERM);
+  EXPECT_EQ(WaitExit(tool, 60000), 1) << ReadWholeFile(dir.File("out.txt"));
+  kill(sim, SIGTERM);
+  WaitExit(sim, 10000);
+  ASSERT_TRUE(bInside) << ReadWholeFile(dir.File("out.txt"));
+  EXPECT_NE(
+      ReadWholeFile(dir.File("out.txt")).find("quillport: 0 phone(s) passed, 0 failed, 1 stopped"),
+      std::string::npos)
+      << ReadWholeFile(dir.File("out.txt"));
 }
 
 TEST(QuillportHeadless, BadUsageEndsWithTwo) {

@@ -4,7 +4,11 @@
 
 #include "quillport/worker/download_thread.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,12 +16,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <thread>
 
 #include "common/op_log.h"
 #include "quillport/package/download_config.h"
 #include "quillport/package/pack_list.h"
 #include "quillport/package/pack_writer.h"
+#include "quillport/worker/worker_texts.h"
 #include "recording_row_ui.h"
 #include "serial/port_watcher.h"
 #include "sim/sim_digest.h"
@@ -74,6 +80,36 @@ bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds limi
   }
   return true;
 }
+
+// Counts the opens of watched files, whoever makes them, from the moment the
+// watch is added.
+class COpenCounter {
+ public:
+  COpenCounter() : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+  ~COpenCounter() { close(m_fd); }
+  COpenCounter(const COpenCounter&) = delete;
+  COpenCounter& operator=(const COpenCounter&) = delete;
+  // Closes are watched too: the kernel merges an event into an identical
+  // unread one, and open-close pairs never are.
+  int Watch(const std::string& strPath) {
+    return inotify_add_watch(m_fd, strPath.c_str(), IN_OPEN | IN_CLOSE);
+  }
+  int Opens(int nWatch) {
+    alignas(inotify_event) char buf[4096];
+    for (ssize_t n; (n = read(m_fd, buf, sizeof buf)) > 0;) {
+      for (const char* p = buf; p < buf + n;) {
+        const auto* pEvent = reinterpret_cast<const inotify_event*>(p);
+        m_opens[pEvent->wd] += (pEvent->mask & IN_OPEN) != 0;
+        p += sizeof(inotify_event) + pEvent->len;
+      }
+    }
+    return m_opens[nWatch];
+  }
+
+ private:
+  int m_fd;
+  std::map<int, int> m_opens;
+};
 
 struct SImage {
   const char* pszName;
@@ -433,6 +469,7 @@ TEST_F(DownloadWorker, StopDuringAnAcknowledgementEndsTheRunPromptly) {
   m_stop.SetStop(true);
   ASSERT_TRUE(m_ui.WaitForType(TYPE_UI_STOP, 1, 10000));
   EXPECT_LT(Clock::now() - stopped, 5s);
+  EXPECT_EQ(m_pWorker->PhonesStopped(), 1) << "its port was open: the phone was cut short";
 
   // The wait fails with its step's text, but a stopped phone is no failed
   // phone: the row is never painted red, the run just ends.
@@ -498,3 +535,90 @@ TEST_F(DownloadWorker, DestroyingAWorkerMidImageEndsItsRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// A terminal held by another program of the station, in its own mode.
+class CHeldTerminal {
+ public:
+  CHeldTerminal() : m_master(posix_openpt(O_RDWR | O_NOCTTY)) {
+    grantpt(m_master);
+    unlockpt(m_master);
+    m_strSlave = ptsname(m_master);
+    m_held = open(m_strSlave.c_str(), O_RDWR | O_NOCTTY);
+    tcgetattr(m_held, &m_mode);
+  }
+  ~CHeldTerminal() {
+    close(m_held);
+    close(m_master);
+  }
+  CHeldTerminal(const CHeldTerminal&) = delete;
+  CHeldTerminal& operator=(const CHeldTerminal&) = delete;
+  const std::string& Path() const { return m_strSlave; }
+  bool Lock() { return flock(m_held, LOCK_EX | LOCK_NB) == 0; }
+  bool ModeUnchanged() const {
+    termios now{};
+    tcgetattr(m_held, &now);
+    return now.c_iflag == m_mode.c_iflag && now.c_oflag == m_mode.c_oflag &&
+           now.c_cflag == m_mode.c_cflag && now.c_lflag == m_mode.c_lflag;
+  }
+
+ private:
+  int m_master;
+  int m_held = -1;
+  std::string m_strSlave;
+  termios m_mode{};
+};
+
+}  // namespace
+
+TEST_F(DownloadWorker, OtherSerialDevicesOfTheStationAreNeverOpened) {
+  // One locked by its program (a busy port), one merely open.
+  CHeldTerminal modem, gps;
+  ASSERT_TRUE(modem.Lock());
+  fs::create_symlink(modem.Path(), m_ports.Path() + "/Foo Modem (COM11)");
+  fs::create_symlink(gps.Path(), m_ports.Path() + "/GPS Receiver (COM12)");
+  COpenCounter opens;
+  const int nModem = opens.Watch(modem.Path()), nGps = opens.Watch(gps.Path());
+  Plug(1, {});
+  StartWorker(m_strPackPath);
+  WaitForAllPhones(1);
+  m_stop.SetStop(true);
+  ASSERT_TRUE(m_ui.WaitForType(TYPE_UI_STOP));
+  ExpectPhoneGotPackage(m_pSocket->Reports().at(0));
+
+  EXPECT_EQ(opens.Opens(nModem), 0);
+  EXPECT_EQ(opens.Opens(nGps), 0);
+  EXPECT_TRUE(modem.ModeUnchanged());
+  EXPECT_TRUE(gps.ModeUnchanged());
+  EXPECT_FALSE(fs::exists(PortLogPath(0))) << "no busy line for a port without a phone";
+  close(open(gps.Path().c_str(), O_RDWR | O_NOCTTY));  // the watch does see opens
+  EXPECT_EQ(opens.Opens(nGps), 1);
+}
+
+TEST_F(DownloadWorker, APortThatWillNotOpenFailsAfterFiveAttempts) {
+  // The search finds "(COM7)x" free, but an open of COM 7 leads to the first
+  // port of that number, which another program holds locked.
+  const std::string strHeld = m_pkg.Path() + "/held", strFree = m_pkg.Path() + "/free";
+  std::ofstream(strHeld).put('h');
+  std::ofstream(strFree).put('f');
+  const int fdHeld = open(strHeld.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(flock(fdHeld, LOCK_EX | LOCK_NB), 0);
+  fs::create_symlink(strHeld, m_ports.Path() + "/Gadget Serial (COM7)");
+  fs::create_symlink(strFree, m_ports.Path() + "/Gadget Serial (COM7)x");
+  COpenCounter opens;
+  const int nHeld = opens.Watch(strHeld), nFree = opens.Watch(strFree);
+  m_ui.m_fnOnNotify = [this](const UiNotify& notify) {
+    if (notify.m_nType == TYPE_UI_ERR) m_stop.SetStop(true);
+  };
+  StartWorker(m_strPackPath, false);
+  ASSERT_TRUE(m_ui.WaitForType(TYPE_UI_STOP));
+
+  const std::vector<CRecordingRowUi::SNote> notes = m_ui.Notes();
+  ASSERT_GE(notes.size(), 2u);
+  EXPECT_EQ(notes[1].notify.m_nType, TYPE_UI_ERR);
+  EXPECT_EQ(notes[1].notify.m_strMsg, worker_text::kPortOpenFailed);
+  EXPECT_EQ(opens.Opens(nFree), 1) << "one search, which tried the free port once";
+  EXPECT_EQ(opens.Opens(nHeld), 1 + 5) << "the search's busy test, then five attempts";
+  close(fdHeld);
+}

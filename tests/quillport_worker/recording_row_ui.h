@@ -38,6 +38,7 @@ class CRecordingRowUi : public IRowUi {
   void EnableSharedControls(bool) override {}
   void Notify(const UiNotify& notify, bool bSend) override {
     Set([&] { m_notes.push_back({notify, bSend}); });
+    if (m_fnOnNotify) m_fnOnNotify(notify);
   }
 
   // Waits until pred (called under the lock) holds; false when the time ran out.
@@ -77,8 +78,10 @@ class CRecordingRowUi : public IRowUi {
     return m_dot;
   }
 
-  // Runs on the worker's thread when the timer stops at the end of a run.
+  // Run on the worker's thread: when the timer stops at the end of a run,
+  // and after every notification.
   std::function<void()> m_fnOnStopTimer;
+  std::function<void(const UiNotify&)> m_fnOnNotify;
 
   mutable std::mutex m_mutex;  // guards everything below
   std::condition_variable m_cv;

@@ -76,7 +76,7 @@ bool StartSimulation(sim::CPrivatePhones& phones, int nPhones) {
 // first goes on serving until every row has: those later phones, cut short
 // by the stop, do not count.
 struct STally {
-  std::array<int, kPortRows> nPassed{}, nFailed{};
+  std::array<int, kPortRows> nPassed{}, nFailed{}, nStopped{};
   std::array<bool, kPortRows> bDone{};
 
   // True once every row has its count.
@@ -86,6 +86,7 @@ struct STally {
       if (!bDone[r]) {
         nPassed[r] = view.rows[r].nPassed;
         nFailed[r] = view.rows[r].nFailed;
+        nStopped[r] = view.rows[r].nStopped;
         bDone[r] = nCount > 0 && nPassed[r] + nFailed[r] >= nCount;
       }
       bAll = bAll && bDone[r];
@@ -157,19 +158,25 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
       }
     }
     if (bStarted) window.OnStopAll();
+    // The workers posted their rows' last notifications before they went idle.
+    while (DispatchOnePending()) {
+    }
     // The watcher goes first: its callbacks post to the window.
   }
   console.Render(window.View(), true);
 
   tally.Update(window.View(), rows, opt.nCount);  // without --count: everything served
-  int nPassed = 0, nFailed = 0;
+  int nPassed = 0, nFailed = 0, nStopped = 0;
   for (int r : rows) {
     nPassed += tally.nPassed[r];
     nFailed += tally.nFailed[r];
+    nStopped += tally.nStopped[r];
   }
-  std::printf("quillport: %d phone(s) passed, %d failed\n", nPassed, nFailed);
+  std::printf("quillport: %d phone(s) passed, %d failed, %d stopped\n", nPassed, nFailed, nStopped);
   if (sigFd >= 0) close(sigFd);
-  return bStarted && nFailed == 0 ? kExitPassed : kExitFailed;
+  // A phone cut short was not flashed: only a station where every phone
+  // that started has passed is clean.
+  return bStarted && nFailed == 0 && nStopped == 0 ? kExitPassed : kExitFailed;
 }
 
 // Where a second copy finds the running one: beside its instance lock.
@@ -236,6 +243,9 @@ int main(int argc, char** argv) {
   for (int t : CQuillportWindow::kTimeouts) timeouts.push_back(std::to_string(t));
   app.add_option("--timeout", opt.nTimeout, "acknowledgement time-out in ms")
       ->check(CLI::IsMember(timeouts));
+  app.footer(
+      "Exit status (--headless): 0 when every phone that was started passed; 1 when a phone "
+      "failed or was cut short by SIGINT/SIGTERM, or the run could not start; 2 for bad usage.");
   app.add_option("--lang", opt.strLang,
                  "window language: en (English) or zh (the Chinese texts); default: the locale")
       ->check(CLI::IsMember({"en", "zh"}));

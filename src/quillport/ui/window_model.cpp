@@ -417,6 +417,8 @@ int CQuillportWindow::OnUpdateMyData(const UiNotify& notify) {
       CRowUi::Stop(row.timer);
       row.timer.bReadOnly = true;
       row.bRestartEnabled = true;
+      // Counted by the worker before it posted this.
+      if (m_workers[i]) row.nStopped = m_workers[i]->PhonesStopped();
       break;
     case TYPE_UI_END:  // the run's last phone passed: blue texts, restart allowed
       PaintDone(row, COLOR_BLUE, true);

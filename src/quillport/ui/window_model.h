@@ -78,9 +78,11 @@ struct SRowView {
   RowColor dot = COLOR_BASE;
   bool bDotEnabled = true;
   bool bRestartEnabled = true;
-  // Phones that ended on this row since the program started.
+  // Phones that ended on this row since the program started; stopped ones
+  // were cut short by a stop after their port was opened.
   int nPassed = 0;
   int nFailed = 0;
+  int nStopped = 0;
 };
 
 struct SWindowView {

@@ -198,7 +198,11 @@ void CDownloadThread::Run(SStopBlock* pStop) {
     m_ui.SetBoxText(ERowBox::PortLabel, kPort);
     m_ui.EnableRestart(false);
 
+    m_bPhoneOpened = false;
     EOutcome eOutcome = ServePhone(strFail);
+    // A phone whose port was opened is cut short by the stop: neither passed
+    // nor failed, and it must not pass for a clean station either.
+    if (eOutcome == EOutcome::Stopped && m_bPhoneOpened) ++m_nPhonesStopped;
     if (eOutcome == EOutcome::Passed) {
       Notify(TYPE_UI_PASS, "", true);
       m_bPassed = true;
@@ -247,7 +251,8 @@ CDownloadThread::EOutcome CDownloadThread::ServePhone(std::string& strFail) {
   }
   m_ui.SetBoxText(ERowBox::PortLabel, PortText());
 
-  if (!m_link.uart_open()) {  // already open unless the open under the lock failed
+  // The search made the first attempt under the port lock; four more follow.
+  if (!m_link.IsOpen()) {
     strFail = kPortOpenFailed;
     Log(0, "m_nThreadIndex:%d", m_nIndex.load());
     Log(0, "%s", strFail.c_str());
@@ -261,6 +266,7 @@ CDownloadThread::EOutcome CDownloadThread::ServePhone(std::string& strFail) {
     if (!bOpen) return EOutcome::Failed;
     strFail.clear();
   }
+  m_bPhoneOpened = true;
   if (Stopping()) return EOutcome::Stopped;
 
   m_ui.SetProgressBkColor(COLOR_IDLE);

@@ -55,6 +55,9 @@ class CDownloadThread {
   // COM number of the phone being served, -1 while none.
   int GetPort() const { return m_nPort; }
   bool HasPassed() const { return m_bPassed; }
+  // Phones cut short by a stop after their port was opened, since the worker
+  // was made.
+  int PhonesStopped() const { return m_nPhonesStopped; }
   // The run's copy of the package directory, with the chunk lengths the last
   // reconciliation stored. Read it only while the worker is not busy.
   const std::vector<PackEntry>& PackList() const { return m_packList; }
@@ -89,6 +92,7 @@ class CDownloadThread {
   std::atomic<bool> m_bPortRemoved{false};  // set by the window, cleared by the worker
   std::atomic<bool> m_bPassed{true};        // written by the worker
   std::atomic<bool> m_bQuit{false};         // set once by the destructor
+  std::atomic<int> m_nPhonesStopped{0};     // written by the worker, read by the window
   // The running run's block: set by the worker, read by the destructor.
   std::atomic<SStopBlock*> m_pRunStop{nullptr};
   platform::CWakeEvent m_wake;  // ends a port-search or removal wait pass early
@@ -104,8 +108,9 @@ class CDownloadThread {
   CPdlLink m_link{EToolFlavor::Download, nullptr};
   std::vector<ImageInfo> m_imageInfo;
   std::vector<PackEntry> m_packList;  // the run's directory
-  UiNotify m_notify;  // the row's notification record
+  UiNotify m_notify;                  // the row's notification record
   int m_nLastProgress = -2;
+  bool m_bPhoneOpened = false;  // the current phone's port was opened
 
   // Last: the thread starts after every member above exists and is joined
   // before any of them goes.

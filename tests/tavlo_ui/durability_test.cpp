@@ -19,30 +19,12 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "pty_phone.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Starts a program with extra environment; returns its pid.
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& strDir, const std::string& strOut) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  if (chdir(strDir.c_str()) != 0) _exit(127);
-  for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-  FILE* out = std::fopen(strOut.c_str(), "a");
-  if (out) {
-    dup2(fileno(out), STDOUT_FILENO);
-    dup2(fileno(out), STDERR_FILENO);
-  }
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  execv(argv[0], argv.data());
-  _exit(127);
-}
 
 std::string Base64Decode(const std::string& in) {
   auto value = [](char c) -> int {

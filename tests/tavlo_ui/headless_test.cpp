@@ -1,6 +1,7 @@
 // The console front end as an operator's script runs it.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -8,8 +9,11 @@
 #include <fstream>
 #include <string>
 
+#include "child_process.h"
 #include "pty_phone.h"
 #include "tavlo/numbers/number_checks.h"
+#include "tavlo/numbers/phone_numbers.h"
+#include "tavlo/ui/writer_texts.h"
 
 namespace {
 
@@ -31,10 +35,39 @@ class TavloHeadless : public ::testing::Test {
     std::ofstream(m_dir.File("images/boot_fact.bin")) << std::string(5000, 'b');
     std::ofstream(m_dir.File("ini/chipset.ini")) << "[CHIP_1]\nCHIPNAME=c\nFACTNAME=factorydata\n";
   }
+  void TearDown() override {
+    if (m_sim > 0) {
+      kill(m_sim, SIGTERM);
+      WaitExit(m_sim, 10000);
+    }
+    unsetenv("PHONE_PORTS_DIR");
+  }
   void Settings(const std::string& strText) {
     std::ofstream(m_dir.File("ini/wimei.ini")) << "[GENERAL]\nCHIPSET=c\n" << strText;
   }
-  CTempDir m_dir;
+  // One simulated phone after another in a simulator process of its own,
+  // which keeps a report of each; tavlo finds them through the ports folder.
+  void StartSimulator(const std::vector<std::string>& options) {
+    std::vector<std::string> args = {PDL_PHONE_SIM_PATH, "--ports-dir",       m_ports.Path(),
+                                     "--continuous",     "--replug-delay-ms", "100",
+                                     "--quiet",          "--report-dir",      m_reports.Path()};
+    args.insert(args.end(), options.begin(), options.end());
+    m_sim = Spawn(args, {}, m_dir.Path(), m_dir.File("sim.txt"));
+    ASSERT_GT(m_sim, 0);
+    setenv("PHONE_PORTS_DIR", m_ports.Path().c_str(), 1);
+  }
+  // The reports of the phones that have left, once the simulator has ended.
+  std::vector<std::string> StopSimulator() {
+    kill(m_sim, SIGTERM);
+    EXPECT_EQ(WaitExit(m_sim, 10000), 0);
+    m_sim = -1;
+    std::vector<std::string> reports;
+    for (const auto& entry : std::filesystem::directory_iterator(m_reports.Path()))
+      reports.push_back(ReadWholeFile(entry.path()));
+    return reports;
+  }
+  CTempDir m_dir, m_ports, m_reports;
+  pid_t m_sim = -1;
 };
 
 TEST_F(TavloHeadless, GeneratorRunWritesCountPhonesAndTheHistoryGrows) {
@@ -82,6 +115,86 @@ TEST_F(TavloHeadless, MissingBootImageEndsTheStart) {
   std::string out;
   EXPECT_EQ(RunIn(m_dir.Path(), "--headless", &out), 1);
   EXPECT_NE(out.find("boot_fact.bin不存在"), std::string::npos) << out;
+}
+
+TEST_F(TavloHeadless, RefusedRunsSendNothingToThePhone) {
+  const std::string imei = AppendImeiCheckDigit("35209900000011");
+  std::string wrongCheckDigit = imei;
+  wrongCheckDigit.back() = wrongCheckDigit.back() == '9' ? '0' : wrongCheckDigit.back() + 1;
+  const std::string twoSims = "ISWIMEI=Yes\nCHECK_IMEI=Yes\n[WIMEI]\nIMEINUM=2\n";
+  struct {
+    const char* pszWhat;
+    std::string strSettings, strArgs;
+    const char* pszBox;
+  } cases[] = {
+      {"slot 2, wrong check digit", twoSims, "--imei1 " + imei + " --imei2 " + wrongCheckDigit,
+       kMsgBadImei},
+      {"slot 2, wrong length", twoSims, "--imei1 " + imei + " --imei2 " + imei.substr(1),
+       kMsgBadImei},
+      {"slot 2, empty", twoSims, "--imei1 " + imei, kMsgBadImei},
+      {"slot 1, wrong check digit", twoSims, "--imei1 " + wrongCheckDigit + " --imei2 " + imei,
+       kMsgBadImei},
+      {"nothing switched on", "", "", writer_text::kNothingToWrite},
+  };
+  StartSimulator({});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszWhat);
+    Settings(c.strSettings);
+    std::string out;
+    EXPECT_EQ(RunIn(m_dir.Path(), "--headless " + c.strArgs, &out), 1) << out;
+    EXPECT_NE(out.find(std::string("[message] ") + c.pszBox), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("data/wimei.history")));
+  }
+  // The phone plugged in all along saw no open and no packet.
+  const std::vector<std::string> reports = StopSimulator();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NE(reports[0].find("\"host_opens\": 0,"), std::string::npos) << reports[0];
+  EXPECT_NE(reports[0].find("\"commands\": [\n  ]"), std::string::npos) << reports[0];
+}
+
+TEST_F(TavloHeadless, CountEndsTheRunBeforeNumbersForTheNextPhoneAreDrawn) {
+  // Exactly the numbers of the phones asked for: a run that went on to one
+  // more phone would find the list used up and fail.
+  std::ofstream(m_dir.File("imei.txt")) << AppendImeiCheckDigit("35209900000001") << "\n"
+                                        << AppendImeiCheckDigit("35209900000002") << "\n";
+  Settings("ISWIMEI=Yes\n[WIMEI]\nINPUTTYPE=1\nFILEPATH=" + m_dir.File("imei.txt") + "\n");
+  for (int nRun = 0; nRun < 22; ++nRun) {
+    const int nCount = nRun < 2 ? 2 : 1;
+    SCOPED_TRACE(nRun);
+    std::filesystem::remove_all(m_dir.File("data"));
+    if (nCount == 1) {  // the list's first number is used: its second is the last one left
+      std::filesystem::create_directories(m_dir.File("data"));
+      std::ofstream(m_dir.File("data/wimei.history"))
+          << "2024-01-01_00:00:00\t" << AppendImeiCheckDigit("35209900000001") << "\n";
+    }
+    std::string out;
+    ASSERT_EQ(
+        RunIn(m_dir.Path(), "--headless --simulate 1 --count " + std::to_string(nCount), &out), 0)
+        << out;
+    EXPECT_NE(
+        out.find("tavlo: " + std::to_string(nCount) + " phone(s) written, 0 failed, 0 stopped"),
+        std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("[message]"), std::string::npos) << out;
+  }
+}
+
+TEST_F(TavloHeadless, APhoneCutShortByAStopIsNoSuccess) {
+  Settings("ISWIMEI=Yes\n");
+  // The phone holds the answer to the boot image's last packet for a while.
+  StartSimulator({"--fault", "cmd=mid,nth=2,stall=1500"});
+  const pid_t tavlo =
+      Spawn({TAVLO_PATH, "--headless", "--imei1", AppendImeiCheckDigit("35209900000077")},
+            {"XDG_RUNTIME_DIR=" + m_dir.Path()}, m_dir.Path(), m_dir.File("out.txt"));
+  const bool bInside = WaitForText(m_dir.File("out.txt"), "Write boot_fact 4096 bytes", 30000);
+  kill(tavlo, SIGTERM);
+  const std::string out = [&] {
+    EXPECT_EQ(WaitExit(tavlo, 30000), 1);
+    return ReadWholeFile(m_dir.File("out.txt"));
+  }();
+  ASSERT_TRUE(bInside) << out;
+  EXPECT_NE(out.find("tavlo: 0 phone(s) written, 0 failed, 1 stopped"), std::string::npos) << out;
+  EXPECT_NE(out.find("Write Stop!"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -192,4 +192,35 @@ TEST_F(WriterRunTest, ExhaustedPoolFailsAndInvalidTypedImeiLeavesThePortAlone) {
   EXPECT_EQ(m_pSocket->Report().nHostOpens, 0);
 }
 
+TEST_F(WriterRunTest, EveryTypedImeiOfTheSimCountIsCheckedBeforeThePortIsTouched) {
+  CTavloWindow& window = Open("ISWIMEI=Yes\nCHECK_IMEI=Yes\n[WIMEI]\nIMEINUM=2\n");
+  Plug(1, {});
+  std::string wrongCheckDigit = Imei(2);
+  wrongCheckDigit.back() = wrongCheckDigit.back() == '9' ? '0' : wrongCheckDigit.back() + 1;
+  const struct {
+    std::string strImei1, strImei2;
+    E eRefused;
+  } cases[] = {{Imei(1), wrongCheckDigit, E::Imei2},
+               {Imei(1), Imei(2).substr(1), E::Imei2},
+               {Imei(1), "", E::Imei2},
+               {Imei(2).substr(1), Imei(2), E::Imei1}};
+  int nRuns = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.strImei1 + " / " + c.strImei2);
+    m_host.boxes.clear();
+    window.SetFieldText(E::Imei1, c.strImei1);
+    window.SetFieldText(E::Imei2, c.strImei2);
+    window.OnStart();
+    ++nRuns;
+    ASSERT_TRUE(
+        PumpUntil([&] { return window.RunsEnded() == nRuns && window.View().bStartEnabled; }));
+    EXPECT_EQ(m_host.boxes, std::vector<std::string>{kMsgBadImei});
+    EXPECT_EQ(window.View().focus, c.eRefused);
+    EXPECT_TRUE(window.View().bFocusSelectsAll);
+  }
+  EXPECT_FALSE(std::filesystem::exists(m_base.File("data/wimei.history")));
+  m_pSocket->Stop();
+  EXPECT_EQ(m_pSocket->Report().nHostOpens, 0);
+}
+
 }  // namespace

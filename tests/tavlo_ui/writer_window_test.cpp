@@ -132,6 +132,21 @@ TEST_F(WriterWindowTest, StartRefusesWhatCannotBeWritten) {
   window.OnStop();
 }
 
+TEST_F(WriterWindowTest, StartWithNothingToWriteIsRefused) {
+  CTavloWindow& window = Open("");
+  window.OnStart();
+  EXPECT_EQ(m_host.boxes, std::vector<std::string>{writer_text::kNothingToWrite});
+  EXPECT_TRUE(window.View().bStartEnabled) << "nothing started";
+  window.OnCheckDdrFirmware(true);  // one thing to write is enough
+  WriteFile("ddr.bin", "ddr");
+  window.SetDdrPath(m_base.File("ddr.bin"));
+  m_host.boxes.clear();
+  window.OnStart();
+  EXPECT_TRUE(m_host.boxes.empty());
+  EXPECT_FALSE(window.View().bStartEnabled);
+  window.OnStop();
+}
+
 TEST_F(WriterWindowTest, StartEmptiesDrawnFieldsAndStopEndsTheWaitForAPhone) {
   CTavloWindow& window =
       Open("ISWIMEI=Yes\nISWMBSN=Yes\n[WIMEI]\nIMEINUM=1\nINPUTTYPE=2\n[WMBSN]\nINPUTTYPE=0\n");

@@ -33,7 +33,6 @@ class PhoneNumbersTest : public ::testing::Test {
     m_settings.m_strImeiFile = m_dir.File("imei.txt");
     ASSERT_TRUE(m_histories.AppendHistory(HistoryKind::Imei, kA, "2024-01-01_00:00:00"));
     m_sources.LoadPools(m_settings);
-    m_ui.EnableFields(nCount);
   }
   std::vector<std::string> HistoryNumbers(HistoryKind eKind) const {
     std::vector<std::string> v;
@@ -75,7 +74,6 @@ TEST_F(PhoneNumbersTest, ListRunDrawsUnusedImeisAndRecordsThemUnderOneStamp) {
     settings.m_strImeiFile = dir.File("imei.txt");
     ASSERT_TRUE(histories.AppendHistory(HistoryKind::Imei, kA, "2024-01-01_00:00:00"));
     sources.LoadPools(settings);
-    ui.EnableFields(2);
 
     ASSERT_EQ(numbers.PrepareNumbers(&m_bBusy), EPrepareResult::Ready);
     EXPECT_EQ(numbers.Numbers().m_strImei, c.imeis);
@@ -181,7 +179,6 @@ TEST_F(PhoneNumbersTest, InvalidTypedNumbersAreRefusedWithTheirFieldSelected) {
     settings.m_bWriteImei = settings.m_bWriteMbsn = settings.m_bWritePsn = true;
     settings.m_nImeiCount = c.nCount;
     CRecordingWriterUi ui;
-    ui.EnableFields(c.nCount);
     ui.m_fields = c.fields;
     CPhoneNumbers numbers(settings, m_sources, m_histories, ui);
     std::atomic<bool> bBusy{true};
@@ -195,10 +192,9 @@ TEST_F(PhoneNumbersTest, InvalidTypedNumbersAreRefusedWithTheirFieldSelected) {
   }
 }
 
-TEST_F(PhoneNumbersTest, TypedSingleImeiFillsEverySlotAndSkipsDisabledFields) {
+TEST_F(PhoneNumbersTest, TypedSingleImeiFillsEverySlotAndSkipsSlotsAboveTheSimCount) {
   m_settings.m_bWriteImei = true;
   m_settings.m_nImeiCount = 1;
-  m_ui.EnableFields(1);
   m_ui.m_fields = {{ENumberField::Imei1, kA}, {ENumberField::Imei2, "junk"}};
   ASSERT_EQ(m_numbers.PrepareNumbers(&m_bBusy), EPrepareResult::Ready);
   EXPECT_EQ(m_numbers.Numbers().m_strImei, (std::array<std::string, 4>{kA, kA, kA, kA}));
@@ -217,7 +213,6 @@ TEST_F(PhoneNumbersTest, GeneratedImeisWithTypedMbsnNotifyClearAndThenRefuse) {
   m_settings.m_bCheckImei = false;
   m_settings.m_nMbsnLength = 4;
   m_sources.LoadPools(m_settings);
-  m_ui.EnableFields(2);
   m_ui.m_fields[ENumberField::Mbsn] = "M001";
 
   ASSERT_EQ(m_numbers.PrepareNumbers(&m_bBusy), EPrepareResult::Ready);
@@ -238,7 +233,6 @@ TEST_F(PhoneNumbersTest, GeneratedImeisWithTypedMbsnNotifyClearAndThenRefuse) {
 TEST_F(PhoneNumbersTest, FailedAppendReportsFalseButKeepsEveryNumberUsed) {
   m_settings.m_bWriteImei = m_settings.m_bWriteMbsn = true;
   m_settings.m_nMbsnLength = 4;
-  m_ui.EnableFields(1);
   m_ui.m_fields = {{ENumberField::Imei1, kA}, {ENumberField::Mbsn, "M002"}};
   // The IMEI history's file is a folder: its line cannot be written.
   std::filesystem::create_directories(m_histories.ImeiHistory().Path());

@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,10 +28,6 @@ class CRecordingWriterUi : public IWriterUi {
   void SetFieldText(ENumberField eField, const std::string& strText) override {
     Record([&] { m_fields[eField] = strText; });
   }
-  bool IsFieldEnabled(ENumberField eField) override {
-    std::lock_guard lock(m_mutex);
-    return m_enabled.count(eField) != 0;
-  }
   void FocusAndSelectField(ENumberField eField) override {
     Record([&] { m_focused.push_back(eField); });
   }
@@ -49,12 +44,6 @@ class CRecordingWriterUi : public IWriterUi {
   std::string GetLcdName() override { return {}; }
   std::string GetDdrPath() override { return {}; }
 
-  // The main window enables the IMEI fields 1 .. count and the others.
-  void EnableFields(int nImeiCount) {
-    std::lock_guard lock(m_mutex);
-    m_enabled = {ENumberField::Mbsn, ENumberField::Psn};
-    for (int n = 0; n < nImeiCount; ++n) m_enabled.insert(ImeiField(n));
-  }
   void SetField(ENumberField eField, const std::string& s) { SetFieldText(eField, s); }
 
   // Waits until fnDone holds, checked after every call; false on time-out.
@@ -85,7 +74,6 @@ class CRecordingWriterUi : public IWriterUi {
   std::vector<std::string> m_messages;
   std::vector<ENumberField> m_focused;
   std::map<ENumberField, std::string> m_fields;
-  std::set<ENumberField> m_enabled;
 
  private:
   template <typename F>

@@ -43,7 +43,6 @@ class WriteThreadTest : public ::testing::Test {
     m_settings.m_bWriteImei = true;
     m_settings.m_nImeiInputType = INPUT_MANUAL;
     m_settings.m_nImeiCount = 1;
-    m_ui.EnableFields(1);
     m_ui.SetField(ENumberField::Imei1, kImei);
     WriteBootImage(10000);
   }

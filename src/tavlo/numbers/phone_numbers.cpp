@@ -81,10 +81,11 @@ EPrepareResult CPhoneNumbers::PrepareNumbers(std::atomic<bool>* pBusy) {
   if (s.m_bWriteImei && s.m_nImeiInputType == INPUT_MANUAL) {
     m_numbers.m_strImei[0] = m_ui.GetFieldText(ENumberField::Imei1);
     if (!ValidImei(m_numbers.m_strImei[0])) return Refuse(ENumberField::Imei1, kMsgBadImei, pBusy);
-    for (int n = 1; n < 4; ++n) {
+    // Every slot of the phone's SIM count is checked. Whether its field is
+    // enabled says nothing here: Start disables the fields while a run goes.
+    for (int n = 1; n < nCount; ++n) {
       m_numbers.m_strImei[n] = m_ui.GetFieldText(ImeiField(n));
-      if (m_ui.IsFieldEnabled(ImeiField(n)) && !ValidImei(m_numbers.m_strImei[n]))
-        return Refuse(ImeiField(n), kMsgBadImei, pBusy);
+      if (!ValidImei(m_numbers.m_strImei[n])) return Refuse(ImeiField(n), kMsgBadImei, pBusy);
     }
     CopyImei1AboveCount();
   }

@@ -45,7 +45,6 @@ class INumberFieldsUi {
   virtual void PostWriteNotify(int nCode) = 0;
   virtual std::string GetFieldText(ENumberField eField) = 0;
   virtual void SetFieldText(ENumberField eField, const std::string& strText) = 0;
-  virtual bool IsFieldEnabled(ENumberField eField) = 0;
   // Focuses the field and selects its whole text.
   virtual void FocusAndSelectField(ENumberField eField) = 0;
   // An OK-only message box; returns once the operator has closed it.

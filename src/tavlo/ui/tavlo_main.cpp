@@ -150,14 +150,13 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   }
 
   const int nRunsBefore = window.RunsEnded();
+  // The worker itself ends a list run after --count phones: a stop sent from
+  // here could come only after it had drawn numbers for the next phone.
+  window.SetPhoneLimit(opt.nCount);
   window.OnStart();
   // A refused start (a message was shown) leaves Start enabled.
   const bool bStarted = !window.View().bStartEnabled;
   while (bStarted && window.RunsEnded() == nRunsBefore) {
-    if (opt.nCount > 0 && window.Worker().PhonesWritten() >= opt.nCount) {
-      window.OnStop();
-      break;
-    }
     pollfd fds[2] = {{queue.WakeFd(), POLLIN, 0}, {sigFd, POLLIN, 0}};
     if (poll(fds, 2, kPassMs) > 0 && (fds[1].revents & POLLIN)) {
       window.OnStop();
@@ -171,9 +170,11 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
 
   const int nWritten = window.Worker().PhonesWritten();
   const int nFailed = window.Worker().PhonesFailed();
-  std::printf("tavlo: %d phone(s) written, %d failed\n", nWritten, nFailed);
+  const int nStopped = window.Worker().PhonesStopped();
+  std::printf("tavlo: %d phone(s) written, %d failed, %d stopped\n", nWritten, nFailed, nStopped);
   if (sigFd >= 0) close(sigFd);
-  const bool bAllWritten = nWritten > 0 && nFailed == 0 && nWritten >= opt.nCount;
+  // A phone cut short by a stop is no more written than a failed one.
+  const bool bAllWritten = nWritten > 0 && nFailed == 0 && nStopped == 0 && nWritten >= opt.nCount;
   return bStarted && bAllWritten ? kExitWritten : kExitFailed;
 }
 
@@ -252,12 +253,16 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"dsi", "rgb", "mcu"}));
   app.add_option("--ddr", opt.ddr, "write this DDR firmware file");
   app.add_option("--count", opt.nCount,
-                 "stop after N phones written (list and generator runs); default: until "
+                 "end the run after N phones written (list and generator runs); default: until "
                  "the run ends, SIGINT or SIGTERM")
       ->check(CLI::PositiveNumber);
   app.add_option("--simulate", opt.nSimulate,
                  "serve N simulated phones in continuous mode in a private ports folder")
       ->check(CLI::Range(1, 8));
+  app.footer(
+      "Exit status (--headless): 0 when every phone that was started was written; 1 when a "
+      "phone failed or was cut short by SIGINT/SIGTERM after its port was opened, or the run "
+      "was refused; 2 for bad usage.");
   app.add_option("--lang", opt.strLang,
                  "window language: en (English) or zh (the Chinese texts); default: the locale")
       ->check(CLI::IsMember({"en", "zh"}));

@@ -28,6 +28,7 @@ inline constexpr const char* kRunning = "正在下载中!";                     
 // the failures the operator must hear of rather than lose silently.
 inline constexpr const char* kLcdNameTooLong = "LCD名称过长, 接口名加名称最多127个字符!";
 inline constexpr const char* kDdrTooLarge = "DDR文件过大, 最多2048字节!";
+inline constexpr const char* kNothingToWrite = "请先选择要写入的内容!";
 inline constexpr const char* kResetFailed = "清空历史记录失败!";
 inline constexpr const char* kSaveFailed = "保存设置失败!";
 
@@ -86,6 +87,7 @@ inline constexpr const char* kAllTexts[] = {kAboutMenu,
                                             kRunning,
                                             kLcdNameTooLong,
                                             kDdrTooLarge,
+                                            kNothingToWrite,
                                             kResetFailed,
                                             kSaveFailed,
                                             kParams,

@@ -66,11 +66,6 @@ class CTavloWindow::CWorkerUi final : public IWriterUi {
       m_window.Changed();
     });
   }
-  bool IsFieldEnabled(ENumberField eField) override {
-    bool bEnabled = false;
-    Send([&] { bEnabled = m_window.Field(eField).bEnabled; });
-    return bEnabled;
-  }
   void FocusAndSelectField(ENumberField eField) override {
     Send([&] {
       m_window.MoveFocus(eField, true);
@@ -298,6 +293,9 @@ void CTavloWindow::OnStart() {
   if (IsBusy()) return m_host.MessageBox(writer_text::kRunning);
   FocusFirstWriteField();
   const WriterSettings& s = m_settings;
+  // A phone would go through the boot upload and a write-back for nothing.
+  if (!s.m_bWriteImei && !s.m_bWriteMbsn && !s.m_bWritePsn && !s.m_bWriteLcd && !s.m_bWriteDdr)
+    return m_host.MessageBox(writer_text::kNothingToWrite);
   if (s.m_bWriteDdr) {
     struct stat st;
     if (stat(m_view.strDdrPath.c_str(), &st) != 0)
@@ -320,7 +318,7 @@ void CTavloWindow::OnStart() {
     m_pWorker = std::make_unique<CWriteThread>(*m_pWorkerUi, m_settings, m_sources,
                                                *m_app.pHistories, m_app.packet.data());
   }
-  if (m_pWorker->PostStart()) ++m_nRunsPosted;
+  if (m_pWorker->PostStart(m_nPhoneLimit)) ++m_nRunsPosted;
   EnableInputs(true);
 }
 

@@ -148,6 +148,10 @@ class CTavloWindow {
   void OnCheckDdrFirmware(bool bChecked);
   void OnCheckImeiVerify(bool bChecked);
 
+  // A list run ends by itself after this many phones written (0: goes on
+  // until stopped), for unattended runs of a set size.
+  void SetPhoneLimit(int nPhones) { m_nPhoneLimit = nPhones; }
+
   // Buttons.
   void OnStart();
   void OnStop();
@@ -188,6 +192,7 @@ class CTavloWindow {
   std::unique_ptr<CWorkerUi> m_pWorkerUi;
   SWriterView m_view;
   int m_nRunsPosted = 0;                    // starts the worker has been sent
+  int m_nPhoneLimit = 0;                    // passed with every start
   std::unique_ptr<CWriteThread> m_pWorker;  // last: it calls into everything above
 };
 

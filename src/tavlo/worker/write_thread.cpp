@@ -35,7 +35,8 @@ CWriteThread::~CWriteThread() {
   RequestQuit();
 }
 
-bool CWriteThread::PostStart() {
+bool CWriteThread::PostStart(int nPhoneLimit) {
+  m_nPhoneLimit = nPhoneLimit;
   m_bStop = false;
   m_stopEvent.Consume();
   return m_thread.PostThreadMessage(kStartWriteMessage, 0, 0);
@@ -143,14 +144,20 @@ void CWriteThread::OnStartWrite() {
   if (m_bBusy) return;
   m_bSucceeded = false;
   m_bBusy = true;
+  m_nRunWritten = 0;
   const Clock::time_point start = Clock::now();
 
   EStep eStep = EStep::Next;
   for (;;) {
     bool bNextPhone = false;
     eStep = PhoneCycle(&bNextPhone);
-    if (eStep == EStep::Next && bNextPhone) continue;
-    break;
+    if (eStep != EStep::Next || !bNextPhone) break;
+    // A Stop that came while the last phone left ends the run here, before
+    // numbers are drawn for a phone that will never be served.
+    if (Stopping()) {
+      eStep = EStep::End;
+      break;
+    }
   }
   if (eStep == EStep::Next) {
     // Refused: the numbers have told the operator and ended the run. A list
@@ -162,6 +169,8 @@ void CWriteThread::OnStartWrite() {
   }
 
   SettleNumbers();
+  if (eStep == EStep::End && Stopping() && m_bPhoneOpened && !m_bSucceeded) ++m_nPhonesStopped;
+  m_bPhoneOpened = false;
   if (eStep == EStep::Fail) {
     ++m_nPhonesFailed;
     m_strSummary = "Write Error!";
@@ -202,6 +211,7 @@ void CWriteThread::SettleNumbers() {
 CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
   m_strSummary.clear();
   m_bSucceeded = false;
+  m_bPhoneOpened = false;
   m_ui.ClearEcho();
 
   switch (m_numbers.PrepareNumbers(&m_bBusy)) {
@@ -232,6 +242,7 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
     Pause(kSettleMs);
   }
   if (EStep e = OpenPort(bKnownPort); e != EStep::Next) return e;
+  m_bPhoneOpened = true;
 
   if (Stopping()) return EStep::End;
   m_ui.DisplayEchoText("Open port OK!", kLogSuccess);
@@ -307,6 +318,7 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
   m_numbers.NotifyTypedKinds();
   m_bSucceeded = true;
   ++m_nPhonesWritten;
+  ++m_nRunWritten;
 
   if (IsListRun()) {
     while (IsPhoneConnected()) {
@@ -314,6 +326,9 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
       if (Stopping()) return EStep::End;
       WaitPass(kPollMs);
     }
+    // The last phone of a limited run has left: the run is over before any
+    // number is drawn for another.
+    if (const int nLimit = m_nPhoneLimit; nLimit > 0 && m_nRunWritten >= nLimit) return EStep::End;
     m_link.uart_cleanup();
     Pause(kNextPhoneMs);
     m_numbers.ClearNumberFields();

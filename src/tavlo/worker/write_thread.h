@@ -47,8 +47,10 @@ class CWriteThread {
 
   // Posts WM_START_WRITE (wParam 0, lParam 0). The stop request is cleared
   // here, on the window's thread, rather than when the worker takes the
-  // message, so that a Stop pressed right after Start is never lost.
-  bool PostStart();
+  // message, so that a Stop pressed right after Start is never lost. A list
+  // run ends by itself once nPhoneLimit phones are written (0: no limit),
+  // before any number is drawn for the next one.
+  bool PostStart(int nPhoneLimit = 0);
   void RequestStop();
   void RequestQuit();
   bool IsBusy() const { return m_bBusy; }
@@ -56,9 +58,11 @@ class CWriteThread {
   int ComPort() const { return m_nComPort; }
 
   // Counted since the worker was made: phones written (history included),
-  // phones failed, and runs over (each run's summary line shown).
+  // phones failed, phones cut short by Stop after their port was opened, and
+  // runs over (each run's summary line shown).
   int PhonesWritten() const { return m_nPhonesWritten; }
   int PhonesFailed() const { return m_nPhonesFailed; }
+  int PhonesStopped() const { return m_nPhonesStopped; }
   int RunsEnded() const { return m_nRunsEnded; }
 
  private:
@@ -104,6 +108,8 @@ class CWriteThread {
   std::atomic<int> m_nComPort{-1};        // written by the worker, read by the window
   std::atomic<int> m_nPhonesWritten{0};   // written by the worker, read by the window
   std::atomic<int> m_nPhonesFailed{0};    // written by the worker, read by the window
+  std::atomic<int> m_nPhonesStopped{0};   // written by the worker, read by the window
+  std::atomic<int> m_nPhoneLimit{0};      // written by the window before a start
   std::atomic<int> m_nRunsEnded{0};       // written by the worker, read by the window
   platform::CWakeEvent m_stopEvent;       // signalled by RequestStop, ends waits at once
 
@@ -117,6 +123,8 @@ class CWriteThread {
   std::string m_strSummary;
   bool m_bNumbersSent = false;   // the write-back of unrecorded numbers went out
   bool m_bKeepReserved = false;  // recording failed: the reservation must stay
+  bool m_bPhoneOpened = false;   // the current phone's port was opened
+  int m_nRunWritten = 0;         // phones written in this run
 
   // Last: the thread starts after every member above exists and is joined
   // before any of them goes.

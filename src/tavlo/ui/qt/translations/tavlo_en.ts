@@ -88,6 +88,10 @@
         <translation>The DDR file is too large: at most 2048 bytes!</translation>
     </message>
     <message>
+        <source>请先选择要写入的内容!</source>
+        <translation>Choose what to write first!</translation>
+    </message>
+    <message>
         <source>清空历史记录失败!</source>
         <translation>Resetting the history failed!</translation>
     </message>

@@ -166,6 +166,9 @@ std::span<const SSettingInfo> PhoneSettings() {
       {"power-off-ms", "MS", "after POWER_OFF the port stays listed, silent, this long (0)"},
       {"pulled-after-ms", "MS",
        "unplug every phone this long after it was plugged in, finished or not (0 never)"},
+      {"leave-after-write", "yes|no",
+       "after its factory write-back the phone leaves at the next connect, as a written phone "
+       "is taken away (no)"},
       {"plug-cmd", "SHELL",
        "run before each phone plugs in, e.g. to enable a USB gadget (env SIM_COM, SIM_DEVICE)"},
       {"unplug-cmd", "SHELL", "run after each phone is unplugged"},
@@ -209,6 +212,9 @@ bool ApplySetting(SPhoneConfig& cfg, const std::string& strKey, const std::strin
   } else if (strKey == "unplug-on-close-ms") {
     bOk = strValue == "-1" || ParseInto(strValue, cfg.nUnplugOnCloseMs);
     if (strValue == "-1") cfg.nUnplugOnCloseMs = -1;
+  } else if (strKey == "leave-after-write") {
+    bOk = strValue == "yes" || strValue == "no";
+    cfg.bLeaveAfterWrite = strValue == "yes";
   } else if (strKey == "plug-cmd") {
     cfg.strPlugCmd = strValue;
   } else if (strKey == "unplug-cmd") {

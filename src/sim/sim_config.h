@@ -50,7 +50,10 @@ struct SPhoneConfig {
   uint32_t nPowerOffMs = 0;          // after POWER_OFF the port stays listed, silent, this long
   int nUnplugOnCloseMs = -1;         // unplug when the host closed the port this long; -1 never
   uint32_t nPulledAfterMs = 0;  // the operator pulls every phone this long after plug-in; 0 never
-  std::string strPlugCmd;       // device mode: shell commands run to plug in and unplug
+  // The operator takes the phone away once it is written: the first connect
+  // after its factory write-back finds it gone.
+  bool bLeaveAfterWrite = false;
+  std::string strPlugCmd;  // device mode: shell commands run to plug in and unplug
   std::string strUnplugCmd;
   std::vector<SFault> faults;
   // Soak testing: this share of phones (0..100 %) each gets one fault drawn

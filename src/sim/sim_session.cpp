@@ -444,6 +444,10 @@ SReply CSession::Execute(const SPacket& k) {
   std::string strName;
   switch (k.nCmd) {
     case CMD_CONNECT:
+      if (m_cfg.bLeaveAfterWrite && !m_rep.factoryWritten.empty()) {
+        Leave(EOutcome::Unplugged, "taken away after its write-back");
+        return Code(kNoReply);
+      }
       m_bConnected = true;
       return Code(RSP_ACK);
     case CMD_START_DATA:

@@ -107,7 +107,7 @@ bool StartSimulatedPhones(sim::CPrivatePhones& phones, int nPhones, const std::s
   if (nPhones <= 0) return true;
   sim::SPhoneConfig phone;
   std::string strError;
-  sim::ApplySetting(phone, "fault", "cmd=connect,nth=2,unplug", nullptr);
+  phone.bLeaveAfterWrite = true;
   if (phones.Start(strProgram, nPhones, phone, &strError)) return true;
   std::fprintf(stderr, "tavlo: simulated phones: %s\n", strError.c_str());
   return false;

@@ -21,6 +21,7 @@
 #include "common/message_queue.h"
 #include "pty_phone.h"
 #include "sim/sim_phone.h"
+#include "wait_until.h"
 
 namespace fault_matrix {
 
@@ -59,30 +60,6 @@ inline size_t OpenTerminals() {
     n += strTarget.rfind("/dev/pts/", 0) == 0 || strTarget == "/dev/ptmx";
   }
   return n;
-}
-
-// Bounded poll for a condition that other threads bring about.
-inline bool WaitUntil(const std::function<bool()>& fnDone, std::chrono::milliseconds bound) {
-  const auto end = Clock::now() + bound;
-  while (!fnDone()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
-
-// Serves the window queue of the calling thread until fnDone holds.
-inline bool PumpUntil(CMessageQueue& queue, const std::function<bool()>& fnDone,
-                      std::chrono::milliseconds bound) {
-  const auto end = Clock::now() + bound;
-  while (!fnDone()) {
-    if (Clock::now() > end) return false;
-    pollfd pfd{queue.WakeFd(), POLLIN, 0};
-    poll(&pfd, 1, 50);
-    while (DispatchOnePending()) {
-    }
-  }
-  return true;
 }
 
 // Descriptors and threads of the process before a case; compared once the

@@ -18,6 +18,7 @@
 #include "serial/port_watcher.h"
 #include "sim/sim_digest.h"
 #include "sim/sim_phone.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -49,8 +50,10 @@ class EightRowsTest : public ::testing::Test {
       const char* pszName;
       const char* pszSource;
       bool bLoader;
-    } images[] = {{"PDL1", "pattern:20k:1", true},   {"PDL2", "pattern:70k:2", true},
-                  {"modem", "pattern:300k:3", false}, {"system", "pattern:1M:4", false},
+    } images[] = {{"PDL1", "pattern:20k:1", true},
+                  {"PDL2", "pattern:70k:2", true},
+                  {"modem", "pattern:300k:3", false},
+                  {"system", "pattern:1M:4", false},
                   {"boot", "pattern:90001:5", false}};
     std::vector<SPackImage> list;
     for (const auto& image : images) {
@@ -94,20 +97,6 @@ class EightRowsTest : public ::testing::Test {
     return n;
   }
 
-  // Serves the window queue until the condition holds or the bound passes.
-  template <typename F>
-  bool PumpUntil(F fnDone, std::chrono::seconds bound) {
-    const auto end = Clock::now() + bound;
-    while (!fnDone()) {
-      if (Clock::now() > end) return false;
-      pollfd pfd{m_queue.WakeFd(), POLLIN, 0};
-      poll(&pfd, 1, 50);
-      while (DispatchOnePending()) {
-      }
-    }
-    return true;
-  }
-
   CTempDir m_base, m_ports;
   std::string m_strPackage = m_base.File("t_norq_total.bin");
   std::vector<std::string> m_sha;
@@ -129,6 +118,7 @@ TEST_F(EightRowsTest, EightRowsServePhonesAtOnceByteExact) {
     window.OnStartAll();
     ASSERT_TRUE(m_host.boxes.empty()) << m_host.boxes.front();
     const bool bServed = PumpUntil(
+        m_queue,
         [&] {
           for (const SRowView& row : window.View().rows) {
             if (row.nPassed < 2) return false;
@@ -138,7 +128,8 @@ TEST_F(EightRowsTest, EightRowsServePhonesAtOnceByteExact) {
         120s);
     // A row counts its phone passed once POWER_OFF is sent; the phone may
     // take a moment longer to read it, and Stop all must not cut that short.
-    const bool bOff = PumpUntil([&] { return PoweredOff() >= 16; }, 60s);
+    const bool bOff = PumpUntil(
+        m_queue, [&] { return PoweredOff() >= 16; }, 60s);
     window.OnStopAll();
     ASSERT_TRUE(bServed);
     ASSERT_TRUE(bOff);
@@ -174,6 +165,7 @@ TEST_F(EightRowsTest, StopAllDuringTransfersEndsEveryRowAndClosesThePorts) {
   window.SetPackagePath(m_strPackage);
   window.OnStartAll();
   ASSERT_TRUE(PumpUntil(
+      m_queue,
       [&] {
         for (const SRowView& row : window.View().rows) {
           if (row.progress.nPos < 0 || row.stateBox.strText.find("of") == std::string::npos) {

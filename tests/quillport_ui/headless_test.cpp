@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,13 +11,7 @@
 
 namespace {
 
-// Runs a command in a folder; returns its exit status and output.
-int RunIn(const std::string& strDir, const std::string& strCommand, std::string* pOut) {
-  const std::string out = strDir + "/out.txt";
-  const int rc = std::system(("cd '" + strDir + "' && " + strCommand + " > out.txt 2>&1").c_str());
-  *pOut = ReadWholeFile(out);
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
+using namespace std::chrono_literals;
 
 // A station folder with a small package and its file list.
 void MakeStation(const CTempDir& dir) {
@@ -56,20 +49,17 @@ TEST(QuillportHeadless, ServesSimulatedPhonesOnEveryRowAndCountsThem) {
 TEST(QuillportHeadless, APhoneCutShortByAStopIsNoSuccess) {
   CTempDir dir, ports;
   MakeStation(dir);
-  const pid_t sim = Spawn({PDL_PHONE_SIM_PATH, "--ports-dir", ports.Path(), "--com-base", "5",
-                           "--quiet", "--fault", "cmd=mid,image=system,chunk=1,stall=60000"},
-                          {}, dir.Path(), dir.File("sim.txt"));
-  const pid_t tool =
-      Spawn({QUILLPORT_PATH, "--headless", "--rows", "1", "--package", "t_norq_total.bin"},
-            {"PHONE_PORTS_DIR=" + ports.Path(), "PHONE_COM_MAP=" + dir.File("com.ini"),
-             "XDG_RUNTIME_DIR=" + dir.Path()},
-            dir.Path(), dir.File("out.txt"));
+  CChild sim({PDL_PHONE_SIM_PATH, "--ports-dir", ports.Path(), "--com-base", "5", "--quiet",
+              "--fault", "cmd=mid,image=system,chunk=1,stall=60000"},
+             dir.Path(), dir.File("sim.txt"));
+  CChild tool({QUILLPORT_PATH, "--headless", "--rows", "1", "--package", "t_norq_total.bin"},
+              dir.Path(), dir.File("out.txt"),
+              {"PHONE_PORTS_DIR=" + ports.Path(), "PHONE_COM_MAP=" + dir.File("com.ini"),
+               "XDG_RUNTIME_DIR=" + dir.Path()});
   // Inside the last image, whose first data packet the phone never answers.
-  const bool bInside = WaitForText(dir.File("out.txt"), "system 下载中...", 60000);
-  kill(tool, SIGTERM);
-  EXPECT_EQ(WaitExit(tool, 60000), 1) << ReadWholeFile(dir.File("out.txt"));
-  kill(sim, SIGTERM);
-  WaitExit(sim, 10000);
+  const bool bInside = WaitForText(dir.File("out.txt"), "system 下载中...", 60s);
+  tool.Signal(SIGTERM);
+  EXPECT_EQ(tool.WaitExit(60s), 1) << ReadWholeFile(dir.File("out.txt"));
   ASSERT_TRUE(bInside) << ReadWholeFile(dir.File("out.txt"));
   EXPECT_NE(
       ReadWholeFile(dir.File("out.txt")).find("quillport: 0 phone(s) passed, 0 failed, 1 stopped"),

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "common/op_log.h"
+#include "pty_phone.h"
 #include "quillport/package/download_config.h"
 #include "quillport/package/pack_list.h"
 #include "quillport/package/pack_writer.h"
@@ -28,6 +29,7 @@
 #include "serial/port_watcher.h"
 #include "sim/sim_digest.h"
 #include "sim/sim_phone.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -38,22 +40,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kCom = 31;
 constexpr char kPortText[] = "端口 31";
-
-class CTempDir {
- public:
-  CTempDir() {
-    std::string strTemplate = (fs::temp_directory_path() / "qpworker.XXXXXX").string();
-    m_path = mkdtemp(strTemplate.data());
-  }
-  ~CTempDir() {
-    std::error_code ec;
-    fs::remove_all(m_path, ec);
-  }
-  std::string Path() const { return m_path.string(); }
-
- private:
-  fs::path m_path;
-};
 
 size_t CountEntries(const char* pszDir) {
   const fs::directory_iterator it(pszDir);
@@ -70,15 +56,6 @@ std::vector<uint32_t> Split(uint32_t nSize, uint32_t nChunk) {
   std::vector<uint32_t> chunks;
   for (uint32_t n = 0; n < nSize; n += nChunk) chunks.push_back(std::min(nChunk, nSize - n));
   return chunks;
-}
-
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = 10s) {
-  const Clock::time_point end = Clock::now() + limit;
-  while (!pred()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
 }
 
 // Counts the opens of watched files, whoever makes them, from the moment the
@@ -323,7 +300,7 @@ TEST_F(DownloadWorker, ServesPhoneAfterPhoneOnOneRow) {
   for (int n : {0, 100}) EXPECT_NE(std::find(progress.begin(), progress.end(), n), progress.end());
   EXPECT_TRUE(
       std::all_of(progress.begin(), progress.end(), [](int n) { return n >= -1 && n <= 100; }));
-  EXPECT_TRUE(WaitUntil([this] { return !m_pWorker->IsBusy(); }));
+  EXPECT_TRUE(WaitUntil([this] { return !m_pWorker->IsBusy(); }, 10s));
   EXPECT_TRUE(m_pWorker->HasPassed());
   EXPECT_NE(PortLog().find("UpdateImageListInfo 5"), std::string::npos);
 }
@@ -423,7 +400,7 @@ TEST_P(DownloadWorkerFailure, ShowsTheFailureWaitsForRemovalAndGoesOn) {
   ASSERT_EQ(reports.size(), static_cast<size_t>(c.nPhones));
   EXPECT_FALSE(reports[0].bPassed);
   if (c.nPhones == 2) ExpectPhoneGotPackage(reports[1]);
-  EXPECT_TRUE(WaitUntil([this] { return !m_pWorker->IsBusy(); }));
+  EXPECT_TRUE(WaitUntil([this] { return !m_pWorker->IsBusy(); }, 10s));
   EXPECT_EQ(m_pWorker->HasPassed(), c.nPhones == 2);
   EXPECT_EQ(m_pWorker->GetPort(), -1);
 }
@@ -479,7 +456,7 @@ TEST_F(DownloadWorker, StopDuringAnAcknowledgementEndsTheRunPromptly) {
   EXPECT_EQ(notes.back().notify.m_nType, TYPE_UI_STOP);
   EXPECT_FALSE(notes.back().bSend);
   EXPECT_EQ(notes.back().notify.m_strMsg, "Get data[ACK] command failed!");
-  EXPECT_TRUE(WaitUntil([this] { return !m_pWorker->IsBusy(); }));
+  EXPECT_TRUE(WaitUntil([this] { return !m_pWorker->IsBusy(); }, 10s));
   EXPECT_EQ(m_pWorker->GetPort(), -1);
 }
 
@@ -519,7 +496,7 @@ TEST_F(DownloadWorker, WithoutAPhoneStopEndsTheRunAndASecondStartIsDropped) {
   std::this_thread::sleep_for(300ms);  // search passes, each taking a pending message
   m_stop.SetStop(true);
   ASSERT_TRUE(m_ui.WaitForType(TYPE_UI_STOP, 1, 5000));
-  EXPECT_TRUE(WaitUntil([this] { return !m_pWorker->IsBusy(); }));
+  EXPECT_TRUE(WaitUntil([this] { return !m_pWorker->IsBusy(); }, 10s));
   std::this_thread::sleep_for(300ms);  // a second run would have shown itself by now
   EXPECT_EQ(m_ui.Types(), (std::vector<int32_t>{1, 2}));
 }

@@ -114,7 +114,7 @@ TEST(SimConfig, RandomFaultsHitTheirShareOfPhonesRepeatably) {
 }
 
 TEST(SimConfig, ProfileSetsEveryKindOfValueAndNamesTheBadLine) {
-  simtest::CTempDir dir;
+  CTempDir dir;
   const std::string strFactory = dir.Path() + "/fact.bin";
   std::ofstream(strFactory) << "FACTORY";
   const std::string strProfile = dir.Path() + "/phone.ini";

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "pdl/packet.h"
+#include "pty_phone.h"
 #include "sim/sim_fd.h"
 #include "sim/sim_phone.h"
 
@@ -149,20 +150,6 @@ class CTestHost {
 
  private:
   sim::CFd m_fd;
-};
-
-// A folder of its own below the system's temporary folder, removed at the end.
-class CTempDir {
- public:
-  CTempDir() {
-    std::string strTemplate = (std::filesystem::temp_directory_path() / "simtest.XXXXXX").string();
-    m_strPath = mkdtemp(strTemplate.data());
-  }
-  ~CTempDir() { std::filesystem::remove_all(m_strPath); }
-  const std::string& Path() const { return m_strPath; }
-
- private:
-  std::string m_strPath;
 };
 
 // Waits for a folder to satisfy a condition, woken by changes in it; false on time-out.

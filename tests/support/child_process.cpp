@@ -1,60 +1,73 @@
 #include "child_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "pty_phone.h"
+#include "wait_until.h"
 
-namespace {
+extern char** environ;
 
-using Clock = std::chrono::steady_clock;
-constexpr auto kPollStep = std::chrono::milliseconds(20);
-
-}  // namespace
-
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& strDir, const std::string& strOut) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  if (chdir(strDir.c_str()) != 0) _exit(127);
-  for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-  FILE* out = std::fopen(strOut.c_str(), "a");
-  if (out) {
-    dup2(fileno(out), STDOUT_FILENO);
-    dup2(fileno(out), STDERR_FILENO);
-  }
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+CChild::CChild(const std::vector<std::string>& args, const std::string& strDir,
+               const std::string& strOutFile, const std::vector<std::string>& env) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, strDir.c_str());
+  posix_spawn_file_actions_addopen(&actions, 1, strOutFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  std::vector<std::string> argCopy = args, envCopy = env;
+  std::vector<char*> argv, envp;
+  for (std::string& s : argCopy) argv.push_back(s.data());
   argv.push_back(nullptr);
-  execv(argv[0], argv.data());
-  _exit(127);
+  for (std::string& s : envCopy) envp.push_back(s.data());  // the first of a name counts
+  for (char** p = environ; *p; ++p) envp.push_back(*p);
+  envp.push_back(nullptr);
+  if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) m_pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
 }
 
-int WaitExit(pid_t pid, int nTimeoutMs) {
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(kPollStep);
+CChild::~CChild() {
+  if (m_pid <= 0 || m_status) return;
+  Signal(SIGTERM);
+  if (!WaitExit(std::chrono::seconds(10))) {
+    Signal(SIGKILL);
+    waitpid(m_pid, nullptr, 0);
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool WaitForText(const std::string& strPath, const std::string& strText, int nTimeoutMs) {
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
-  while (ReadWholeFile(strPath).find(strText) == std::string::npos) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(kPollStep);
-  }
-  return true;
+void CChild::Signal(int nSignal) const {
+  if (m_pid > 0 && !m_status) kill(m_pid, nSignal);
+}
+
+std::optional<int> CChild::WaitExit(std::chrono::milliseconds bound) {
+  if (m_status || m_pid <= 0) return m_status;
+  WaitUntil(
+      [this] {
+        int status = 0;
+        const pid_t r = waitpid(m_pid, &status, WNOHANG);
+        if (r == m_pid) m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return r != 0;
+      },
+      bound, [] { usleep(20000); });
+  return m_status;
+}
+
+int RunIn(const std::string& strDir, const std::string& strCommand, std::string* pOut) {
+  const int rc = std::system(
+      ("cd '" + strDir + "' && XDG_RUNTIME_DIR='" + strDir + "' " + strCommand + " > out.txt 2>&1")
+          .c_str());
+  *pOut = ReadWholeFile(strDir + "/out.txt");
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+bool WaitForText(const std::string& strPath, const std::string& strText,
+                 std::chrono::milliseconds bound) {
+  return WaitUntil([&] { return ReadWholeFile(strPath).find(strText) != std::string::npos; }, bound,
+                   [] { usleep(20000); });
 }

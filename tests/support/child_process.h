@@ -2,17 +2,39 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
-// Programs run by the end-to-end tests, each in a folder of its own.
+// Programs the end-to-end tests run, each in a folder of its own.
 
-// Starts args[0] with args in strDir, extra environment entries
-// ("NAME=value") and its output appended to strOut; returns its pid.
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& strDir, const std::string& strOut);
-// Waits up to nTimeoutMs for the child to end; one that has not is killed.
-// Its exit status, or -1 when it was killed or ended by a signal.
-int WaitExit(pid_t pid, int nTimeoutMs);
-// Waits up to nTimeoutMs until the file holds strText.
-bool WaitForText(const std::string& strPath, const std::string& strText, int nTimeoutMs);
+// A program running as a child: args[0] started in strDir with extra
+// environment entries ("NAME=value"), its output in strOutFile. A child
+// still running at the end gets SIGTERM, then SIGKILL.
+class CChild {
+ public:
+  CChild(const std::vector<std::string>& args, const std::string& strDir,
+         const std::string& strOutFile, const std::vector<std::string>& env = {});
+  ~CChild();
+  CChild(const CChild&) = delete;
+  CChild& operator=(const CChild&) = delete;
+
+  bool Started() const { return m_pid > 0; }
+  void Signal(int nSignal) const;
+  // The exit status (128 + the signal for one ended by a signal) once it
+  // ended within the bound; nullopt while running.
+  std::optional<int> WaitExit(std::chrono::milliseconds bound);
+
+ private:
+  pid_t m_pid = -1;
+  std::optional<int> m_status;
+};
+
+// Runs a command line in a folder, output to out.txt there; exit status and
+// output. The folder also holds the program's single-copy lock.
+int RunIn(const std::string& strDir, const std::string& strCommand, std::string* pOut);
+
+// Waits up to bound until the file holds strText.
+bool WaitForText(const std::string& strPath, const std::string& strText,
+                 std::chrono::milliseconds bound);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -90,36 +90,33 @@ TEST(WriterDurability, KilledAtRandomNoWrittenNumberIsLostOrRepeated) {
   // it; its slow read-back keeps the write-back unrecorded for a while, so
   // that many kills land between the two. A phone whose writer died leaves
   // too, as the operator takes away a phone left half-done.
-  const pid_t sim =
-      Spawn({PDL_PHONE_SIM_PATH, "--ports-dir", ports.Path(), "--continuous", "--replug-delay-ms",
-             "50", "--report-dir", reports.Path(), "--quiet", "--fault", "cmd=connect,nth=2,unplug",
-             "--fault", "cmd=read-part,nth=2,stall=250", "--unplug-on-close-ms", "100"},
-            {}, base.Path(), base.File("sim.txt"));
-  ASSERT_GT(sim, 0);
+  CChild sim(
+      {PDL_PHONE_SIM_PATH, "--ports-dir", ports.Path(), "--continuous", "--replug-delay-ms", "50",
+       "--report-dir", reports.Path(), "--quiet", "--fault", "cmd=connect,nth=2,unplug", "--fault",
+       "cmd=read-part,nth=2,stall=250", "--unplug-on-close-ms", "100"},
+      base.Path(), base.File("sim.txt"));
+  ASSERT_TRUE(sim.Started());
 
   std::mt19937 rng(20261209);
   std::uniform_int_distribution<int> delay(0, 900);
   for (int n = 0; n < nKills; ++n) {
-    const pid_t tavlo = Spawn({TAVLO_PATH, "--headless"}, env, base.Path(), base.File("out.txt"));
-    ASSERT_GT(tavlo, 0);
+    CChild tavlo({TAVLO_PATH, "--headless"}, base.Path(), base.File("out.txt"), env);
+    ASSERT_TRUE(tavlo.Started());
     std::this_thread::sleep_for(std::chrono::milliseconds(delay(rng)));
-    kill(tavlo, SIGKILL);
-    int status = 0;
-    waitpid(tavlo, &status, 0);
+    tavlo.Signal(SIGKILL);
+    tavlo.WaitExit(std::chrono::seconds(10));
   }
   // A last clean run, so that the history's final state is a normal one. The
   // phone of the last killed run may still be on its way out when it starts,
   // and fail it: the operator then starts again.
-  int status = 0;
-  for (int nTry = 0; nTry < 3; ++nTry) {
-    const pid_t last =
-        Spawn({TAVLO_PATH, "--headless", "--count", "2"}, env, base.Path(), base.File("out.txt"));
-    waitpid(last, &status, 0);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) break;
+  std::optional<int> status;
+  for (int nTry = 0; nTry < 3 && status != 0; ++nTry) {
+    CChild last({TAVLO_PATH, "--headless", "--count", "2"}, base.Path(), base.File("out.txt"), env);
+    status = last.WaitExit(std::chrono::seconds(60));
   }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadWholeFile(base.File("out.txt"));
-  kill(sim, SIGTERM);
-  waitpid(sim, &status, 0);
+  EXPECT_EQ(status, 0) << ReadWholeFile(base.File("out.txt"));
+  sim.Signal(SIGTERM);
+  sim.WaitExit(std::chrono::seconds(10));
 
   std::set<std::string> history;
   std::istringstream lines(ReadWholeFile(base.File("data/wimei.history")));

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "child_process.h"
@@ -17,14 +17,12 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 // Runs tavlo in a folder of its own; the folder also holds its single-copy
 // lock, so that tests running side by side are not each other's second copy.
-int RunIn(const std::string& strDir, const std::string& strArgs, std::string* pOut) {
-  const std::string cmd = "cd '" + strDir + "' && XDG_RUNTIME_DIR='" + strDir + "' " + TAVLO_PATH +
-                          " " + strArgs + " > out.txt 2>&1";
-  const int rc = std::system(cmd.c_str());
-  *pOut = ReadWholeFile(strDir + "/out.txt");
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+int RunTavloIn(const std::string& strDir, const std::string& strArgs, std::string* pOut) {
+  return RunIn(strDir, std::string(TAVLO_PATH) + " " + strArgs, pOut);
 }
 
 class TavloHeadless : public ::testing::Test {
@@ -35,13 +33,7 @@ class TavloHeadless : public ::testing::Test {
     std::ofstream(m_dir.File("images/boot_fact.bin")) << std::string(5000, 'b');
     std::ofstream(m_dir.File("ini/chipset.ini")) << "[CHIP_1]\nCHIPNAME=c\nFACTNAME=factorydata\n";
   }
-  void TearDown() override {
-    if (m_sim > 0) {
-      kill(m_sim, SIGTERM);
-      WaitExit(m_sim, 10000);
-    }
-    unsetenv("PHONE_PORTS_DIR");
-  }
+  void TearDown() override { unsetenv("PHONE_PORTS_DIR"); }
   void Settings(const std::string& strText) {
     std::ofstream(m_dir.File("ini/wimei.ini")) << "[GENERAL]\nCHIPSET=c\n" << strText;
   }
@@ -52,22 +44,21 @@ class TavloHeadless : public ::testing::Test {
                                      "--continuous",     "--replug-delay-ms", "100",
                                      "--quiet",          "--report-dir",      m_reports.Path()};
     args.insert(args.end(), options.begin(), options.end());
-    m_sim = Spawn(args, {}, m_dir.Path(), m_dir.File("sim.txt"));
-    ASSERT_GT(m_sim, 0);
+    m_pSim = std::make_unique<CChild>(args, m_dir.Path(), m_dir.File("sim.txt"));
+    ASSERT_TRUE(m_pSim->Started());
     setenv("PHONE_PORTS_DIR", m_ports.Path().c_str(), 1);
   }
   // The reports of the phones that have left, once the simulator has ended.
   std::vector<std::string> StopSimulator() {
-    kill(m_sim, SIGTERM);
-    EXPECT_EQ(WaitExit(m_sim, 10000), 0);
-    m_sim = -1;
+    m_pSim->Signal(SIGTERM);
+    EXPECT_EQ(m_pSim->WaitExit(10s), 0);
     std::vector<std::string> reports;
     for (const auto& entry : std::filesystem::directory_iterator(m_reports.Path()))
       reports.push_back(ReadWholeFile(entry.path()));
     return reports;
   }
   CTempDir m_dir, m_ports, m_reports;
-  pid_t m_sim = -1;
+  std::unique_ptr<CChild> m_pSim;
 };
 
 TEST_F(TavloHeadless, GeneratorRunWritesCountPhonesAndTheHistoryGrows) {
@@ -75,7 +66,7 @@ TEST_F(TavloHeadless, GeneratorRunWritesCountPhonesAndTheHistoryGrows) {
       "ISWIMEI=Yes\n[WIMEI]\nINPUTTYPE=2\nIS14CHAR=Yes\nINITCODE14=35209900000000\n"
       "MASKCODE14=352099000000**\n");
   std::string out;
-  ASSERT_EQ(RunIn(m_dir.Path(), "--headless --simulate 1 --count 2", &out), 0) << out;
+  ASSERT_EQ(RunTavloIn(m_dir.Path(), "--headless --simulate 1 --count 2", &out), 0) << out;
   EXPECT_NE(out.find("tavlo: 2 phone(s) written, 0 failed"), std::string::npos) << out;
   EXPECT_NE(out.find("[完 成]"), std::string::npos) << out;
   EXPECT_NE(out.find("Write OK!"), std::string::npos);
@@ -91,29 +82,29 @@ TEST_F(TavloHeadless, TypedNumbersServeOnePhoneAndBadOnesAreRefused) {
   Settings("ISWMBSN=Yes\n");
   const std::string imei = AppendImeiCheckDigit("35209900000077");
   std::string out;
-  EXPECT_EQ(RunIn(m_dir.Path(), "--headless --simulate 1 --imei1 " + imei, &out), 0) << out;
+  EXPECT_EQ(RunTavloIn(m_dir.Path(), "--headless --simulate 1 --imei1 " + imei, &out), 0) << out;
   EXPECT_NE(out.find("tavlo: 1 phone(s) written, 0 failed"), std::string::npos) << out;
   EXPECT_NE(ReadWholeFile(m_dir.File("data/wimei.history")).find(imei), std::string::npos);
 
-  EXPECT_EQ(RunIn(m_dir.Path(), "--headless --simulate 1 --imei1 " + imei.substr(1), &out), 1);
+  EXPECT_EQ(RunTavloIn(m_dir.Path(), "--headless --simulate 1 --imei1 " + imei.substr(1), &out), 1);
   EXPECT_NE(out.find("请输入有效的IMEI号码!"), std::string::npos) << out;
 }
 
 TEST_F(TavloHeadless, BadUsageEndsWithTwo) {
   Settings("");
   std::string out;
-  EXPECT_EQ(RunIn(m_dir.Path(), "--headless --imei1 1 --psn 2", &out), 2) << out;
-  EXPECT_EQ(RunIn(m_dir.Path(), "--headless --lcd-type vga", &out), 2) << out;
-  EXPECT_EQ(RunIn(m_dir.Path(), "--headless --count 0", &out), 2) << out;
+  EXPECT_EQ(RunTavloIn(m_dir.Path(), "--headless --imei1 1 --psn 2", &out), 2) << out;
+  EXPECT_EQ(RunTavloIn(m_dir.Path(), "--headless --lcd-type vga", &out), 2) << out;
+  EXPECT_EQ(RunTavloIn(m_dir.Path(), "--headless --count 0", &out), 2) << out;
   Settings("[WIMEI]\nINPUTTYPE=1\n");
-  EXPECT_EQ(RunIn(m_dir.Path(), "--headless --imei1 1", &out), 2) << out;
+  EXPECT_EQ(RunTavloIn(m_dir.Path(), "--headless --imei1 1", &out), 2) << out;
 }
 
 TEST_F(TavloHeadless, MissingBootImageEndsTheStart) {
   Settings("");
   std::filesystem::remove(m_dir.File("images/boot_fact.bin"));
   std::string out;
-  EXPECT_EQ(RunIn(m_dir.Path(), "--headless", &out), 1);
+  EXPECT_EQ(RunTavloIn(m_dir.Path(), "--headless", &out), 1);
   EXPECT_NE(out.find("boot_fact.bin不存在"), std::string::npos) << out;
 }
 
@@ -141,7 +132,7 @@ TEST_F(TavloHeadless, RefusedRunsSendNothingToThePhone) {
     SCOPED_TRACE(c.pszWhat);
     Settings(c.strSettings);
     std::string out;
-    EXPECT_EQ(RunIn(m_dir.Path(), "--headless " + c.strArgs, &out), 1) << out;
+    EXPECT_EQ(RunTavloIn(m_dir.Path(), "--headless " + c.strArgs, &out), 1) << out;
     EXPECT_NE(out.find(std::string("[message] ") + c.pszBox), std::string::npos) << out;
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("data/wimei.history")));
   }
@@ -169,7 +160,8 @@ TEST_F(TavloHeadless, CountEndsTheRunBeforeNumbersForTheNextPhoneAreDrawn) {
     }
     std::string out;
     ASSERT_EQ(
-        RunIn(m_dir.Path(), "--headless --simulate 1 --count " + std::to_string(nCount), &out), 0)
+        RunTavloIn(m_dir.Path(), "--headless --simulate 1 --count " + std::to_string(nCount), &out),
+        0)
         << out;
     EXPECT_NE(
         out.find("tavlo: " + std::to_string(nCount) + " phone(s) written, 0 failed, 0 stopped"),
@@ -183,15 +175,12 @@ TEST_F(TavloHeadless, APhoneCutShortByAStopIsNoSuccess) {
   Settings("ISWIMEI=Yes\n");
   // The phone holds the answer to the boot image's last packet for a while.
   StartSimulator({"--fault", "cmd=mid,nth=2,stall=1500"});
-  const pid_t tavlo =
-      Spawn({TAVLO_PATH, "--headless", "--imei1", AppendImeiCheckDigit("35209900000077")},
-            {"XDG_RUNTIME_DIR=" + m_dir.Path()}, m_dir.Path(), m_dir.File("out.txt"));
-  const bool bInside = WaitForText(m_dir.File("out.txt"), "Write boot_fact 4096 bytes", 30000);
-  kill(tavlo, SIGTERM);
-  const std::string out = [&] {
-    EXPECT_EQ(WaitExit(tavlo, 30000), 1);
-    return ReadWholeFile(m_dir.File("out.txt"));
-  }();
+  CChild tavlo({TAVLO_PATH, "--headless", "--imei1", AppendImeiCheckDigit("35209900000077")},
+               m_dir.Path(), m_dir.File("out.txt"), {"XDG_RUNTIME_DIR=" + m_dir.Path()});
+  const bool bInside = WaitForText(m_dir.File("out.txt"), "Write boot_fact 4096 bytes", 30s);
+  tavlo.Signal(SIGTERM);
+  EXPECT_EQ(tavlo.WaitExit(30s), 1);
+  const std::string out = ReadWholeFile(m_dir.File("out.txt"));
   ASSERT_TRUE(bInside) << out;
   EXPECT_NE(out.find("tavlo: 0 phone(s) written, 0 failed, 1 stopped"), std::string::npos) << out;
   EXPECT_NE(out.find("Write Stop!"), std::string::npos) << out;

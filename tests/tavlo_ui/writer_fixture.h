@@ -15,6 +15,7 @@
 #include "pty_phone.h"
 #include "tavlo/ui/startup.h"
 #include "tavlo/ui/writer_window.h"
+#include "wait_until.h"
 
 // A window host played by the test: records boxes and the log as shown.
 class CFakeWriterHost final : public IWriterHost {
@@ -66,12 +67,7 @@ class WriterFixture : public ::testing::Test {
   }
   // Serves the window queue until fnDone holds; false after nTimeoutMs.
   bool PumpUntil(const std::function<bool()>& fnDone, int nTimeoutMs = 30000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
-    while (!fnDone()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      ServeQueueFor(50);
-    }
-    return true;
+    return ::PumpUntil(m_queue, fnDone, std::chrono::milliseconds(nTimeoutMs));
   }
   const SFieldView& Field(ENumberField eField) const {
     return m_pWindow->View().fields[static_cast<size_t>(eField)];

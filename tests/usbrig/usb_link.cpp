@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -15,8 +14,7 @@
 #include <thread>
 
 #include "common/op_log.h"
-
-extern char** environ;
+#include "wait_until.h"
 
 namespace usbrig {
 
@@ -48,15 +46,17 @@ std::optional<SSerInfo> FindGadgetPort() {
 }
 
 std::optional<SSerInfo> WaitForGadgetPort(bool bPresent, std::chrono::milliseconds bound) {
-  const auto end = std::chrono::steady_clock::now() + bound;
-  for (;;) {
-    std::optional<SSerInfo> port = FindGadgetPort();
-    if (port.has_value() == bPresent) return bPresent ? port : std::optional<SSerInfo>(SSerInfo{});
-    if (std::chrono::steady_clock::now() > end) return std::nullopt;
-    // Each listing walks sysfs; on the rig's one emulated processor a tighter
-    // loop would slow the very unplug it waits for.
-    std::this_thread::sleep_for(100ms);
-  }
+  std::optional<SSerInfo> port;
+  // Each listing walks sysfs; on the rig's one emulated processor a tighter
+  // loop would slow the very unplug it waits for.
+  const bool bDone = WaitUntil(
+      [&] {
+        port = FindGadgetPort();
+        return port.has_value() == bPresent;
+      },
+      bound, [] { std::this_thread::sleep_for(100ms); });
+  if (!bDone) return std::nullopt;
+  return bPresent ? port : std::optional<SSerInfo>(SSerInfo{});
 }
 
 CGadgetEnd::CGadgetEnd() : m_fd(open(kGadgetDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
@@ -105,56 +105,6 @@ std::vector<uint8_t> CGadgetEnd::ReceiveExactly(size_t n, int nTimeoutMs) {
     if (r > 0) got.insert(got.end(), buf, buf + r);
   }
   return got;
-}
-
-CChild::CChild(const std::vector<std::string>& args, const std::string& strDir,
-               const std::string& strOutFile) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, strDir.c_str());
-  posix_spawn_file_actions_addopen(&actions, 1, strOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  std::vector<std::string> copy = args;
-  std::vector<char*> argv;
-  for (std::string& s : copy) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  EXPECT_GT(m_pid, 0) << "cannot start " << args.front();
-}
-
-CChild::~CChild() {
-  if (m_pid <= 0 || m_status) return;
-  kill(m_pid, SIGTERM);
-  if (!WaitExit(10s)) {
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
-  }
-}
-
-std::optional<int> CChild::WaitExit(std::chrono::milliseconds bound) {
-  if (m_status || m_pid <= 0) return m_status;
-  const auto end = std::chrono::steady_clock::now() + bound;
-  for (;;) {
-    int status = 0;
-    const pid_t r = waitpid(m_pid, &status, WNOHANG);
-    if (r == m_pid) {
-      m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return m_status;
-    }
-    if (r < 0 || std::chrono::steady_clock::now() > end) return std::nullopt;
-    std::this_thread::sleep_for(20ms);
-  }
-}
-
-int RunIn(const std::string& strDir, const std::string& strCommand, std::string* pOut) {
-  // The folder also holds the program's single-copy lock.
-  const int rc = std::system(
-      ("cd '" + strDir + "' && XDG_RUNTIME_DIR='" + strDir + "' " + strCommand + " > out.txt 2>&1")
-          .c_str());
-  *pOut = ReadWholeFile(strDir + "/out.txt");
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
 std::vector<std::string> SimArgs(int nCom, int nPhones, const std::string& strReportDir) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "pty_phone.h"
 #include "serial/port_discovery.h"
 
@@ -57,27 +58,6 @@ class CGadgetEnd {
  private:
   int m_fd = -1;
 };
-
-// A child process with its output in a file; ended with SIGTERM when dropped.
-class CChild {
- public:
-  CChild(const std::vector<std::string>& args, const std::string& strDir,
-         const std::string& strOutFile);
-  ~CChild();
-  CChild(const CChild&) = delete;
-  CChild& operator=(const CChild&) = delete;
-
-  // The exit status once it ended within the bound; nullopt while running.
-  std::optional<int> WaitExit(std::chrono::milliseconds bound);
-
- private:
-  pid_t m_pid = -1;
-  std::optional<int> m_status;
-};
-
-// Runs a command line in a folder, output to out.txt there; exit status and
-// output.
-int RunIn(const std::string& strDir, const std::string& strCommand, std::string* pOut);
 
 // The simulator serving the phone's end, one phone after another.
 std::vector<std::string> SimArgs(int nCom, int nPhones, const std::string& strReportDir);

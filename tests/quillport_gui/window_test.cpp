@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -98,13 +97,7 @@ TEST_F(QuillportWindow, StartAllWithoutAPackageAsksForOneAndOffersTheFileDialog)
 TEST_F(QuillportWindow, BrowseLoadsTheChosenPackageAndShowsItsPath) {
   Open();
   const QString strPackage = QString::fromStdString(MakePackage());
-  CModalAnswerer answerer([&](QWidget* pDialog) {
-    auto* pFiles = qobject_cast<QFileDialog*>(pDialog);
-    if (!pFiles) return false;
-    pFiles->selectFile(strPackage);
-    static_cast<QDialog*>(pFiles)->accept();
-    return true;
-  });
+  CModalAnswerer answerer(CModalAnswerer::ChooseFile(strPackage));
   Click("browse");
   ASSERT_EQ(answerer.Seen().size(), 1u) << "no message box: the package loaded";
   EXPECT_EQ(Find<QLineEdit>("packagePath")->text(), strPackage);

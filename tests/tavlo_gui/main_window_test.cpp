@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <sstream>
@@ -164,13 +163,7 @@ TEST_F(TavloWindow, TheDdrChooserFillsTheFieldButNotTheSettings) {
   WriteFile("ddr.bin", std::string(100, 'd'));
   Open("");
   const QString strDdr = QString::fromStdString(m_base.File("ddr.bin"));
-  CModalAnswerer answerer([&](QWidget* pDialog) {
-    auto* pFiles = qobject_cast<QFileDialog*>(pDialog);
-    if (!pFiles) return false;
-    pFiles->selectFile(strDdr);
-    static_cast<QDialog*>(pFiles)->accept();
-    return true;
-  });
+  CModalAnswerer answerer(CModalAnswerer::ChooseFile(strDdr));
   Click("browseDdr");
   ASSERT_EQ(answerer.Seen().size(), 1u);
   EXPECT_EQ(answerer.Seen()[0].nameFilters, QStringList{QStringLiteral("Txt Files (*.bin)")});

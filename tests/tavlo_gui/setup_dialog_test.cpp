@@ -4,7 +4,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -158,13 +157,7 @@ TEST_F(SetupDialog, ChoosingAnMbsnListFileBringsTheStoredImeiMaskBack) {
   Retype("imeiMask", "35209900100****");
   ASSERT_EQ(In<QLineEdit>("imeiMask")->text(), QStringLiteral("35209900100****"));
   const QString strList = QString::fromStdString(m_base.File("mbsn.txt"));
-  CModalAnswerer answerer([&](QWidget* pDialog) {
-    auto* pFiles = qobject_cast<QFileDialog*>(pDialog);
-    if (!pFiles) return false;
-    pFiles->selectFile(strList);
-    static_cast<QDialog*>(pFiles)->accept();
-    return true;
-  });
+  CModalAnswerer answerer(CModalAnswerer::ChooseFile(strList));
   ClickIn("mbsnBrowse");
   ASSERT_EQ(answerer.Seen().size(), 1u);
   EXPECT_EQ(answerer.Seen()[0].nameFilters,

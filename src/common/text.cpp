@@ -24,12 +24,6 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
-bool ContainsNoCase(const std::string& hay, const std::string& needle) {
-  auto it = std::search(hay.begin(), hay.end(), needle.begin(), needle.end(),
-                        [](char x, char y) { return Lower(x) == Lower(y); });
-  return it != hay.end();
-}
-
 std::string FormatTextV(const char* pszFormat, va_list args) {
   va_list copy;
   va_copy(copy, args);

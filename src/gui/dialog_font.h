@@ -18,7 +18,6 @@ class CDialogUnits {
   explicit CDialogUnits(const QFont& font);
 
   int BaseX() const { return m_nBaseX; }  // average character width, pixels
-  int BaseY() const { return m_nBaseY; }  // character height, pixels
   int X(int nUnits) const;
   int Y(int nUnits) const;
   QRect Rect(int nX, int nY, int nWidth, int nHeight) const;

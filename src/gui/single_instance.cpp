@@ -43,7 +43,6 @@ void CInstanceServer::OnConnection() {
       BringToFront(m_pWindow);
       pClient->write(kRaised);
       pClient->flush();
-      emit Raised();
     });
   }
 }

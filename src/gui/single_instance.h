@@ -25,10 +25,6 @@ class CInstanceServer final : public QObject {
   CInstanceServer(const QString& strSocket, QWidget* pWindow, QObject* pParent = nullptr);
   bool IsListening() const { return m_server.isListening(); }
 
- signals:
-  // A second copy asked; the window has been brought to the front.
-  void Raised();
-
  private:
   void OnConnection();
 

@@ -17,7 +17,6 @@ class CTextLimit final : public QValidator {
 
   // Changes the limit only; the edit's text is left alone.
   void SetLimit(int nLimit) { m_nLimit = nLimit; }
-  int Limit() const { return m_nLimit; }
 
   State validate(QString& strInput, int& nPos) const override;
 

@@ -119,11 +119,9 @@ bool CHstPort::StartOpened(std::shared_ptr<platform::ISerialDevice> pDevice) {
 }
 
 void CHstPort::MonitorMain() {
-  m_bMonitorRunning = true;
   while (m_bOpened && !m_bClosing) m_pMonitorWake->Wait(kMonitorPollMs);
   // Release any read or write still waiting on the device.
   if (auto pAbort = Handles().pAbort) pAbort->Signal();
-  m_bMonitorRunning = false;
 }
 
 int CHstPort::ReadLimitMs(int nTimeoutClass) const {

@@ -52,15 +52,12 @@ class CHstPort {
   void uart_cleanup();
 
   bool IsOpen() const { return m_bOpened && Device() != nullptr; }
-  int PortNumber() const { return m_nPort; }
-  EToolFlavor Flavor() const { return m_eFlavor; }
   bool IsDownloadTool() const { return m_eFlavor == EToolFlavor::Download; }
   // Set by the owner before the first read; never owned.
   void SetStopBlock(SStopBlock* pStopBlock) { m_pStopBlock = pStopBlock; }
   bool StopRequested() const {
     return IsDownloadTool() && m_pStopBlock && m_pStopBlock->IsStopping();
   }
-  bool MonitorRunning() const { return m_bMonitorRunning; }
   // True when the open device has hung up or been unplugged.
   bool DeviceGone() const;
 
@@ -99,7 +96,6 @@ class CHstPort {
 
   std::atomic<bool> m_bOpened{false};          // written by the owner, read by the monitor
   std::atomic<bool> m_bClosing{false};         // written by the closer, read by monitor and reads
-  std::atomic<bool> m_bMonitorRunning{false};  // written by the monitor thread only
 
   int m_nBaudRate = 0;  // recorded, not applied: the link is a USB function
   int m_nPort = 0;

@@ -29,10 +29,6 @@ bool IncrementCounter(std::string* pCounter);
 // filled from the counter, left to right.
 std::string MergeMbsn(const std::string& strInit, const std::string& strMask,
                       const std::string& strCounter);
-inline std::string MergePsn(const std::string& strInit, const std::string& strMask,
-                            const std::string& strCounter) {
-  return MergeMbsn(strInit, strMask, strCounter);
-}
 // As above; a 14-digit body also gets its check digit.
 std::string MergeImei(const std::string& strInit, const std::string& strMask,
                       const std::string& strCounter);

@@ -241,7 +241,7 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
     }
     Pause(kSettleMs);
   }
-  if (EStep e = OpenPort(bKnownPort); e != EStep::Next) return e;
+  if (EStep e = OpenPort(); e != EStep::Next) return e;
   m_bPhoneOpened = true;
 
   if (Stopping()) return EStep::End;
@@ -354,7 +354,7 @@ CWriteThread::EStep CWriteThread::WaitPhoneGone() {
   return EStep::Next;
 }
 
-CWriteThread::EStep CWriteThread::OpenPort(bool /*bKnownPort*/) {
+CWriteThread::EStep CWriteThread::OpenPort() {
   m_link.uart_init(m_nComPort, kBaudRate, 0);
   if (m_link.uart_open()) return EStep::Next;
   m_ui.DisplayEchoText("Open port failed!", kLogError);

@@ -71,7 +71,7 @@ class CWriteThread {
   void OnThreadMessage(const SMessage& msg);
   void OnStartWrite();
   EStep PhoneCycle(bool* pbNextPhone);
-  EStep OpenPort(bool bKnownPort);
+  EStep OpenPort();
   EStep UploadBootImage();
   EStep WriteBack();
   EStep WaitPhoneGone();

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "pty_phone.h"
 #include "sim/sim_phone.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/ui/writer_texts.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -176,11 +178,15 @@ TEST_F(SetupModelTest, PortListHoldsOnlyGadgetPorts) {
   sim::CSimSocket socket(
       sim::SSocketOptions{.strPortsDir = ports.Path(), .nCom = 44, .nPhones = 1});
   ASSERT_TRUE(socket.Start());
+  for (const char* pszOther : {"Foo Modem (COM11)", "USB Gadget Modem (COM12)"})
+    std::filesystem::create_symlink("/dev/null", ports.File(pszOther));
   std::vector<std::string> names;
-  for (int n = 0; n < 100 && names.empty(); ++n) {
-    names = GadgetPortNames();
-    if (names.empty()) usleep(20000);
-  }
+  WaitUntil(
+      [&] {
+        names = GadgetPortNames();
+        return !names.empty();
+      },
+      std::chrono::seconds(5));
   EXPECT_EQ(names, std::vector<std::string>{"Gadget Serial (COM44)"});
   socket.Stop();
   unsetenv("PHONE_PORTS_DIR");

@@ -2,45 +2,17 @@
 // ends cleanly on a signal.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <QProcess>
 #include <QTest>
 #include <filesystem>
 
-#include "pty_phone.h"
+#include "program_fixture.h"
 
 namespace {
 
-class QuillportProgram : public ::testing::Test {
+class QuillportProgram : public CProgramTest {
  protected:
-  void SetUp() override {
-    std::filesystem::create_directories(m_runtime.Path());
-    chmod(m_runtime.Path().c_str(), 0700);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // A private lock and socket folder: a copy running on this machine is not seen.
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(m_runtime.Path()));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    for (QProcess* pCopy : {&m_first, &m_second}) {
-      pCopy->setProcessEnvironment(env);
-      pCopy->setWorkingDirectory(QString::fromStdString(m_base.Path()));
-      pCopy->setProgram(QStringLiteral(QUILLPORT_PATH));
-      pCopy->setProcessChannelMode(QProcess::MergedChannels);
-    }
-  }
-  void TearDown() override {
-    for (QProcess* pCopy : {&m_first, &m_second}) {
-      if (pCopy->state() != QProcess::NotRunning) {
-        pCopy->kill();
-        pCopy->waitForFinished();
-      }
-    }
-  }
-
-  std::string Socket() const { return m_runtime.File("quillport.sock"); }
-
-  CTempDir m_base, m_runtime;
-  QProcess m_first, m_second;
+  QuillportProgram() : CProgramTest(QUILLPORT_PATH, "quillport") {}
 };
 
 TEST_F(QuillportProgram, ASecondCopyShowsTheFirstAndEndsAndASignalClosesTheWindow) {

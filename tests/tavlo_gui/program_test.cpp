@@ -2,51 +2,26 @@
 // signal leaves it as Exit does.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <QProcess>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
 
-#include "pty_phone.h"
+#include "program_fixture.h"
 
 namespace {
 
-class TavloProgram : public ::testing::Test {
+class TavloProgram : public CProgramTest {
  protected:
+  TavloProgram() : CProgramTest(TAVLO_PATH, "tavlo") {}
   void SetUp() override {
-    std::filesystem::create_directories(m_runtime.Path());
-    chmod(m_runtime.Path().c_str(), 0700);
+    CProgramTest::SetUp();
     std::filesystem::create_directories(m_base.File("ini"));
     std::filesystem::create_directories(m_base.File("images"));
     std::ofstream(m_base.File("images/boot_fact.bin")) << std::string(5000, 'b');
     std::ofstream(m_base.File("ini/chipset.ini")) << "[CHIP_1]\nCHIPNAME=c\nFACTNAME=factorydata\n";
     std::ofstream(m_base.File("ini/wimei.ini")) << "[GENERAL]\nCHIPSET=c\nMAGIC_NUMBER=0x1234\n";
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // A private lock and socket folder: a copy running on this machine is not seen.
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(m_runtime.Path()));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    for (QProcess* pCopy : {&m_first, &m_second}) {
-      pCopy->setProcessEnvironment(env);
-      pCopy->setWorkingDirectory(QString::fromStdString(m_base.Path()));
-      pCopy->setProgram(QStringLiteral(TAVLO_PATH));
-      pCopy->setProcessChannelMode(QProcess::MergedChannels);
-    }
   }
-  void TearDown() override {
-    for (QProcess* pCopy : {&m_first, &m_second}) {
-      if (pCopy->state() != QProcess::NotRunning) {
-        pCopy->kill();
-        pCopy->waitForFinished();
-      }
-    }
-  }
-
-  std::string Socket() const { return m_runtime.File("tavlo.sock"); }
-
-  CTempDir m_base, m_runtime;
-  QProcess m_first, m_second;
 };
 
 TEST_F(TavloProgram, ASecondCopyShowsTheFirstAndASignalLeavesAsExitDoes) {

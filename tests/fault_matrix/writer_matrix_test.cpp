@@ -13,6 +13,7 @@
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/ui/startup.h"
 #include "tavlo/ui/writer_window.h"
+#include "writer_station.h"
 
 namespace fault_matrix {
 namespace {
@@ -105,10 +106,7 @@ class WriterMatrix : public ::testing::TestWithParam<SCase> {
   void SetUp() override {
     setenv("PHONE_PORTS_DIR", m_ports.Path().c_str(), 1);
     setenv("PHONE_COM_MAP", m_base.File("com-ports.ini").c_str(), 1);
-    std::filesystem::create_directories(m_base.File("ini"));
-    std::filesystem::create_directories(m_base.File("images"));
-    WriteFile("images/boot_fact.bin", std::string(9000, 'b'));
-    WriteFile("ini/chipset.ini", "[CHIP_1]\nCHIPNAME=n7731\nFACTNAME=norqfact\n");
+    MakeWriterStation(m_base.Path(), 9000, "[CHIP_1]\nCHIPNAME=n7731\nFACTNAME=norqfact\n");
     std::string strImeis;
     for (int n = 1; n <= 8; ++n) strImeis += Imei(n) + "\n";
     WriteFile("imei.txt", strImeis);

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "program_fixture.h"
+#include "writer_station.h"
 
 namespace {
 
@@ -16,10 +17,7 @@ class TavloProgram : public CProgramTest {
   TavloProgram() : CProgramTest(TAVLO_PATH, "tavlo") {}
   void SetUp() override {
     CProgramTest::SetUp();
-    std::filesystem::create_directories(m_base.File("ini"));
-    std::filesystem::create_directories(m_base.File("images"));
-    std::ofstream(m_base.File("images/boot_fact.bin")) << std::string(5000, 'b');
-    std::ofstream(m_base.File("ini/chipset.ini")) << "[CHIP_1]\nCHIPNAME=c\nFACTNAME=factorydata\n";
+    MakeWriterStation(m_base.Path(), 5000);
     std::ofstream(m_base.File("ini/wimei.ini")) << "[GENERAL]\nCHIPSET=c\nMAGIC_NUMBER=0x1234\n";
   }
 };

@@ -22,6 +22,7 @@
 #include "tavlo/ui/qt/color_wnd.h"
 #include "tavlo/ui/qt/tavlo_dlg.h"
 #include "tavlo/ui/startup.h"
+#include "writer_station.h"
 
 // A generous bound for a phone's write under sanitizers.
 inline constexpr int kLongWaitMs = 60000;
@@ -33,12 +34,9 @@ class CTavloGuiTest : public ::testing::Test {
   void SetUp() override {
     setenv("PHONE_PORTS_DIR", m_ports.Path().c_str(), 1);
     setenv("PHONE_COM_MAP", m_base.File("com-ports.ini").c_str(), 1);
-    std::filesystem::create_directories(m_base.File("ini"));
-    std::filesystem::create_directories(m_base.File("images"));
-    WriteFile("images/boot_fact.bin", std::string(9000, 'b'));
-    WriteFile("ini/chipset.ini",
-              "[CHIP_1]\nCHIPNAME=n7731\nFACTNAME=norqfact\n"
-              "[CHIP_2]\nCHIPNAME=n9820\nFACTNAME=norqfact\n");
+    MakeWriterStation(m_base.Path(), 9000,
+                      "[CHIP_1]\nCHIPNAME=n7731\nFACTNAME=norqfact\n"
+                      "[CHIP_2]\nCHIPNAME=n9820\nFACTNAME=norqfact\n");
   }
   void TearDown() override {
     m_pDlg.reset();

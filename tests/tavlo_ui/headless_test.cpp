@@ -14,6 +14,7 @@
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/numbers/phone_numbers.h"
 #include "tavlo/ui/writer_texts.h"
+#include "writer_station.h"
 
 namespace {
 
@@ -27,12 +28,7 @@ int RunTavloIn(const std::string& strDir, const std::string& strArgs, std::strin
 
 class TavloHeadless : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::filesystem::create_directories(m_dir.File("ini"));
-    std::filesystem::create_directories(m_dir.File("images"));
-    std::ofstream(m_dir.File("images/boot_fact.bin")) << std::string(5000, 'b');
-    std::ofstream(m_dir.File("ini/chipset.ini")) << "[CHIP_1]\nCHIPNAME=c\nFACTNAME=factorydata\n";
-  }
+  void SetUp() override { MakeWriterStation(m_dir.Path(), 5000); }
   void TearDown() override { unsetenv("PHONE_PORTS_DIR"); }
   void Settings(const std::string& strText) {
     std::ofstream(m_dir.File("ini/wimei.ini")) << "[GENERAL]\nCHIPSET=c\n" << strText;

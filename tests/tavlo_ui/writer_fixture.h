@@ -16,6 +16,7 @@
 #include "tavlo/ui/startup.h"
 #include "tavlo/ui/writer_window.h"
 #include "wait_until.h"
+#include "writer_station.h"
 
 // A window host played by the test: records boxes and the log as shown.
 class CFakeWriterHost final : public IWriterHost {
@@ -45,10 +46,7 @@ class WriterFixture : public ::testing::Test {
   void SetUp() override {
     setenv("PHONE_PORTS_DIR", m_ports.Path().c_str(), 1);
     setenv("PHONE_COM_MAP", m_base.File("com-ports.ini").c_str(), 1);
-    std::filesystem::create_directories(m_base.File("ini"));
-    std::filesystem::create_directories(m_base.File("images"));
-    WriteFile("images/boot_fact.bin", std::string(9000, 'b'));
-    WriteFile("ini/chipset.ini", "[CHIP_1]\nCHIPNAME=n7731\nFACTNAME=norqfact\n");
+    MakeWriterStation(m_base.Path(), 9000, "[CHIP_1]\nCHIPNAME=n7731\nFACTNAME=norqfact\n");
   }
   void TearDown() override {
     unsetenv("PHONE_PORTS_DIR");

@@ -9,6 +9,7 @@
 #include "sim/sim_digest.h"
 #include "tavlo/factory/factory_data.h"
 #include "usb_link.h"
+#include "writer_station.h"
 
 namespace usbrig {
 namespace {
@@ -109,10 +110,7 @@ class UsbTavlo : public CUsbRigTest {
   void SetUp() override {
     CUsbRigTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    fs::create_directories(m_base.File("ini"));
-    fs::create_directories(m_base.File("images"));
-    std::ofstream(m_base.File("images/boot_fact.bin")) << std::string(24576, 'b');
-    std::ofstream(m_base.File("ini/chipset.ini")) << "[CHIP_1]\nCHIPNAME=c\nFACTNAME=factorydata\n";
+    MakeWriterStation(m_base.Path(), 24576);
     std::ofstream(m_base.File("ini/wimei.ini"))
         << "[GENERAL]\nCHIPSET=c\nISWIMEI=Yes\nCHECK_IMEI=Yes\n[WIMEI]\nIMEINUM=1\nINPUTTYPE=0\n";
   }

@@ -5,7 +5,6 @@
 // and thread counts.
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <atomic>
@@ -77,8 +76,8 @@ inline bool PumpUntil(CMessageQueue& queue, const std::function<bool()>& fnDone,
   const auto end = Clock::now() + bound;
   while (!fnDone()) {
     if (Clock::now() > end) return false;
-    pollfd pfd{queue.WakeFd(), POLLIN, 0};
-    poll(&pfd, 1, 50);
+    const platform::WaitHandle wake = queue.WakeHandle();
+    platform::WaitAny({&wake, 1}, 50);
     while (DispatchOnePending()) {
     }
   }

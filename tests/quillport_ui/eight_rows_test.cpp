@@ -1,7 +1,6 @@
 // The window with its eight workers against eight simulated phones at once.
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <chrono>
 #include <filesystem>
@@ -49,8 +48,10 @@ class EightRowsTest : public ::testing::Test {
       const char* pszName;
       const char* pszSource;
       bool bLoader;
-    } images[] = {{"PDL1", "pattern:20k:1", true},   {"PDL2", "pattern:70k:2", true},
-                  {"modem", "pattern:300k:3", false}, {"system", "pattern:1M:4", false},
+    } images[] = {{"PDL1", "pattern:20k:1", true},
+                  {"PDL2", "pattern:70k:2", true},
+                  {"modem", "pattern:300k:3", false},
+                  {"system", "pattern:1M:4", false},
                   {"boot", "pattern:90001:5", false}};
     std::vector<SPackImage> list;
     for (const auto& image : images) {
@@ -100,8 +101,8 @@ class EightRowsTest : public ::testing::Test {
     const auto end = Clock::now() + bound;
     while (!fnDone()) {
       if (Clock::now() > end) return false;
-      pollfd pfd{m_queue.WakeFd(), POLLIN, 0};
-      poll(&pfd, 1, 50);
+      const platform::WaitHandle wake = m_queue.WakeHandle();
+      platform::WaitAny({&wake, 1}, 50);
       while (DispatchOnePending()) {
       }
     }

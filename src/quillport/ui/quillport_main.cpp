@@ -2,7 +2,6 @@
 // --headless it runs the eight port rows from the console instead, for
 // unattended stations and demonstrations.
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -132,7 +131,7 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   }
 
   // SIGINT and SIGTERM act as "Stop all".
-  const int sigFd = platform::BlockStopSignals();
+  const platform::WaitHandle sigFd = platform::BlockStopSignals();
 
   CMessageQueue queue;
   CQueueBinding binding(queue);
@@ -151,8 +150,8 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
     while (bStarted) {
       console.Render(window.View());
       if (tally.Update(window.View(), rows, opt.nCount)) break;
-      pollfd fds[2] = {{queue.WakeFd(), POLLIN, 0}, {sigFd, POLLIN, 0}};
-      if (poll(fds, 2, kRedrawMs) > 0 && (fds[1].revents & POLLIN)) break;
+      const platform::WaitHandle wakes[2] = {queue.WakeHandle(), sigFd};
+      if (platform::WaitAny(wakes, kRedrawMs) == 1) break;
       while (DispatchOnePending()) {
       }
     }
@@ -193,7 +192,7 @@ int RunWindow(const SOptions& opt, const std::string& strProgram, int& argc, cha
     return kExitFailed;
   }
   // Before any thread starts, so that none of them takes the signals.
-  const int sigFd = platform::BlockStopSignals();
+  const platform::WaitHandle sigFd = platform::BlockStopSignals();
   sim::CPrivatePhones simulation;
   if (opt.nSimulate > 0 && !StartSimulation(simulation, opt.nSimulate)) return kExitFailed;
 

@@ -3,7 +3,6 @@
 // Start would, for unattended stations and demonstrations.
 
 #include <limits.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -135,7 +134,7 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   }
 
   // SIGINT and SIGTERM act as Stop.
-  const int sigFd = platform::BlockStopSignals();
+  const platform::WaitHandle sigFd = platform::BlockStopSignals();
 
   CMessageQueue queue;
   CQueueBinding binding(queue);
@@ -158,8 +157,8 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
       window.OnStop();
       break;
     }
-    pollfd fds[2] = {{queue.WakeFd(), POLLIN, 0}, {sigFd, POLLIN, 0}};
-    if (poll(fds, 2, kPassMs) > 0 && (fds[1].revents & POLLIN)) {
+    const platform::WaitHandle wakes[2] = {queue.WakeHandle(), sigFd};
+    if (platform::WaitAny(wakes, kPassMs) == 1) {
       window.OnStop();
       break;
     }
@@ -192,7 +191,7 @@ int RunWindow(const SOptions& opt, const std::string& strProgram, int& argc, cha
       gui::ChooseLanguage(QString::fromStdString(opt.strLang), QLocale::system()));
 
   // SIGINT and SIGTERM leave the window as Exit does.
-  const int sigFd = platform::BlockStopSignals();
+  const platform::WaitHandle sigFd = platform::BlockStopSignals();
 
   sim::CPrivatePhones phones;
   int rc = kExitWritten;

@@ -2,9 +2,19 @@
 
 #include <windows.h>
 
+#include <mutex>
+
 #include "platform/win32/wide_text.h"
 
 namespace platform {
+namespace {
+
+// Wine does not make append-only writes atomic, so the threads of this
+// process (every port worker writes its log from its own thread) also take
+// turns; other processes rely on the system alone.
+std::mutex g_appendMutex;
+
+}  // namespace
 
 bool AppendToFile(const std::string& strPath, const void* pData, size_t nLen) {
   // Append-only access makes the system put every write at the end of the
@@ -15,7 +25,9 @@ bool AppendToFile(const std::string& strPath, const void* pData, size_t nLen) {
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD dwDone = 0;
+  std::unique_lock lock(g_appendMutex);
   const BOOL bOk = WriteFile(h, pData, static_cast<DWORD>(nLen), &dwDone, nullptr);
+  lock.unlock();
   CloseHandle(h);
   return bOk && dwDone == nLen;
 }

@@ -119,7 +119,8 @@ void AddUsbPorts(std::list<SSerInfo>& ports) {
 
 // Every symbolic link in $PHONE_PORTS_DIR is a port. Links come and go at any
 // moment, so a link that cannot be read is simply not there. Where links are
-// not at hand (Windows), a plain file named "<description> (COM<n>)" offers
+// not at hand (Windows, or a link Wine shows as what it points to), an entry
+// named "<description> (COM<n>)" that is not a folder offers
 // the system's port COM<n> under that name.
 void AddVirtualPorts(std::list<SSerInfo>& ports) {
   const char* pszDir = std::getenv("PHONE_PORTS_DIR");
@@ -135,7 +136,7 @@ void AddVirtualPorts(std::list<SSerInfo>& ports) {
       target = fs::read_symlink(it->path(), ecLink);
       if (ecLink) continue;
       if (target.is_relative()) target = fs::path(pszDir) / target;
-    } else if (n > 0 && it->is_regular_file(ecLink)) {
+    } else if (n > 0 && !it->is_directory(ecLink)) {
       target = n <= 9 ? ComName(n) : "\\\\.\\" + ComName(n);
     } else {
       continue;

@@ -2,10 +2,11 @@
 # End to end under Wine: quillport.exe --headless downloads a package into a
 # phone played by the Linux simulator on a pseudo-terminal, which Wine maps
 # as COM5. Every image must arrive byte for byte (the simulator's report
-# holds the SHA-256 of what it received).
-#   quillport_download.sh SIM QUILLPORT_EXE PACK_EXE WINE_RUN WORK_DIR PREFIX
+# holds the SHA-256 of what it received). With "pulled" the first phone is
+# pulled in the middle of an image: its row fails, and the next phone passes.
+#   quillport_download.sh SIM QUILLPORT_EXE PACK_EXE WINE_RUN WORK_DIR PREFIX [pulled]
 set -euo pipefail
-sim=$1 quillport=$2 pack=$3 wine_run=$4 work=$5 prefix=$6
+sim=$1 quillport=$2 pack=$3 wine_run=$4 work=$5 prefix=$6 mode=${7:-}
 com=5
 rm -rf "$work"
 mkdir -p "$work/station/ini" "$work/ports" "$work/reports"
@@ -48,19 +49,25 @@ printf '[PORT_1]\nISUSED=Yes\nPORTNB=None\n' > ini/download.ini
 
 # COM5 is the simulator's link; while no phone is plugged in it leads nowhere.
 ln -sfn "$work/ports/Gadget Serial (COM$com)" "$prefix/dosdevices/com$com"
-"$sim" -d "$work/ports" -n 1 --com-base $com --count 1 --report-dir "$work/reports" &
+phones=1 sim_args=() expected="1 phone(s) passed, 0 failed" expected_status=0
+if [ "$mode" = pulled ]; then
+  phones=2 sim_args=(--fault "image=system,unplug-after=1000000,phone=1")
+  expected="1 phone(s) passed, 1 failed" expected_status=1
+fi
+"$sim" -d "$work/ports" -n 1 --com-base $com --count $phones --report-dir "$work/reports" \
+  "${sim_args[@]}" &
 sim_pid=$!
 for _ in $(seq 100); do [ -L "$work/ports/Gadget Serial (COM$com)" ] && break; sleep 0.1; done
 
 status=0
 PHONE_PORTS_DIR="Z:${work//\//\\}\\ports" timeout 120 "$wine_run" "$quillport" \
-  --headless --rows 1 --count 1 --timeout 10000 > quillport.out 2>&1 || status=$?
-tail -n 3 quillport.out
-[ $status -eq 0 ] || { echo "quillport.exe ended with status $status"; exit 1; }
-grep -q "1 phone(s) passed, 0 failed" quillport.out
+  --headless --rows 1 --count $phones --timeout 10000 > quillport.out 2>&1 || status=$?
+grep -v '^0x\|^    [0-9a-f]' quillport.out | tail -n 3
+[ $status -eq $expected_status ] || { echo "quillport.exe ended with status $status"; exit 1; }
+grep -q "$expected" quillport.out
 
 # The simulator writes its report once the phone has left: wait for it, bounded.
-report="$work/reports/COM$com-1.json"
+report="$work/reports/COM$com-$phones.json"
 for _ in $(seq 300); do [ -s "$report" ] && break; sleep 0.1; done
 python3 - "$report" wine_norq_total.bin package.list <<'CHECK'
 import hashlib, json, sys
@@ -76,3 +83,11 @@ for row, image in zip(rows, images):
     assert image["received"] == size and image["sha256"] == sent, (row[1], image["received"], size)
 print(f"{len(images)} images arrived byte for byte")
 CHECK
+if [ "$mode" = pulled ]; then
+  python3 - "$work/reports/COM$com-1.json" <<'CHECK'
+import json, sys
+report = json.load(open(sys.argv[1]))
+assert not report["passed"] and report["outcome"] == "unplugged", report["outcome"]
+print("the pulled phone failed its row")
+CHECK
+fi

@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <climits>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <mutex>
@@ -153,6 +154,14 @@ bool Lookup(const std::string& strSection, const std::string& strKey, const std:
   return true;
 }
 
+// Moves strFrom over strTo. filesystem::rename replaces an existing file on
+// every system, as POSIX rename does; the C library's rename does not on all.
+bool ReplaceFile(const std::string& strFrom, const std::string& strTo) {
+  std::error_code ec;
+  std::filesystem::rename(strFrom, strTo, ec);
+  return !ec;
+}
+
 bool WriteWhole(const std::string& strPath, const std::string& strText) {
   const std::string tmp = strPath + ".tmp" + std::to_string(getpid());
   const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -164,7 +173,7 @@ bool WriteWhole(const std::string& strPath, const std::string& strText) {
     done += static_cast<size_t>(n);
   }
   const bool bOk = done == strText.size() && fsync(fd) == 0;
-  if (close(fd) != 0 || !bOk || rename(tmp.c_str(), strPath.c_str()) != 0) {
+  if (close(fd) != 0 || !bOk || !ReplaceFile(tmp, strPath)) {
     unlink(tmp.c_str());
     return false;
   }

@@ -1,8 +1,5 @@
 #include "common/message_queue.h"
 
-#include <poll.h>
-
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 
@@ -122,8 +119,9 @@ bool ServeQueueFor(CMessageQueue& queue, int nMs) {
                           deadline - std::chrono::steady_clock::now())
                           .count();
     if (left <= 0) return false;
-    pollfd pfd{queue.WakeFd(), POLLIN, 0};
-    if (poll(&pfd, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
+    const platform::WaitHandle wake = queue.WakeHandle();
+    if (platform::WaitAny({&wake, 1}, static_cast<int>(left)) == platform::kWaitFailed)
+      return false;
   }
 }
 
@@ -148,9 +146,8 @@ void CMessageThread::Run() {
       case CMessageQueue::ETaken::Task:
         break;
       case CMessageQueue::ETaken::Nothing: {
-        pollfd pfd{m_queue.WakeFd(), POLLIN, 0};
-        while (poll(&pfd, 1, -1) < 0 && errno == EINTR) {
-        }
+        const platform::WaitHandle wake = m_queue.WakeHandle();
+        platform::WaitAny({&wake, 1}, -1);
         break;
       }
     }

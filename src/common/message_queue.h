@@ -45,8 +45,8 @@ class CMessageQueue {
 
   // Drops everything pending, releases waiting senders, refuses new entries.
   void Close();
-  // Readable while an entry is pending; for poll()-based waits.
-  int WakeFd() const { return m_wake.Fd(); }
+  // Ready while an entry is pending; for platform::WaitAny and device waits.
+  platform::WaitHandle WakeHandle() const { return m_wake.Handle(); }
 
   // The queue bound to the calling thread, or null.
   static CMessageQueue* Current();

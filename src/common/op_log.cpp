@@ -1,12 +1,12 @@
 #include "common/op_log.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+
+#include "platform/append_file.h"
 
 std::atomic<bool> g_bOpenDebug{false};
 
@@ -40,10 +40,8 @@ size_t FormatLine(char (&line)[kMaxLogLine + 2], const char* pszFormat, va_list 
 void AppendLine(const std::string& strPath, const char* pszFormat, va_list args) {
   char line[kMaxLogLine + 2];
   const size_t len = FormatLine(line, pszFormat, args);
-  const int fd = open(strPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return;  // a missing folder or a full disk must not stop a download
-  [[maybe_unused]] ssize_t n = write(fd, line, len);
-  close(fd);
+  // A missing folder or a full disk loses the line but must not stop a download.
+  platform::AppendToFile(strPath, line, len);
 }
 
 }  // namespace
@@ -57,7 +55,9 @@ void InitLogFolders(const std::string& strBaseFolder) {
   g_strLogFolder = folder;
 }
 
-std::string OperateLogPath() { return LogFolder() + "/multi_operate.log"; }
+std::string OperateLogPath() {
+  return LogFolder() + "/multi_operate.log";
+}
 
 std::string PortLogPath(int nPort) {
   return LogFolder() + "/portslog/COM_" + std::to_string(nPort) + ".log";

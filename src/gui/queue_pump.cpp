@@ -7,7 +7,7 @@
 namespace gui {
 
 CQueuePump::CQueuePump(CMessageQueue& queue, QObject* pParent)
-    : QObject(pParent), m_queue(queue), m_notifier(queue.WakeFd(), QSocketNotifier::Read) {
+    : QObject(pParent), m_queue(queue), m_notifier(queue.WakeHandle(), QSocketNotifier::Read) {
   connect(&m_notifier, &QSocketNotifier::activated, this, &CQueuePump::ServePending);
 }
 

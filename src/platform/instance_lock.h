@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -15,11 +16,12 @@ class CInstanceLock {
   CInstanceLock& operator=(const CInstanceLock&) = delete;
 
   // False when another copy holds the lock.
-  bool IsHeld() const { return m_fd >= 0; }
+  bool IsHeld() const { return m_bHeld; }
   const std::string& Path() const { return m_strPath; }
 
  private:
-  int m_fd = -1;
+  bool m_bHeld = false;
+  intptr_t m_native = -1;  // the system's lock object, released by the destructor
   std::string m_strPath;
 };
 

@@ -5,10 +5,12 @@
 #include <span>
 #include <string>
 
+#include "platform/wait_handle.h"
+
 // The byte stream to one serial device, as the port class needs it.
 //
 // Contract: every call returns at once except Wait(), which blocks in one
-// system wait on the device and on the wake-up descriptors it is given, for at
+// system wait on the device and on the wake-up handles it is given, for at
 // most nTimeoutMs. A device that has gone (unplugged, hung up) stays gone:
 // from then on BytesWaiting() and ReadSome() report -1 and writes fail.
 
@@ -16,15 +18,15 @@ namespace platform {
 
 enum class EWaitResult {
   Ready,     // the device can be read (or written, for a write wait)
-  Woken,     // one of the wake descriptors is ready; its index is returned
+  Woken,     // one of the wake handles is ready; its index is returned
   TimedOut,  // nothing happened within the time
   Gone,      // the device hung up or failed
 };
 
 class ISerialDevice {
  public:
-  // Wake descriptors beyond this many are not watched.
-  static constexpr size_t kMaxWakeFds = 7;
+  // Wake handles beyond this many are not watched.
+  static constexpr size_t kMaxWakes = 7;
 
   virtual ~ISerialDevice() = default;
 
@@ -36,7 +38,7 @@ class ISerialDevice {
   // Writes what the device takes now; 0 when its queue is full, -1 on a
   // failure, with the system error in *pErr.
   virtual int WriteSome(const void* pBuf, size_t nLen, int* pErr) = 0;
-  virtual EWaitResult Wait(bool bForWrite, std::span<const int> wakeFds, int nTimeoutMs,
+  virtual EWaitResult Wait(bool bForWrite, std::span<const WaitHandle> wakes, int nTimeoutMs,
                            int* pWokenIndex) = 0;
   // Drops unread input. Output is never discarded before a write: on a
   // pseudo-terminal that can drop bytes the other side has not read yet.

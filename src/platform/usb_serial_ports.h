@@ -14,6 +14,7 @@ struct SUsbSerialPort {
   std::string m_strVendorId;   // four lowercase hex digits, for example 0525
   std::string m_strProductId;  // four lowercase hex digits, for example a4a7
   std::string m_strProduct;    // the USB product string; may be empty
+  int m_nSystemCom = 0;        // the COM number the system gave it; 0 where it gives none
 };
 
 // Every serial device with a USB parent. Empty when there is none or the

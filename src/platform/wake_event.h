@@ -1,6 +1,10 @@
 #pragma once
 
-// A wake-up signal that a poll()-style wait can include beside a device:
+#include <atomic>
+
+#include "platform/wait_handle.h"
+
+// A wake-up signal that one system wait can include beside a device:
 // Signal() makes it ready, Consume() makes it not ready again. One consumer
 // reading it gives auto-reset behaviour; leaving it unconsumed gives
 // manual-reset behaviour.
@@ -19,11 +23,14 @@ class CWakeEvent {
   bool Consume();
   // Waits until signalled or the time runs out; consumes the signal.
   bool Wait(int nTimeoutMs);
-  // The descriptor to add to a poll set; readable while signalled.
-  int Fd() const { return m_fd; }
+  // The handle to add to a wait; ready while signalled.
+  WaitHandle Handle() const { return m_handle; }
 
  private:
-  int m_fd;
+  WaitHandle m_handle;
+  // Signals not yet consumed, where the system object cannot count them
+  // itself (a Windows event only mirrors whether this is non-zero).
+  std::atomic<unsigned> m_nPending{0};
 };
 
 }  // namespace platform

@@ -146,14 +146,16 @@ EWaitResult CHstPort::WaitIo(const SIoHandles& io, bool bForWrite, int nTimeoutM
                              bool* pbAborted) {
   // Wake-up sources in a fixed order: abort, queue, then the stop event
   // (reads only: the operator's stop does not cut a write short).
-  int fds[3];
-  size_t nFds = 0;
-  fds[nFds++] = io.pAbort->Fd();
-  if (CMessageQueue* pQueue = CMessageQueue::Current()) fds[nFds++] = pQueue->WakeFd();
-  if (!bForWrite && IsDownloadTool() && m_pStopBlock) fds[nFds++] = m_pStopBlock->stopEvent.Fd();
+  platform::WaitHandle wakes[3];
+  size_t nWakes = 0;
+  wakes[nWakes++] = io.pAbort->Handle();
+  if (CMessageQueue* pQueue = CMessageQueue::Current()) wakes[nWakes++] = pQueue->WakeHandle();
+  if (!bForWrite && IsDownloadTool() && m_pStopBlock) {
+    wakes[nWakes++] = m_pStopBlock->stopEvent.Handle();
+  }
   int nWoken = -1;
-  const EWaitResult result =
-      io.pDevice->Wait(bForWrite, std::span<const int>(fds, nFds), nTimeoutMs, &nWoken);
+  const EWaitResult result = io.pDevice->Wait(
+      bForWrite, std::span<const platform::WaitHandle>(wakes, nWakes), nTimeoutMs, &nWoken);
   *pbAborted = result == EWaitResult::Woken && nWoken == 0 && io.pAbort->Consume();
   return result;
 }
@@ -261,8 +263,9 @@ uint32_t CHstPort::uart_write(const void* pBuf, uint32_t nCount) {
       continue;
     }
     if (result == EWaitResult::TimedOut) continue;
-    const int n =
-        result == EWaitResult::Ready ? io.pDevice->WriteSome(pBytes + nDone, nCount - nDone, &err) : -1;
+    const int n = result == EWaitResult::Ready
+                      ? io.pDevice->WriteSome(pBytes + nDone, nCount - nDone, &err)
+                      : -1;
     if (n < 0) {
       PortLog(0, "[uart_write] GetOverlappedResult");
       break;

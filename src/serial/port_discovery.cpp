@@ -97,9 +97,17 @@ void AppendSorted(std::vector<std::pair<int, SSerInfo>>& found, std::list<SSerIn
 void AddUsbPorts(std::list<SSerInfo>& ports) {
   const std::vector<platform::SUsbSerialPort> usb = platform::ListUsbSerialPorts();
   if (usb.empty()) return;  // do not create the map folder on machines without devices
+  // Numbers the system gives are kept; the map numbers only the others.
   std::vector<std::string> paths;
-  for (const auto& port : usb) paths.push_back(port.m_strPhysPath);
-  const std::vector<int> nums = AssignComNumbers(ComMapPath(), paths);
+  for (const auto& port : usb) {
+    if (port.m_nSystemCom == 0) paths.push_back(port.m_strPhysPath);
+  }
+  const std::vector<int> mapped =
+      paths.empty() ? std::vector<int>() : AssignComNumbers(ComMapPath(), paths);
+  std::vector<int> nums;
+  size_t nMapped = 0;
+  for (const auto& port : usb)
+    nums.push_back(port.m_nSystemCom > 0 ? port.m_nSystemCom : mapped[nMapped++]);
   std::vector<std::pair<int, SSerInfo>> found;
   for (size_t i = 0; i < usb.size(); ++i) {
     if (nums[i] == 0) continue;  // no number left to give it
@@ -111,7 +119,10 @@ void AddUsbPorts(std::list<SSerInfo>& ports) {
 }
 
 // Every symbolic link in $PHONE_PORTS_DIR is a port. Links come and go at any
-// moment, so a link that cannot be read is simply not there.
+// moment, so a link that cannot be read is simply not there. Where links are
+// not at hand (Windows, or a link Wine shows as what it points to), an entry
+// named "<description> (COM<n>)" that is not a folder offers
+// the system's port COM<n> under that name.
 void AddVirtualPorts(std::list<SSerInfo>& ports) {
   const char* pszDir = std::getenv("PHONE_PORTS_DIR");
   if (!pszDir || !*pszDir) return;
@@ -119,12 +130,18 @@ void AddVirtualPorts(std::list<SSerInfo>& ports) {
   std::error_code ec;
   for (fs::directory_iterator it(pszDir, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code ecLink;
-    if (!it->is_symlink(ecLink)) continue;
-    fs::path target = fs::read_symlink(it->path(), ecLink);
-    if (ecLink) continue;
-    if (target.is_relative()) target = fs::path(pszDir) / target;
     const std::string strName = it->path().filename().string();
     const int n = ComNumberInName(strName);
+    fs::path target;
+    if (it->is_symlink(ecLink)) {
+      target = fs::read_symlink(it->path(), ecLink);
+      if (ecLink) continue;
+      if (target.is_relative()) target = fs::path(pszDir) / target;
+    } else if (n > 0 && !it->is_directory(ecLink)) {
+      target = n <= 9 ? ComName(n) : "\\\\.\\" + ComName(n);
+    } else {
+      continue;
+    }
     found.push_back({n, {target.string(), n > 0 ? ComName(n) : "", strName}});
   }
   AppendSorted(found, ports);

@@ -1,7 +1,6 @@
 #include "common/message_queue.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <chrono>
 #include <future>
@@ -81,12 +80,12 @@ TEST(MessageQueueTest, ClosingReleasesAWaitingSenderAndRefusesMore) {
   EXPECT_FALSE(queue.Post({1, 0, 0}));
 }
 
-TEST(MessageQueueTest, WakeDescriptorIsReadableExactlyWhileEntriesWait) {
+TEST(MessageQueueTest, WakeHandleIsReadyExactlyWhileEntriesWait) {
   CMessageQueue queue;
   CQueueBinding binding(queue);
   auto readable = [&] {
-    pollfd pfd{queue.WakeFd(), POLLIN, 0};
-    return poll(&pfd, 1, 0) == 1;
+    const platform::WaitHandle wake = queue.WakeHandle();
+    return platform::WaitAny({&wake, 1}, 0) == 0;
   };
   EXPECT_FALSE(readable());
   queue.Post({1, 0, 0});

@@ -112,6 +112,19 @@ TEST_F(DiscoveryTest, ListsEveryPhoneLinkByNameWithItsTargetInComOrder) {
   EXPECT_EQ(DeviceOfComPort(12), "");
 }
 
+// Where links are not at hand (a Windows station offering simulated phones
+// on mapped COM ports) an entry named after the port offers that COM port.
+TEST_F(DiscoveryTest, EntryThatIsNoLinkOffersTheComPortItIsNamedAfter) {
+  std::ofstream(m_strPorts + "/Gadget Serial (COM12)");
+  std::ofstream(m_strPorts + "/Gadget Serial (COM7)");
+  fs::create_directory(m_strPorts + "/Gadget Serial (COM4)");
+  std::vector<std::tuple<std::string, std::string, std::string>> seen;
+  for (const SSerInfo& p : List(false))
+    seen.emplace_back(p.m_strComName, p.m_strFriendly, p.m_strOpenName);
+  EXPECT_EQ(seen, (decltype(seen){{"COM7", "Gadget Serial (COM7)", "COM7"},
+                                  {"COM12", "Gadget Serial (COM12)", "\\\\.\\COM12"}}));
+}
+
 TEST_F(DiscoveryTest, BusyPortLeftOutOnlyWhenAskedAndLoggedOnlyByDownloadTool) {
   CPty pty9, pty10;
   AddLink("Gadget Serial (COM9)", pty9.Slave());

@@ -5,7 +5,6 @@
 // and thread counts.
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <atomic>

@@ -1,7 +1,6 @@
 // The window with its eight workers against eight simulated phones at once.
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <chrono>
 #include <filesystem>

@@ -92,37 +92,6 @@ std::vector<uint8_t> CPtyPhone::ReceiveExactly(size_t n, int nTimeoutMs) {
   return out;
 }
 
-std::vector<uint8_t> AckPacket(uint32_t nCode, uint8_t nFlowId, uint32_t nDataSize) {
-  std::vector<uint8_t> p(10);
-  pdl::BuildHeader(p.data(), nDataSize, nFlowId);
-  pdl::PutU32(p.data() + 6, nCode);
-  return p;
-}
-
-std::vector<uint8_t> DataReply(const std::vector<uint8_t>& data, uint8_t nFlowId) {
-  std::vector<uint8_t> p(6);
-  pdl::BuildHeader(p.data(), static_cast<uint32_t>(data.size()), nFlowId);
-  p.insert(p.end(), data.begin(), data.end());
-  return p;
-}
-
-CTempDir::CTempDir() {
-  char tmpl[] = "/tmp/norqtest.XXXXXX";
-  m_strPath = mkdtemp(tmpl);
-}
-
-CTempDir::~CTempDir() {
-  std::error_code ec;
-  fs::remove_all(m_strPath, ec);
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 int CountThreads(const std::string& strName) {
   int n = 0;
   for (const auto& e : fs::directory_iterator("/proc/self/task")) {

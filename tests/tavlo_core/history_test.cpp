@@ -140,6 +140,8 @@ TEST_F(HistoryTest, FailedAppendReportsAndKeepsTheNumberUsed) {
        }},
   };
   for (const auto& c : cases) {
+    // A full disk is played by a device only Linux has.
+    if (std::string(c.pszCase) == "disk full" && !fs::exists("/dev/full")) continue;
     fs::remove_all(m_dir.File("data"));
     c.fnPrepare();
     CWriteHistories histories(m_dir.Path());

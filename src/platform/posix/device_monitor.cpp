@@ -99,7 +99,7 @@ CDeviceMonitor::~CDeviceMonitor() {
 void CDeviceMonitor::Run() {
   enum { kStop, kUdev, kInotify };
   pollfd fds[3] = {
-      {m_stop.Fd(), POLLIN, 0},
+      {m_stop.Handle(), POLLIN, 0},
       {m_pSources->m_pMonitor ? udev_monitor_get_fd(m_pSources->m_pMonitor) : -1, POLLIN, 0},
       {m_pSources->m_fdInotify, POLLIN, 0}};
   for (;;) {

@@ -20,11 +20,12 @@ CInstanceLock::CInstanceLock(const std::string& strName) {
     close(fd);
     return;
   }
-  m_fd = fd;
+  m_native = fd;
+  m_bHeld = true;
 }
 
 CInstanceLock::~CInstanceLock() {
-  if (m_fd >= 0) close(m_fd);
+  if (m_bHeld) close(static_cast<int>(m_native));
 }
 
 }  // namespace platform

@@ -7,13 +7,15 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 
 namespace platform {
 namespace {
 
-bool IsGoneError(int err) { return err == EIO || err == ENODEV || err == ENXIO || err == EBADF; }
+bool IsGoneError(int err) {
+  return err == EIO || err == ENODEV || err == ENXIO || err == EBADF;
+}
 
 class CPosixSerialDevice final : public ISerialDevice {
  public:
@@ -71,13 +73,13 @@ class CPosixSerialDevice final : public ISerialDevice {
     }
   }
 
-  EWaitResult Wait(bool bForWrite, std::span<const int> wakeFds, int nTimeoutMs,
+  EWaitResult Wait(bool bForWrite, std::span<const WaitHandle> wakes, int nTimeoutMs,
                    int* pWokenIndex) override {
     if (m_bGone) return EWaitResult::Gone;
-    pollfd fds[kMaxWakeFds + 1];
+    pollfd fds[kMaxWakes + 1];
     size_t nFds = 0;
     fds[nFds++] = {m_fd, static_cast<short>(bForWrite ? POLLOUT : POLLIN), 0};
-    for (int fd : wakeFds.first(std::min(wakeFds.size(), kMaxWakeFds))) fds[nFds++] = {fd, POLLIN, 0};
+    for (int fd : wakes.first(std::min(wakes.size(), kMaxWakes))) fds[nFds++] = {fd, POLLIN, 0};
     int rc;
     while ((rc = poll(fds, nFds, nTimeoutMs)) < 0 && errno == EINTR) {
     }

@@ -6,7 +6,7 @@
 
 namespace platform {
 
-int BlockStopSignals() {
+WaitHandle BlockStopSignals() {
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);

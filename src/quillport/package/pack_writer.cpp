@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "common/text.h"
@@ -241,8 +242,8 @@ bool WritePackage(const std::string& strPath, const std::vector<SPackImage>& ima
                   std::string* pstrError) {
   if (images.size() < static_cast<size_t>(kMinPackNum) ||
       images.size() > static_cast<size_t>(kMaxPackNum)) {
-    *pstrError = FormatText("a package holds %d to %d images, not %zu", kMinPackNum, kMaxPackNum,
-                            images.size());
+    *pstrError = FormatText("a package holds %d to %d images, not %d", kMinPackNum, kMaxPackNum,
+                            static_cast<int>(images.size()));
     return false;
   }
   const uint64_t nDirEnd = 4 + images.size() * uint64_t{kPackEntrySize};
@@ -289,8 +290,11 @@ bool WritePackage(const std::string& strPath, const std::vector<SPackImage>& ima
     *pstrError = std::string("write failed: ") + std::strerror(errno);
     bOk = false;
   }
-  if (bOk && rename(strTemp.c_str(), strPath.c_str()) != 0) {
-    *pstrError = "cannot rename to " + strPath + ": " + std::strerror(errno);
+  // filesystem::rename replaces an existing package on every system.
+  std::error_code ecRename;
+  if (bOk) std::filesystem::rename(strTemp, strPath, ecRename);
+  if (bOk && ecRename) {
+    *pstrError = "cannot rename to " + strPath + ": " + ecRename.message();
     bOk = false;
   }
   if (!bOk) unlink(strTemp.c_str());

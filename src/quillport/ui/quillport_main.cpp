@@ -2,15 +2,9 @@
 // --headless it runs the eight port rows from the console instead, for
 // unattended stations and demonstrations.
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <QApplication>
-#include <QLocale>
-#include <QSocketNotifier>
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -19,33 +13,17 @@
 #include <memory>
 #include <sstream>
 
-#include "gui/dialogs.h"
-#include "gui/single_instance.h"
-#include "gui/translation.h"
 #include "platform/stop_signals.h"
 #include "quillport/ui/console_front_end.h"
-#include "quillport/ui/qt/quillport_dlg.h"
+#include "quillport/ui/quillport_program.h"
 #include "quillport/ui/startup.h"
 #include "quillport/ui/window_model.h"
-#include "quillport/ui/window_texts.h"
 #include "serial/port_watcher.h"
-#include "sim/private_phones.h"
 
 namespace {
 
-constexpr int kExitPassed = 0, kExitFailed = 1, kExitUsage = 2;
 // Upper bound of one pass of the console loop: the terminal's timers redraw.
 constexpr int kRedrawMs = 250;
-
-struct SOptions {
-  bool bHeadless = false;
-  std::string strPackage;
-  std::string strRows;
-  int nCount = 0;  // 0: until SIGINT or SIGTERM
-  int nSimulate = 0;
-  int nTimeout = 0;
-  std::string strLang;
-};
 
 // "1,3,5-8" -> the row indexes 0..7; false on anything else.
 bool ParseRows(const std::string& strRows, std::vector<int>* pRows) {
@@ -61,15 +39,6 @@ bool ParseRows(const std::string& strRows, std::vector<int>* pRows) {
     for (int r = a; r <= b; ++r) pRows->push_back(r - 1);
   }
   return !pRows->empty();
-}
-
-// Simulated phones in continuous mode in a private ports folder: they keep
-// coming until the run ends, --count is the rows' business.
-bool StartSimulation(sim::CPrivatePhones& phones, int nPhones) {
-  std::string strError;
-  if (phones.Start("quillport", nPhones, sim::SPhoneConfig{}, &strError)) return true;
-  std::fprintf(stderr, "quillport: simulated phones: %s\n", strError.c_str());
-  return false;
 }
 
 // The outcomes of each row's first --count phones. A row that got there
@@ -95,10 +64,9 @@ struct STally {
   }
 };
 
-// The options that preset the window: package, time-out and rows (--rows,
-// else the ticked rows, else as many rows as simulated phones). Returns the
-// rows in use.
-std::vector<int> PresetWindow(CQuillportWindow& window, const SOptions& opt) {
+}  // namespace
+
+std::vector<int> PresetWindow(CQuillportWindow& window, const SQuillportOptions& opt) {
   if (!opt.strPackage.empty()) window.SetPackagePath(opt.strPackage);
   if (opt.nTimeout > 0) window.SetTimeoutText(std::to_string(opt.nTimeout));
   std::vector<int> rows;
@@ -121,10 +89,12 @@ std::vector<int> PresetWindow(CQuillportWindow& window, const SOptions& opt) {
   return rows;
 }
 
-int RunHeadless(const SOptions& opt, const std::string& strProgram) {
+namespace {
+
+int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram) {
   // Simulated phones first, so that discovery sees their folder.
-  sim::CPrivatePhones simulation;
-  if (opt.nSimulate > 0 && !StartSimulation(simulation, opt.nSimulate)) return kExitFailed;
+  CSimulatedPhones simulation;
+  if (opt.nSimulate > 0 && !simulation.Start(opt.nSimulate)) return kExitFailed;
 
   SQuillportStart start;
   if (!StartQuillport(strProgram, &start)) {
@@ -133,7 +103,7 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   }
 
   // SIGINT and SIGTERM act as "Stop all".
-  const int sigFd = platform::BlockStopSignals();
+  const platform::WaitHandle sigFd = platform::BlockStopSignals();
 
   CMessageQueue queue;
   CQueueBinding binding(queue);
@@ -152,8 +122,8 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
     while (bStarted) {
       console.Render(window.View());
       if (tally.Update(window.View(), rows, opt.nCount)) break;
-      pollfd fds[2] = {{queue.WakeFd(), POLLIN, 0}, {sigFd, POLLIN, 0}};
-      if (poll(fds, 2, kRedrawMs) > 0 && (fds[1].revents & POLLIN)) break;
+      const platform::WaitHandle wakes[2] = {queue.WakeHandle(), sigFd};
+      if (platform::WaitAny(wakes, kRedrawMs) == 1) break;
       while (DispatchOnePending()) {
       }
     }
@@ -172,62 +142,18 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
     nFailed += tally.nFailed[r];
     nStopped += tally.nStopped[r];
   }
-  std::printf("quillport: %d phone(s) passed, %d failed, %d stopped\n", nPassed, nFailed, nStopped);
-  if (sigFd >= 0) close(sigFd);
+  std::printf("quillport: %d phone(s) passed, %d failed, %d stopped\n", nPassed, nFailed,
+              nStopped);
   // A phone cut short was not flashed: only a station where every phone
   // that started has passed is clean.
   return bStarted && nFailed == 0 && nStopped == 0 ? kExitPassed : kExitFailed;
-}
-
-// Where a second copy finds the running one: beside its instance lock.
-QString InstanceSocket(const platform::CInstanceLock& lock) {
-  return QString::fromStdString(
-      std::filesystem::path(lock.Path()).replace_extension(".sock").string());
-}
-
-int RunWindow(const SOptions& opt, const std::string& strProgram, int& argc, char** argv) {
-  QApplication app(argc, argv);
-  // Every message box carries the program's name as its caption.
-  QApplication::setApplicationName(QString::fromStdString(strProgram));
-  gui::InstallTranslation(
-      app, QStringLiteral("quillport"),
-      gui::ChooseLanguage(QString::fromStdString(opt.strLang), QLocale::system()));
-
-  SQuillportStart start;
-  if (!StartQuillport(strProgram, &start)) {
-    if (gui::RaiseRunningCopy(InstanceSocket(*start.pInstance))) return kExitPassed;
-    gui::ShowMessage(nullptr, QString::fromUtf8(window_text::kAnotherCopyRunning));
-    return kExitFailed;
-  }
-  // Before any thread starts, so that none of them takes the signals.
-  const int sigFd = platform::BlockStopSignals();
-  sim::CPrivatePhones simulation;
-  if (opt.nSimulate > 0 && !StartSimulation(simulation, opt.nSimulate)) return kExitFailed;
-
-  int rc = kExitPassed;
-  {
-    CQuillportDlg window(start.strBase);
-    PresetWindow(*window.Model(), opt);
-    window.Render();
-    gui::CInstanceServer server(InstanceSocket(*start.pInstance), &window);
-    // A signal closes the window as the operator would: runs stop cleanly.
-    QSocketNotifier signalNotifier(sigFd, QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window, sigFd] {
-      signalfd_siginfo info;
-      if (read(sigFd, &info, sizeof info) > 0) window.close();
-    });
-    window.show();
-    rc = QApplication::exec();
-  }
-  if (sigFd >= 0) close(sigFd);
-  return rc;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Norq multi-port download tool"};
-  SOptions opt;
+  SQuillportOptions opt;
   app.add_flag("--headless", opt.bHeadless, "run the eight port rows from the console");
   app.add_option("--package", opt.strPackage,
                  "firmware package (*_norq_total.bin); default: IMG_PATH of ini/filelist.ini");

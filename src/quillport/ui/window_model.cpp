@@ -1,7 +1,5 @@
 #include "quillport/ui/window_model.h"
 
-#include <poll.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,5 @@
 #include "quillport/worker/download_thread.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -75,22 +73,14 @@ bool CDownloadThread::Stopping() const {
 }
 
 void CDownloadThread::WaitPass(int nMs, bool bPump) {
-  pollfd fds[3];
-  nfds_t nFds = 0;
-  if (const SStopBlock* pStop = m_pRunStop) fds[nFds++] = {pStop->stopEvent.Fd(), POLLIN, 0};
+  platform::WaitHandle wakes[3];
+  size_t nWakes = 0;
+  if (const SStopBlock* pStop = m_pRunStop) wakes[nWakes++] = pStop->stopEvent.Handle();
   if (bPump) {
-    fds[nFds++] = {m_wake.Fd(), POLLIN, 0};
-    if (CMessageQueue* pQueue = CMessageQueue::Current())
-      fds[nFds++] = {pQueue->WakeFd(), POLLIN, 0};
+    wakes[nWakes++] = m_wake.Handle();
+    if (CMessageQueue* pQueue = CMessageQueue::Current()) wakes[nWakes++] = pQueue->WakeHandle();
   }
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(nMs);
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-    if (left <= 0) break;
-    const int n = poll(fds, nFds, static_cast<int>(left));
-    if (n > 0 || (n < 0 && errno != EINTR)) break;
-  }
+  platform::WaitAny({wakes, nWakes}, nMs);
   if (bPump) m_wake.Consume();
 }
 

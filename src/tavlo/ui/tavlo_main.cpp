@@ -3,51 +3,30 @@
 // Start would, for unattended stations and demonstrations.
 
 #include <limits.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <QApplication>
-#include <QLocale>
-#include <QSocketNotifier>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 
-#include "gui/dialogs.h"
-#include "gui/single_instance.h"
-#include "gui/translation.h"
 #include "platform/stop_signals.h"
-#include "sim/private_phones.h"
-#include "sim/sim_config.h"
 #include "tavlo/ui/console_front_end.h"
-#include "tavlo/ui/qt/tavlo_dlg.h"
 #include "tavlo/ui/startup.h"
+#include "tavlo/ui/tavlo_program.h"
 #include "tavlo/ui/writer_texts.h"
 #include "tavlo/ui/writer_window.h"
 
 namespace {
 
-constexpr int kExitWritten = 0, kExitFailed = 1, kExitUsage = 2;
 // Upper bound of one pass of the console loop.
 constexpr int kPassMs = 250;
 
-struct SOptions {
-  bool bHeadless = false;
-  std::array<std::optional<std::string>, 4> imei;
-  std::optional<std::string> mbsn, psn, lcdName, lcdType, ddr;
-  int nCount = 0;  // 0: as long as the run goes on
-  int nSimulate = 0;
-  std::string strLang;
-};
+}  // namespace
 
-// Ticks the write box of the one kind typed in; false, with *pError, when the
-// options cannot be what the window would do.
-bool ApplyTypedNumbers(const SOptions& opt, const WriterSettings& settings, CTavloWindow& window,
-                       std::string* pError) {
+bool ApplyTypedNumbers(const STavloOptions& opt, const WriterSettings& settings,
+                       CTavloWindow& window, std::string* pError) {
   bool bImei = false;
   for (const auto& imei : opt.imei) bImei = bImei || imei.has_value();
   const int nKinds = int{bImei} + int{opt.mbsn.has_value()} + int{opt.psn.has_value()};
@@ -100,27 +79,16 @@ bool ApplyTypedNumbers(const SOptions& opt, const WriterSettings& settings, CTav
   return true;
 }
 
-// Simulated phones in a private ports folder, so that discovery sees them.
-// Each one leaves when probed after its write, as a phone the operator
-// unplugs. False, with the reason printed, when they cannot start.
-bool StartSimulatedPhones(sim::CPrivatePhones& phones, int nPhones, const std::string& strProgram) {
-  if (nPhones <= 0) return true;
-  sim::SPhoneConfig phone;
-  std::string strError;
-  phone.bLeaveAfterWrite = true;
-  if (phones.Start(strProgram, nPhones, phone, &strError)) return true;
-  std::fprintf(stderr, "tavlo: simulated phones: %s\n", strError.c_str());
-  return false;
-}
-
 std::string CurrentFolder() {
   char szDir[PATH_MAX];
   return getcwd(szDir, sizeof szDir) ? szDir : ".";
 }
 
-int RunHeadless(const SOptions& opt, const std::string& strProgram) {
-  sim::CPrivatePhones phones;
-  if (!StartSimulatedPhones(phones, opt.nSimulate, strProgram)) return kExitFailed;
+namespace {
+
+int RunHeadless(const STavloOptions& opt, const std::string& strProgram) {
+  CSimulatedPhones phones;
+  if (!phones.Start(opt.nSimulate, strProgram)) return kExitFailed;
 
   STavloApp app;
   switch (StartTavlo(strProgram, CurrentFolder(), &app)) {
@@ -135,7 +103,7 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   }
 
   // SIGINT and SIGTERM act as Stop.
-  const int sigFd = platform::BlockStopSignals();
+  const platform::WaitHandle sigFd = platform::BlockStopSignals();
 
   CMessageQueue queue;
   CQueueBinding binding(queue);
@@ -145,7 +113,6 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   std::string strError;
   if (!ApplyTypedNumbers(opt, app.settings, window, &strError)) {
     std::fprintf(stderr, "tavlo: %s\n", strError.c_str());
-    if (sigFd >= 0) close(sigFd);
     return kExitUsage;
   }
 
@@ -157,8 +124,8 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   // A refused start (a message was shown) leaves Start enabled.
   const bool bStarted = !window.View().bStartEnabled;
   while (bStarted && window.RunsEnded() == nRunsBefore) {
-    pollfd fds[2] = {{queue.WakeFd(), POLLIN, 0}, {sigFd, POLLIN, 0}};
-    if (poll(fds, 2, kPassMs) > 0 && (fds[1].revents & POLLIN)) {
+    const platform::WaitHandle wakes[2] = {queue.WakeHandle(), sigFd};
+    if (platform::WaitAny(wakes, kPassMs) == 1) {
       window.OnStop();
       break;
     }
@@ -172,75 +139,17 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
   const int nFailed = window.Worker().PhonesFailed();
   const int nStopped = window.Worker().PhonesStopped();
   std::printf("tavlo: %d phone(s) written, %d failed, %d stopped\n", nWritten, nFailed, nStopped);
-  if (sigFd >= 0) close(sigFd);
   // A phone cut short by a stop is no more written than a failed one.
-  const bool bAllWritten = nWritten > 0 && nFailed == 0 && nStopped == 0 && nWritten >= opt.nCount;
+  const bool bAllWritten =
+      nWritten > 0 && nFailed == 0 && nStopped == 0 && nWritten >= opt.nCount;
   return bStarted && bAllWritten ? kExitWritten : kExitFailed;
-}
-
-// Where a second copy finds the running one: beside its instance lock.
-QString InstanceSocket(const platform::CInstanceLock& lock) {
-  return QString::fromStdString(
-      std::filesystem::path(lock.Path()).replace_extension(".sock").string());
-}
-
-int RunWindow(const SOptions& opt, const std::string& strProgram, int& argc, char** argv) {
-  QApplication qapp(argc, argv);
-  // Every message box carries the program's name as its caption.
-  QApplication::setApplicationName(QString::fromStdString(strProgram));
-  gui::InstallTranslation(
-      qapp, QStringLiteral("tavlo"),
-      gui::ChooseLanguage(QString::fromStdString(opt.strLang), QLocale::system()));
-
-  // SIGINT and SIGTERM leave the window as Exit does.
-  const int sigFd = platform::BlockStopSignals();
-
-  sim::CPrivatePhones phones;
-  int rc = kExitWritten;
-  STavloApp app;
-  switch (StartTavlo(strProgram, CurrentFolder(), &app)) {
-    case ETavloStart::Ok:
-      break;
-    case ETavloStart::AlreadyRunning:
-      // The running copy's window comes forward, and this one is done.
-      if (gui::RaiseRunningCopy(InstanceSocket(*app.pInstance))) return kExitWritten;
-      gui::ShowMessage(nullptr, CTavloDlg::Shown(writer_text::kCloseRunningCopy));
-      rc = kExitFailed;
-      break;
-    case ETavloStart::BootImageMissing:
-      gui::ShowMessage(nullptr, CTavloDlg::Shown(kMsgBootImageMissing));
-      rc = kExitFailed;
-      break;
-  }
-  if (rc == kExitWritten && StartSimulatedPhones(phones, opt.nSimulate, strProgram)) {
-    CTavloDlg window(app);
-    // Numbers and options given on the command line, as if typed.
-    std::string strError;
-    if (!ApplyTypedNumbers(opt, app.settings, *window.Model(), &strError)) {
-      std::fprintf(stderr, "tavlo: %s\n", strError.c_str());
-      if (sigFd >= 0) close(sigFd);
-      return kExitUsage;
-    }
-    window.Render();
-    gui::CInstanceServer server(InstanceSocket(*app.pInstance), &window);
-    QSocketNotifier signalNotifier(sigFd, QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window, sigFd] {
-      signalfd_siginfo info;
-      if (read(sigFd, &info, sizeof info) > 0) window.ExitStoppingRun();
-    });
-    window.exec();
-  } else if (rc == kExitWritten) {
-    rc = kExitFailed;
-  }
-  if (sigFd >= 0) close(sigFd);
-  return rc;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Norq IMEI and serial-number writer"};
-  SOptions opt;
+  STavloOptions opt;
   app.add_flag("--headless", opt.bHeadless, "run one write run from the console");
   for (size_t i = 0; i < opt.imei.size(); ++i) {
     const std::string name = "--imei" + std::to_string(i + 1);

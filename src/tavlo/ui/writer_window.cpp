@@ -1,6 +1,5 @@
 #include "tavlo/ui/writer_window.h"
 
-#include <poll.h>
 #include <sys/stat.h>
 
 #include <atomic>

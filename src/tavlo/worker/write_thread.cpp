@@ -1,7 +1,5 @@
 #include "tavlo/worker/write_thread.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -71,16 +69,9 @@ CWriteThread::EStep CWriteThread::FailWith(const char* pszLine) {
 }
 
 void CWriteThread::WaitPass(int nMs) {
-  pollfd fds[2] = {{m_stopEvent.Fd(), POLLIN, 0}, {-1, POLLIN, 0}};
-  if (CMessageQueue* pQueue = CMessageQueue::Current()) fds[1].fd = pQueue->WakeFd();
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(nMs);
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-    if (left <= 0) return;
-    const int n = poll(fds, 2, static_cast<int>(left));
-    if (n > 0 || (n < 0 && errno != EINTR)) return;
-  }
+  platform::WaitHandle wakes[2] = {m_stopEvent.Handle(), platform::kNoWaitHandle};
+  if (CMessageQueue* pQueue = CMessageQueue::Current()) wakes[1] = pQueue->WakeHandle();
+  platform::WaitAny(wakes, nMs);
 }
 
 void CWriteThread::Pause(int nMs) {

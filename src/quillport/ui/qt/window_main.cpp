@@ -1,0 +1,67 @@
+// The download window as the quillport program's front end.
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLocale>
+#include <QSocketNotifier>
+#include <filesystem>
+
+#include "gui/dialogs.h"
+#include "gui/single_instance.h"
+#include "gui/translation.h"
+#include "platform/stop_signals.h"
+#include "quillport/ui/qt/quillport_dlg.h"
+#include "quillport/ui/quillport_program.h"
+#include "quillport/ui/startup.h"
+#include "quillport/ui/window_texts.h"
+
+namespace {
+
+// Where a second copy finds the running one: beside its instance lock.
+QString InstanceSocket(const platform::CInstanceLock& lock) {
+  return QString::fromStdString(
+      std::filesystem::path(lock.Path()).replace_extension(".sock").string());
+}
+
+}  // namespace
+
+int RunWindow(const SQuillportOptions& opt, const std::string& strProgram, int& argc, char** argv) {
+  QApplication app(argc, argv);
+  // Every message box carries the program's name as its caption.
+  QApplication::setApplicationName(QString::fromStdString(strProgram));
+  gui::InstallTranslation(
+      app, QStringLiteral("quillport"),
+      gui::ChooseLanguage(QString::fromStdString(opt.strLang), QLocale::system()));
+
+  SQuillportStart start;
+  if (!StartQuillport(strProgram, &start)) {
+    if (gui::RaiseRunningCopy(InstanceSocket(*start.pInstance))) return kExitPassed;
+    gui::ShowMessage(nullptr, QString::fromUtf8(window_text::kAnotherCopyRunning));
+    return kExitFailed;
+  }
+  // Before any thread starts, so that none of them takes the signals.
+  const platform::WaitHandle sigFd = platform::BlockStopSignals();
+  CSimulatedPhones simulation;
+  if (opt.nSimulate > 0 && !simulation.Start(opt.nSimulate)) return kExitFailed;
+
+  int rc = kExitPassed;
+  {
+    CQuillportDlg window(start.strBase);
+    PresetWindow(*window.Model(), opt);
+    window.Render();
+    gui::CInstanceServer server(InstanceSocket(*start.pInstance), &window);
+    // A signal closes the window as the operator would: runs stop cleanly.
+    QSocketNotifier signalNotifier(sigFd, QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window, sigFd] {
+      signalfd_siginfo info;
+      if (read(sigFd, &info, sizeof info) > 0) window.close();
+    });
+    window.show();
+    rc = QApplication::exec();
+  }
+  if (sigFd >= 0) close(sigFd);
+  return rc;
+}

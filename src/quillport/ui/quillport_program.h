@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quillport/ui/window_model.h"
+
+// The quillport program's parts that its console and window front ends
+// share. The window front end and the simulated phones are chosen by the
+// build: a build without Qt or without the simulator says so when asked
+// for them.
+
+constexpr int kExitPassed = 0, kExitFailed = 1, kExitUsage = 2;
+
+struct SQuillportOptions {
+  bool bHeadless = false;
+  std::string strPackage;
+  std::string strRows;
+  int nCount = 0;  // 0: until SIGINT or SIGTERM
+  int nSimulate = 0;
+  int nTimeout = 0;
+  std::string strLang;
+};
+
+// The options that preset the window: package, time-out and rows (--rows,
+// else the ticked rows, else as many rows as simulated phones). Returns the
+// rows in use.
+std::vector<int> PresetWindow(CQuillportWindow& window, const SQuillportOptions& opt);
+
+// Simulated phones in continuous mode in a private ports folder, for
+// training and demonstrations; they keep coming until the object goes.
+class CSimulatedPhones {
+ public:
+  CSimulatedPhones();
+  ~CSimulatedPhones();
+  CSimulatedPhones(const CSimulatedPhones&) = delete;
+  CSimulatedPhones& operator=(const CSimulatedPhones&) = delete;
+  // False, with the reason on stderr, when they cannot be started.
+  bool Start(int nPhones);
+
+ private:
+  struct SFarm;
+  std::unique_ptr<SFarm> m_pFarm;
+};
+
+// Runs the download window until it closes; returns the exit status.
+int RunWindow(const SQuillportOptions& opt, const std::string& strProgram, int& argc, char** argv);

@@ -1,0 +1,82 @@
+// The writer's window as the tavlo program's front end.
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLocale>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <filesystem>
+
+#include "gui/dialogs.h"
+#include "gui/single_instance.h"
+#include "gui/translation.h"
+#include "platform/stop_signals.h"
+#include "tavlo/ui/qt/tavlo_dlg.h"
+#include "tavlo/ui/startup.h"
+#include "tavlo/ui/tavlo_program.h"
+#include "tavlo/ui/writer_texts.h"
+
+namespace {
+
+// Where a second copy finds the running one: beside its instance lock.
+QString InstanceSocket(const platform::CInstanceLock& lock) {
+  return QString::fromStdString(
+      std::filesystem::path(lock.Path()).replace_extension(".sock").string());
+}
+
+}  // namespace
+
+int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc, char** argv) {
+  QApplication qapp(argc, argv);
+  // Every message box carries the program's name as its caption.
+  QApplication::setApplicationName(QString::fromStdString(strProgram));
+  gui::InstallTranslation(
+      qapp, QStringLiteral("tavlo"),
+      gui::ChooseLanguage(QString::fromStdString(opt.strLang), QLocale::system()));
+
+  // SIGINT and SIGTERM leave the window as Exit does.
+  const platform::WaitHandle sigFd = platform::BlockStopSignals();
+
+  CSimulatedPhones phones;
+  int rc = kExitWritten;
+  STavloApp app;
+  switch (StartTavlo(strProgram, CurrentFolder(), &app)) {
+    case ETavloStart::Ok:
+      break;
+    case ETavloStart::AlreadyRunning:
+      // The running copy's window comes forward, and this one is done.
+      if (gui::RaiseRunningCopy(InstanceSocket(*app.pInstance))) return kExitWritten;
+      gui::ShowMessage(nullptr, CTavloDlg::Shown(writer_text::kCloseRunningCopy));
+      rc = kExitFailed;
+      break;
+    case ETavloStart::BootImageMissing:
+      gui::ShowMessage(nullptr, CTavloDlg::Shown(kMsgBootImageMissing));
+      rc = kExitFailed;
+      break;
+  }
+  if (rc == kExitWritten && phones.Start(opt.nSimulate, strProgram)) {
+    CTavloDlg window(app);
+    // Numbers and options given on the command line, as if typed.
+    std::string strError;
+    if (!ApplyTypedNumbers(opt, app.settings, *window.Model(), &strError)) {
+      std::fprintf(stderr, "tavlo: %s\n", strError.c_str());
+      if (sigFd >= 0) close(sigFd);
+      return kExitUsage;
+    }
+    window.Render();
+    gui::CInstanceServer server(InstanceSocket(*app.pInstance), &window);
+    QSocketNotifier signalNotifier(sigFd, QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window, sigFd] {
+      signalfd_siginfo info;
+      if (read(sigFd, &info, sizeof info) > 0) window.ExitStoppingRun();
+    });
+    window.exec();
+  } else if (rc == kExitWritten) {
+    rc = kExitFailed;
+  }
+  if (sigFd >= 0) close(sigFd);
+  return rc;
+}

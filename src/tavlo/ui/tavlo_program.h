@@ -1,0 +1,51 @@
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tavlo/ui/writer_window.h"
+
+// The tavlo program's parts that its console and window front ends share.
+// The window front end and the simulated phones are chosen by the build: a
+// build without Qt or without the simulator says so when asked for them.
+
+constexpr int kExitWritten = 0, kExitFailed = 1, kExitUsage = 2;
+
+struct STavloOptions {
+  bool bHeadless = false;
+  std::array<std::optional<std::string>, 4> imei;
+  std::optional<std::string> mbsn, psn, lcdName, lcdType, ddr;
+  int nCount = 0;  // 0: as long as the run goes on
+  int nSimulate = 0;
+  std::string strLang;
+};
+
+// Ticks the write box of the one kind typed in; false, with *pError, when the
+// options cannot be what the window would do.
+bool ApplyTypedNumbers(const STavloOptions& opt, const WriterSettings& settings,
+                       CTavloWindow& window, std::string* pError);
+
+// The current folder: the station's base folder.
+std::string CurrentFolder();
+
+// Simulated phones in a private ports folder, so that discovery sees them.
+// Each one leaves when probed after its write, as a phone the operator
+// unplugs.
+class CSimulatedPhones {
+ public:
+  CSimulatedPhones();
+  ~CSimulatedPhones();
+  CSimulatedPhones(const CSimulatedPhones&) = delete;
+  CSimulatedPhones& operator=(const CSimulatedPhones&) = delete;
+  // True at once for none; false, with the reason printed, when they cannot start.
+  bool Start(int nPhones, const std::string& strProgram);
+
+ private:
+  struct SFarm;
+  std::unique_ptr<SFarm> m_pFarm;
+};
+
+// Runs the writer's window until it closes; returns the exit status.
+int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc, char** argv);

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# End to end under Wine: tavlo.exe --headless writes one generated IMEI into
+# a phone played by the Linux simulator on COM5. The IMEI must be in the
+# phone's factory data (decoded from the simulator's report) and in
+# data/wimei.history.
+#   tavlo_write.sh SIM TAVLO_EXE WINE_RUN WORK_DIR PREFIX
+set -euo pipefail
+sim=$1 tavlo=$2 wine_run=$3 work=$4 prefix=$5
+com=5
+rm -rf "$work"
+mkdir -p "$work/station/ini" "$work/station/images" "$work/ports" "$work/reports"
+cd "$work/station"
+
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -f "$prefix/dosdevices/com$com"
+}
+trap cleanup EXIT
+
+# A stand-in boot image: the simulated phone takes any bytes.
+head -c 24576 /dev/urandom > images/boot_fact.bin
+printf '[CHIP_1]\nCHIPNAME=demo7731\nFACTNAME=factorydata\n' > ini/chipset.ini
+cat > ini/wimei.ini <<'SETTINGS'
+[GENERAL]
+ISWIMEI=Yes
+CHECK_IMEI=Yes
+CHIPSET=demo7731
+MAGIC_NUMBER=0x66616374
+[PDL]
+PATH=images
+[WIMEI]
+IMEINUM=1
+INPUTTYPE=2
+IS14CHAR=Yes
+INITCODE14=35209900000000
+MASKCODE14=35209900******
+SETTINGS
+
+ln -sfn "$work/ports/Gadget Serial (COM$com)" "$prefix/dosdevices/com$com"
+# The phone leaves when probed after its write, as one the operator unplugs.
+"$sim" -d "$work/ports" -n 1 --com-base $com --count 1 --report-dir "$work/reports" \
+  --fault "cmd=connect,nth=2,unplug" &
+sim_pid=$!
+for _ in $(seq 100); do [ -L "$work/ports/Gadget Serial (COM$com)" ] && break; sleep 0.1; done
+
+status=0
+PHONE_PORTS_DIR="Z:${work//\//\\}\\ports" timeout 120 "$wine_run" "$tavlo" \
+  --headless --count 1 > tavlo.out 2>&1 || status=$?
+grep -v '^0x\|^    [0-9a-f]\|^  c0' tavlo.out | tail -n 3
+[ $status -eq 0 ] || { echo "tavlo.exe ended with status $status"; exit 1; }
+
+report="$work/reports/COM$com-1.json"
+for _ in $(seq 300); do [ -s "$report" ] && break; sleep 0.1; done
+python3 - "$report" data/wimei.history <<'CHECK'
+import base64, json, sys
+report = json.load(open(sys.argv[1]))
+history = [l.rstrip("\n").split("\t") for l in open(sys.argv[2], encoding="utf-8") if l.strip()]
+assert report["factory"]["written"], "no factory data was written"
+data = base64.b64decode(report["factory"]["base64"])
+slot = data[0x2000 + 4:0x2000 + 13]
+digits = [slot[0] >> 4]
+for k in range(1, 8):
+    digits += [slot[k] & 0xF, slot[k] >> 4]
+imei = "".join(str(d) for d in digits)
+assert len(history) == 1 and history[0][-1] == imei, (history, imei)
+assert imei.startswith("35209900"), imei
+print(f"IMEI {imei} is in the phone's factory data and the history")
+CHECK

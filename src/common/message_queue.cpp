@@ -3,6 +3,8 @@
 #include <chrono>
 #include <condition_variable>
 
+#include "common/deadline.h"
+
 namespace {
 thread_local CMessageQueue* t_pQueue = nullptr;
 }
@@ -111,17 +113,13 @@ bool ServeQueueFor(int nMs) {
 }
 
 bool ServeQueueFor(CMessageQueue& queue, int nMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
+  const CDeadline deadline(nMs);
   for (;;) {
     SMessage dropped;
     if (queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) return true;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    if (left <= 0) return false;
+    if (deadline.Passed()) return false;
     const platform::WaitHandle wake = queue.WakeHandle();
-    if (platform::WaitAny({&wake, 1}, static_cast<int>(left)) == platform::kWaitFailed)
-      return false;
+    if (platform::WaitAny({&wake, 1}, deadline.LeftMs()) == platform::kWaitFailed) return false;
   }
 }
 

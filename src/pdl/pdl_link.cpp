@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/deadline.h"
 #include "common/message_queue.h"
 #include "common/op_log.h"
 
@@ -10,13 +11,7 @@ std::atomic<uint32_t> g_dwDebugFlags{0};
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace pdl;
-
-int ElapsedMs(Clock::time_point start) {
-  return static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 // How long the writer and the image-information reply skip stray bytes.
 constexpr int kWriterReplyLimitMs = 10000;
@@ -41,8 +36,9 @@ bool CPdlLink::WaitForAck(int32_t* pnCode, int nTimeoutClass) {
   if (!IsOpen()) return false;
   int32_t nUnused = 0;
   if (!pnCode) pnCode = &nUnused;
-  const Clock::time_point start = Clock::now();
   const bool bDownload = IsDownloadTool();
+  // How long stray bytes may come before the header byte.
+  const CDeadline deadline(bDownload ? static_cast<int>(g_iTimeout) : kWriterReplyLimitMs);
   if (StopRequested()) {
     *pnCode = -1;
     return false;
@@ -53,14 +49,13 @@ bool CPdlLink::WaitForAck(int32_t* pnCode, int nTimeoutClass) {
     DispatchOnePending();
     if (!ReadExact(&byte, 1, nTimeoutClass)) return false;
     if (byte == kHeaderByte) break;
-    const int nElapsed = ElapsedMs(start);
     if (!bDownload) {
-      if (nElapsed >= kWriterReplyLimitMs) return false;
+      if (deadline.Passed()) return false;
       continue;
     }
-    if (nElapsed >= g_iTimeout) {
+    if (deadline.Passed()) {
       PortLog(kLogAlways, "[WaitForAck] timeout! timeout:%d, end_time-start_time:%d, errCount:%d",
-              static_cast<int>(g_iTimeout), nElapsed, 0);
+              static_cast<int>(g_iTimeout), deadline.ElapsedMs(), 0);
       return false;
     }
     if (StopRequested()) {
@@ -95,14 +90,13 @@ int CPdlLink::WriteLimitMs(uint32_t nLen) {
 }
 
 bool CPdlLink::WriteBuf2Phone(const uint8_t* pBuf, uint32_t nLen) {
-  const Clock::time_point start = Clock::now();
-  const int nLimit = WriteLimitMs(nLen);
+  const CDeadline deadline(WriteLimitMs(nLen));
   if (nLen == 0) return true;
   uint32_t nDone = 0;
   for (;;) {
     const uint32_t n = uart_write(pBuf + nDone, nLen - nDone);
     nDone += n;
-    if (ElapsedMs(start) >= nLimit) {
+    if (deadline.Passed()) {
       PortLog(kLogAlways, "[WriteBuf2Phone]--time out!");
       return false;
     }
@@ -216,7 +210,7 @@ void CPdlLink::DiscardReply(uint32_t nLen, int nTimeoutClass) {
 
 bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pnLen) {
   if (!IsOpen()) return false;
-  const Clock::time_point start = Clock::now();
+  const CDeadline deadline(kImageInfoStartLimitMs);
   *pnLen = 0;
   DispatchOnePending();
   if (StopRequested()) return false;
@@ -226,7 +220,7 @@ bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pn
     PortLog(0, "[RecvImageInfoData] start read ch");
     if (!ReadExact(&byte, 1, kTimeoutSetting)) return false;
     if (byte == kHeaderByte) break;
-    if (ElapsedMs(start) >= kImageInfoStartLimitMs) return false;
+    if (deadline.Passed()) return false;
     DispatchOnePending();
     if (StopRequested()) return false;
   }
@@ -258,13 +252,13 @@ bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pn
 
 bool CPdlLink::RecvPartionData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pnLen) {
   if (!IsOpen()) return false;
-  const Clock::time_point start = Clock::now();
+  const CDeadline deadline(kWriterReplyLimitMs);
   *pnLen = 0;
   DispatchOnePending();
   uint8_t byte = 0;
   if (!ReadExact(&byte, 1, kTimeoutSetting)) return false;
   while (byte != kHeaderByte) {
-    if (ElapsedMs(start) >= kWriterReplyLimitMs) return false;
+    if (deadline.Passed()) return false;
     DispatchOnePending();
     if (!ReadExact(&byte, 1, kTimeoutSetting)) return false;
   }

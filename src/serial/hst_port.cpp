@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <vector>
 
+#include "common/deadline.h"
 #include "common/message_queue.h"
 #include "common/op_log.h"
 #include "serial/port_discovery.h"
@@ -15,7 +16,6 @@ std::atomic<int32_t> g_iTimeout{0};
 namespace {
 
 using platform::EWaitResult;
-using Clock = std::chrono::steady_clock;
 
 // The writer's fixed limits: no first byte within 10 s ends a read; a read
 // that has started waits at most this long for the rest.
@@ -28,11 +28,6 @@ constexpr int kReadPollMs = 20;
 constexpr int kMonitorPollMs = 500;
 // What the download tool logs when the device has gone (access denied).
 constexpr int kErrorAccessDenied = 5;
-
-int ElapsedMs(Clock::time_point start) {
-  return static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 }  // namespace
 
@@ -168,8 +163,7 @@ bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTim
     return true;
   }
   auto* pBytes = static_cast<uint8_t*>(pBuf);
-  const Clock::time_point start = Clock::now();
-  const int nIdleLimit = ReadLimitMs(nTimeoutClass);
+  const CDeadline idle(ReadLimitMs(nTimeoutClass));
   bool bAborted = false;
 
   // Wait for the first byte. Reading straight away, rather than asking how
@@ -188,9 +182,8 @@ bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTim
       nGot = static_cast<uint32_t>(n);
       break;
     }
-    const int nElapsed = ElapsedMs(start);
-    if (nElapsed >= nIdleLimit || m_bClosing || !m_bOpened) return false;
-    WaitIo(io, false, std::min(kReadPollMs, nIdleLimit - nElapsed), &bAborted);
+    if (idle.Passed() || m_bClosing || !m_bOpened) return false;
+    WaitIo(io, false, std::min(kReadPollMs, idle.LeftMs()), &bAborted);
   }
 
   // Wait for the rest of the bytes up to the pending limit.
@@ -198,12 +191,10 @@ bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTim
     *pnRead = nGot;
     return true;
   }
-  const Clock::time_point pendingStart = Clock::now();
-  const int nPendingLimit = PendingLimitMs(nTimeoutClass);
+  const CDeadline pending(PendingLimitMs(nTimeoutClass));
   for (;;) {
-    const int nRemaining = nPendingLimit - ElapsedMs(pendingStart);
-    if (nRemaining <= 0) return false;
-    const EWaitResult result = WaitIo(io, false, nRemaining, &bAborted);
+    if (pending.Passed()) return false;
+    const EWaitResult result = WaitIo(io, false, pending.LeftMs(), &bAborted);
     if (StopRequested()) return false;
     if (bAborted) {
       PortLog(0, "WAIT_OBJECT_0");
@@ -245,15 +236,14 @@ uint32_t CHstPort::uart_write(const void* pBuf, uint32_t nCount) {
     return nDone;
   }
 
-  const Clock::time_point start = Clock::now();
+  const CDeadline deadline(kWriteLimitMs);
   bool bAborted = false;
   while (nDone < nCount) {
-    const int nRemaining = kWriteLimitMs - ElapsedMs(start);
-    if (nRemaining <= 0) {
+    if (deadline.Passed()) {
       PortLog(0, "[uart_write] default");
       break;
     }
-    const EWaitResult result = WaitIo(io, true, nRemaining, &bAborted);
+    const EWaitResult result = WaitIo(io, true, deadline.LeftMs(), &bAborted);
     if (bAborted) {
       PortLog(0, "[uart_write] WAIT_OBJECT_0");
       break;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "common/deadline.h"
 #include "tavlo/factory/factory_data.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/ui/writer_texts.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 // Upper bound of one pass of the window's wait loops.
 constexpr int kWaitPassMs = 100;
 // How long Stop gives a stopped run to show its summary line.
@@ -327,8 +327,8 @@ void CTavloWindow::OnStop() {
     while (m_pWorker->IsBusy()) PumpFor(kWaitPassMs);
     // The summary line comes after the worker stops reporting busy: it is
     // served here, so that the log is complete when Stop returns.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kStopSettleMs);
-    while (m_pWorker->RunsEnded() < m_nRunsPosted && Clock::now() < deadline) PumpFor(kWaitPassMs);
+    const CDeadline settle(kStopSettleMs);
+    while (m_pWorker->RunsEnded() < m_nRunsPosted && !settle.Passed()) PumpFor(kWaitPassMs);
   }
   FocusFirstWriteField();
   EnableInputs(false);

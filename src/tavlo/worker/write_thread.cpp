@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/deadline.h"
 #include "common/text.h"
 #include "serial/port_discovery.h"
 #include "tavlo/settings/writer_settings.h"
@@ -75,14 +76,20 @@ void CWriteThread::WaitPass(int nMs) {
 }
 
 void CWriteThread::Pause(int nMs) {
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(nMs);
-  while (!Stopping()) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-    if (left <= 0) return;
-    WaitPass(static_cast<int>(left));
+  const CDeadline deadline(nMs);
+  while (!Stopping() && !deadline.Passed()) {
+    WaitPass(deadline.LeftMs());
     DispatchOnePending();
   }
+}
+
+CWriteThread::EStep CWriteThread::PollWhile(const std::function<bool()>& fnWaiting) {
+  while (fnWaiting()) {
+    DispatchOnePending();
+    if (Stopping()) return EStep::End;
+    WaitPass(kPollMs);
+  }
+  return EStep::Next;
 }
 
 bool CWriteThread::FindGadgetPort() {
@@ -218,18 +225,11 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
 
   const bool bKnownPort = m_nComPort != -1;
   if (!bKnownPort) {
-    while (!FindGadgetPort()) {
-      DispatchOnePending();
-      if (Stopping()) return EStep::End;
-      WaitPass(kPollMs);
-    }
+    if (PollWhile([this] { return !FindGadgetPort(); }) == EStep::End) return EStep::End;
     Log(kLogProgress, "Find the phone on COM%d, now open it", m_nComPort.load());
   } else {
-    while (!IsComPortPresent(m_nComPort)) {
-      DispatchOnePending();
-      if (Stopping()) return EStep::End;
-      WaitPass(kPollMs);
-    }
+    if (PollWhile([this] { return !IsComPortPresent(m_nComPort); }) == EStep::End)
+      return EStep::End;
     Pause(kSettleMs);
   }
   if (EStep e = OpenPort(); e != EStep::Next) return e;
@@ -312,11 +312,7 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
   ++m_nRunWritten;
 
   if (IsListRun()) {
-    while (IsPhoneConnected()) {
-      DispatchOnePending();
-      if (Stopping()) return EStep::End;
-      WaitPass(kPollMs);
-    }
+    if (WaitPhoneGone() == EStep::End) return EStep::End;
     // The last phone of a limited run has left: the run is over before any
     // number is drawn for another.
     if (const int nLimit = m_nPhoneLimit; nLimit > 0 && m_nRunWritten >= nLimit) return EStep::End;
@@ -337,12 +333,7 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
 }
 
 CWriteThread::EStep CWriteThread::WaitPhoneGone() {
-  while (IsPhoneConnected()) {
-    DispatchOnePending();
-    if (Stopping()) return EStep::End;
-    WaitPass(kPollMs);
-  }
-  return EStep::Next;
+  return PollWhile([this] { return IsPhoneConnected(); });
 }
 
 CWriteThread::EStep CWriteThread::OpenPort() {

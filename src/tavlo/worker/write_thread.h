@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -90,6 +91,9 @@ class CWriteThread {
   void WaitPass(int nMs);
   // A fixed pause that services the queue and ends early only on a stop.
   void Pause(int nMs);
+  // Polls every kPollMs, servicing the queue, while fnWaiting holds; End
+  // when a stop came first.
+  EStep PollWhile(const std::function<bool()>& fnWaiting);
   void Log(int nKind, const char* pszFormat, ...) __attribute__((format(printf, 3, 4)));
   EStep FailWith(const char* pszLine);
   FactoryDataImage Image() const {

@@ -36,6 +36,10 @@ class CNumberPool {
 
  private:
   std::string Candidate(const std::string& strCounter) const;
+  // The draw when the history works with a ledger: the ledger holds what
+  // every station used, and claims the entry drawn.
+  std::string GetUnusedFromLedger(INumberLedger& ledger,
+                                  const std::unordered_set<std::string>* pSkip);
   // The range's counters that the history held when the range was set,
   // sorted, so that a draw jumps over a run of used numbers at once.
   void SnapshotUsedCounters();

@@ -132,6 +132,9 @@ int RunHeadless(const SOptions& opt, const std::string& strProgram) {
     case ETavloStart::BootImageMissing:
       std::fprintf(stderr, "tavlo: %s\n", kMsgBootImageMissing);
       return kExitFailed;
+    case ETavloStart::LedgerUnreachable:
+      std::fprintf(stderr, "tavlo: %s\n", app.strLedgerError.c_str());
+      return kExitFailed;
   }
 
   // SIGINT and SIGTERM act as Stop.
@@ -208,6 +211,10 @@ int RunWindow(const SOptions& opt, const std::string& strProgram, int& argc, cha
       break;
     case ETavloStart::BootImageMissing:
       gui::ShowMessage(nullptr, CTavloDlg::Shown(kMsgBootImageMissing));
+      rc = kExitFailed;
+      break;
+    case ETavloStart::LedgerUnreachable:
+      gui::ShowMessage(nullptr, QString::fromStdString(app.strLedgerError));
       rc = kExitFailed;
       break;
   }

@@ -5,8 +5,9 @@ bin=$1
 root=$2
 [ -d "$root" ] || exit 0
 for data in "$root"/pg.*/data; do
-  [ -f "$data/postmaster.pid" ] || continue
-  if [ "$(id -u)" -eq 0 ]; then
+  if [ ! -f "$data/postmaster.pid" ]; then
+    :
+  elif [ "$(id -u)" -eq 0 ]; then
     timeout 60 runuser -u postgres -- "$bin/pg_ctl" stop -D "$data" -m immediate -w -t 30 >/dev/null 2>&1
   else
     timeout 60 "$bin/pg_ctl" stop -D "$data" -m immediate -w -t 30 >/dev/null 2>&1

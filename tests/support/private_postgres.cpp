@@ -23,8 +23,8 @@ std::string Quoted(const std::string& s) {
 
 }  // namespace
 
-CPrivatePostgres::CPrivatePostgres(std::string strBinDir, const std::string& strRoot)
-    : m_strBinDir(std::move(strBinDir)) {
+CPrivatePostgres::CPrivatePostgres(std::string strBinDir, const std::string& strRoot, bool bDurable)
+    : m_strBinDir(std::move(strBinDir)), m_bDurable(bDurable) {
   std::error_code ec;
   fs::create_directories(strRoot, ec);
   std::string tmpl = strRoot + "/pg.XXXXXX";

@@ -12,7 +12,9 @@
 // server below strRoot.
 class CPrivatePostgres {
  public:
-  CPrivatePostgres(std::string strBinDir, const std::string& strRoot);
+  // bDurable: the server syncs its writes as a production server does
+  // (benchmarks); tests run without, for speed.
+  CPrivatePostgres(std::string strBinDir, const std::string& strRoot, bool bDurable = false);
   ~CPrivatePostgres();
   CPrivatePostgres(const CPrivatePostgres&) = delete;
   CPrivatePostgres& operator=(const CPrivatePostgres&) = delete;
@@ -32,6 +34,7 @@ class CPrivatePostgres {
   int RunAsServerUser(const std::vector<std::string>& args, std::string* pOutput);
 
   const std::string m_strBinDir;
+  const bool m_bDurable;
   std::string m_strFolder;
   bool m_bCreated = false;
   bool m_bRunning = false;

@@ -30,9 +30,12 @@ int PhonesPerStation() {
 
 class LedgerStations : public LedgerFixture {
  protected:
-  // Every IMEI of every phone: in one phone only, in one slot only, and the
-  // ledger holds exactly these, written by the station that wrote the phone.
-  void ExpectLedgerIsThePhones(const std::vector<std::unique_ptr<CLedgerStation>>& stations) {
+  // Every IMEI of every phone: in one phone only, in one slot only, and in
+  // the ledger as written by the station that wrote the phone; bExact: the
+  // ledger holds these only (a station killed after a reservation keeps
+  // numbers that may never have reached its phone).
+  void ExpectLedgerIsThePhones(const std::vector<std::unique_ptr<CLedgerStation>>& stations,
+                               bool bExact = true) {
     std::map<std::string, std::string> phoneOf;  // IMEI -> station
     for (size_t n = 0; n < stations.size(); ++n) {
       const std::string strName = "s" + std::to_string(n);
@@ -44,8 +47,17 @@ class LedgerStations : public LedgerFixture {
         }
       }
     }
-    EXPECT_EQ(Rows("imei", "written"), phoneOf);
-    EXPECT_EQ(Rows("imei").size(), phoneOf.size()) << "nothing left claimed or reserved";
+    const auto written = Rows("imei", "written");
+    if (bExact) {
+      EXPECT_EQ(written, phoneOf);
+    } else {
+      for (const auto& [imei, strStation] : phoneOf) {
+        const auto it = written.find(imei);
+        EXPECT_TRUE(it != written.end() && it->second == strStation)
+            << imei << " is in a phone of " << strStation << " but not written by it";
+      }
+    }
+    EXPECT_EQ(Rows("imei").size(), written.size()) << "nothing left claimed or reserved";
   }
 
   // Four stations at once, each writing its phones with IMEIs drawn from
@@ -122,7 +134,7 @@ TEST_F(LedgerStations, StationsKilledAtRandomNeverRepeatOrLoseANumber) {
   size_t nWritten = 0;
   for (auto& s : stations) nWritten += s->Phones().size();
   EXPECT_GE(nWritten, 2u);
-  ExpectLedgerIsThePhones(stations);
+  ExpectLedgerIsThePhones(stations, false);
   std::printf("%d kills, %zu phones written back\n", nKills, nWritten);
 }
 

@@ -214,4 +214,38 @@ TEST_F(LedgerStore, ToolImportsTwiceToTheSameLedgerAndExportsTheLines) {
   EXPECT_EQ(tool("import " + dir.File("tool.txt"), &out), 1) << "not a history file";
 }
 
+// The [LEDGER] section decides: none keeps the station on its histories, a
+// password in it or a ledger out of reach refuses the start.
+TEST_F(LedgerStore, TheSettingsSectionChoosesTheLedgerAndRefusesAPassword) {
+  struct SCase {
+    std::string strSection;
+    bool bStarts;
+    bool bLedger;
+    const char* pszMessage;
+  };
+  const std::vector<SCase> cases = {
+      {"", true, false, ""},
+      {"[LEDGER]\nCONNECT=" + Connect() + "\nSTATION=line1\n", true, true, ""},
+      {"[LEDGER]\nCONNECT=" + Connect() + " password=secret\n", false, false, ".pgpass"},
+      {"[LEDGER]\nCONNECT=host=/nonexistent dbname=ledger\n", false, false, "cannot be used"},
+  };
+  for (const SCase& c : cases) {
+    SCOPED_TRACE(c.strSection);
+    CTempDir dir;
+    fs::create_directories(dir.File("ini"));
+    std::ofstream(dir.File("ini/wimei.ini")) << "[GENERAL]\nISWIMEI=Yes\n" << c.strSection;
+    CWriteHistories histories(dir.Path());
+    std::unique_ptr<INumberLedger> pLedger;
+    std::string strError;
+    EXPECT_EQ(AttachLedger(dir.Path(), histories, &pLedger, &strError), c.bStarts) << strError;
+    EXPECT_NE(strError.find(c.pszMessage), std::string::npos) << strError;
+    EXPECT_EQ(pLedger != nullptr, c.bLedger);
+    EXPECT_EQ(histories.ImeiHistory().Ledger() != nullptr, c.bLedger);
+    EXPECT_EQ(histories.PsnHistory().Ledger(), histories.ImeiHistory().Ledger());
+    if (c.bLedger) {
+      EXPECT_EQ(static_cast<CPgLedger&>(*pLedger).Station(), "line1");
+    }
+  }
+}
+
 }  // namespace

@@ -91,6 +91,35 @@ TEST_F(LedgerStore, StationsDrawingAtOnceNeverGetTheSameNumber) {
   }
 }
 
+// A long run of used numbers is passed a stretch at a time, and a single
+// free number inside it is still found: first the gap, then past the run.
+TEST_F(LedgerStore, ARangeDrawFindsTheGapsInALongRunOfUsedNumbers) {
+  ASSERT_TRUE(m_pLook
+                  ->Exec("INSERT INTO tavlo_number(kind, number, state, station, stamp) "
+                         "SELECT 'mbsn', 'SN' || lpad(i::text, 5, '0'), 'written', 'import', "
+                         "'2026-01-01_00:00:00' FROM generate_series(0, 19999) i "
+                         "WHERE i NOT IN (12345, 17000)")
+                  .Ok());
+  SStation s("a", Connect());
+  std::string strError;
+  ASSERT_TRUE(s.ledger.Open(&strError)) << strError;
+  CNumberPool pool(s.histories.MbsnHistory());
+  pool.SetRange("SN00000", "SN*****", false);
+  EXPECT_EQ(pool.GetUnused(), "SN12345");
+  EXPECT_EQ(pool.GetUnused(), "SN17000");
+  EXPECT_EQ(pool.GetUnused(), "SN20000");
+  // The last entries of the range: drawn, then the range is used up.
+  ASSERT_TRUE(m_pLook
+                  ->Exec("INSERT INTO tavlo_number(kind, number, state, station, stamp) "
+                         "SELECT 'mbsn', 'SN' || lpad(i::text, 5, '0'), 'written', 'import', "
+                         "'2026-01-01_00:00:00' FROM generate_series(20001, 99997) i")
+                  .Ok());
+  EXPECT_EQ(pool.GetUnused(), "SN99998");
+  EXPECT_EQ(pool.GetUnused(), "SN99999");
+  EXPECT_EQ(pool.GetUnused(), kNoNumber);
+  EXPECT_EQ(Rows("mbsn", "claimed").size(), 5u);
+}
+
 // A reservation is one station's; a restart frees what was only drawn and
 // keeps what may be in a phone.
 TEST_F(LedgerStore, ReservationsBelongToOneStationAndSurviveARestart) {

@@ -12,7 +12,7 @@ const char* const kSteps[] = {
     // the cursors of the pools, and indexes for what a station asks often.
     "CREATE TABLE tavlo_number ("
     "  kind text NOT NULL CHECK (kind IN ('imei', 'mbsn', 'psn')),"
-    "  number text NOT NULL,"
+    "  number text COLLATE \"C\" NOT NULL,"
     "  state text NOT NULL CHECK (state IN ('claimed', 'reserved', 'written')),"
     "  station text NOT NULL,"
     "  com_port integer,"

@@ -13,6 +13,10 @@ const std::vector<CPgConnection::SStatement>& CPgConnection::Statements() {
       {"cursor_lock",
        "SELECT position FROM tavlo_cursor WHERE kind = $1 AND source = $2 FOR UPDATE"},
       {"cursor_set", "UPDATE tavlo_cursor SET position = $3 WHERE kind = $1 AND source = $2"},
+      // Numbers sort bytewise (the column's collation), as the pools' ranges do.
+      {"stretch_used",
+       "SELECT count(*) FROM tavlo_number WHERE kind = $1 AND number BETWEEN $2 AND $3 "
+       "AND length(number) = $4::integer"},
       {"taken", "SELECT number FROM tavlo_number WHERE kind = $1 AND number = ANY ($2::text[])"},
       {"claim",
        "INSERT INTO tavlo_number(kind, number, state, station, stamp) "

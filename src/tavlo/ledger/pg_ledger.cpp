@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -159,6 +160,9 @@ std::optional<std::string> CPgLedger::Draw(HistoryKind eKind, const SLedgerWalk&
   const std::string strTime = HistoryTimeStamp();
   size_t nBatch = kFirstBatch;
   for (;;) {
+    if (walk.fnAdvance && !SkipUsedStretchesLocked(strKind, walk, &strPos, pError)) {
+      return std::nullopt;
+    }
     std::vector<std::pair<std::string, std::string>> batch;  // position, number
     bool bEnd = false;
     std::string strNext = strPos;
@@ -218,6 +222,40 @@ std::optional<std::string> CPgLedger::Draw(HistoryKind eKind, const SLedgerWalk&
     strPos = strNext;
     nBatch = std::min(nBatch * 2, kMaxBatch);
   }
+}
+
+bool CPgLedger::SkipUsedStretchesLocked(const std::string& strKind, const SLedgerWalk& walk,
+                                        std::string* pPos, std::string* pError) {
+  const std::string strLength = std::to_string(walk.fnEntry(*pPos).size());
+  // Gallops over full stretches, doubling, and halves on one with a gap.
+  // A stretch counts as full when the ledger holds as many numbers between
+  // its ends as it has entries; a number of another shape between them can
+  // only make free entries look used, never a used one free, and every
+  // claim is still refused by the primary key when the number is taken.
+  uint64_t nSpan = kMaxBatch;
+  constexpr uint64_t kMaxSpan = uint64_t{1} << 24;
+  while (nSpan >= kFirstBatch) {
+    std::string strEnd = *pPos;
+    if (!walk.fnAdvance(&strEnd, nSpan - 1)) {
+      nSpan /= 2;
+      continue;
+    }
+    const CPgResult r =
+        m_conn.Run("stretch_used", {strKind, walk.fnEntry(*pPos), walk.fnEntry(strEnd), strLength});
+    if (!r.Ok() || r.Rows() != 1) return Abort("cannot draw", r, pError);
+    if (std::strtoull(r.Text(0, 0).c_str(), nullptr, 10) < nSpan) {
+      nSpan /= 2;
+      continue;
+    }
+    std::string strNext = strEnd;
+    if (!walk.fnStep(&strNext)) {
+      *pPos = strEnd;  // the last entry: the probe below finds the walk used up
+      return true;
+    }
+    *pPos = strNext;
+    nSpan = std::min(nSpan * 2, kMaxSpan);
+  }
+  return true;
 }
 
 bool CPgLedger::Reserve(HistoryKind eKind, const std::vector<std::string>& numbers,

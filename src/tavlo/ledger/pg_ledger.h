@@ -53,6 +53,10 @@ class CPgLedger final : public INumberLedger {
   // Connected, schema checked, spool replayed; false with the reason.
   bool ReadyLocked(std::string* pError);
   bool ReplaySpoolLocked(std::string* pError);
+  // Moves *pPos past stretches of entries the ledger holds, counting them
+  // a stretch at a time (walks with fnAdvance); ends near the first gap.
+  bool SkipUsedStretchesLocked(const std::string& strKind, const SLedgerWalk& walk,
+                               std::string* pPos, std::string* pError);
   bool RecordLocked(const std::string& strKind, const std::string& strNumber,
                     const std::string& strTime, const std::string& strPort, std::string* pError);
   bool SpoolLocked(const std::string& strLine, std::string* pError);

@@ -177,6 +177,18 @@ std::string CNumberPool::GetUnusedFromLedger(INumberLedger& ledger,
     walk.strFirst.assign(std::count(m_strMask.begin(), m_strMask.end(), '*'), '0');
     walk.fnStep = [](std::string* pPos) { return IncrementCounter(pPos); };
     walk.fnEntry = [&](const std::string& pos) { return Candidate(pos); };
+    // Counters fill the stars left to right: candidates sort as texts in
+    // counter order, all of one length.
+    if (walk.strFirst.size() <= kMaxCounterDigits) {
+      walk.fnAdvance = [](std::string* pPos, uint64_t n) {
+        Counter limit = 1;
+        for (size_t i = 0; i < pPos->size(); ++i) limit *= 10;
+        const Counter value = CounterValue<Counter>(*pPos) + n;
+        if (value >= limit) return false;
+        CounterText(value, pPos);
+        return true;
+      };
+    }
   }
   std::string strError;
   const std::optional<std::string> drawn = ledger.Draw(m_history.Kind(), walk, &strError);

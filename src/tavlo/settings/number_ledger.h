@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -16,6 +17,11 @@ struct SLedgerWalk {
   std::function<bool(std::string* pPos)> fnStep;           // to the next; false past the end
   std::function<std::string(const std::string&)> fnEntry;  // the number at a position
   std::function<bool(const std::string&)> fnSkip;          // used here, maybe not in the ledger
+  // Set when entries are all of one length and sort as texts in position
+  // order (a range): moves n positions on, false past the end. The ledger
+  // may then count the used entries of a stretch at once instead of asking
+  // entry by entry, so that a long run of used numbers costs a few queries.
+  std::function<bool(std::string* pPos, uint64_t n)> fnAdvance;
 };
 
 // Where numbers are claimed and recorded for every station of a factory, on

@@ -31,9 +31,7 @@ bool ImportHistory(CPgConnection& conn, const std::string& strPath, HistoryKind 
     return false;
   }
   // Read as a station reads its history: damaged lines are skipped alike.
-  CWriteHistory history(strPath);
-  history.Load();
-  const std::vector<HistoryEntry> entries = history.Entries();
+  const std::vector<HistoryEntry> entries = CWriteHistory::ReadFile(strPath);
   const std::string strKind = LedgerKindName(eKind);
   if (CPgResult r = conn.Exec("BEGIN"); !r.Ok()) return Failed("cannot import", r, conn, pError);
   SImportCounts counts;

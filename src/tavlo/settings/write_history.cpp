@@ -335,6 +335,11 @@ bool CWriteHistory::AppendLocal(const std::string& strNumber, const std::string&
   return true;
 }
 
+std::vector<HistoryEntry> CWriteHistory::ReadFile(const std::string& strPath) {
+  bool bOpened = false;
+  return ReadHistoryLines(strPath, &bOpened);
+}
+
 bool CWriteHistory::Contains(const std::string& strNumber) const {
   std::lock_guard lock(m_mutex);
   return ContainsLocked(strNumber);

@@ -57,6 +57,9 @@ class CWriteHistory {
     for (const SEntrySpan& e : m_entries) fn(NumberIn(m_text, e));
   }
   const std::string& Path() const { return m_strPath; }
+  // The entries of a history file as Load reads them, without touching it
+  // or its reservation.
+  static std::vector<HistoryEntry> ReadFile(const std::string& strPath);
 
   // With a ledger, reservations and records go there too, and the kind's
   // pool draws through it. The ledger must outlive the history.

@@ -14,6 +14,7 @@
 #include "ledger_fixture.h"
 #include "ledger_station.h"
 #include "tavlo/numbers/number_checks.h"
+#include "tavlo/numbers/phone_numbers.h"
 
 namespace {
 
@@ -155,6 +156,8 @@ TEST_F(LedgerStations, ServerStoppedInMidRunRefusesSpoolsAndReplays) {
   ASSERT_TRUE(Server().Stop(&strError)) << strError;
   const int status = WaitBounded(run, 120);
   EXPECT_TRUE(status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 1) << s.Output();
+  // The next phone's draw could not reach the ledger: failed, and said why.
+  EXPECT_NE(s.Output().find(kMsgLedgerDown), std::string::npos) << s.Output();
   const auto phones = s.Phones();
   ASSERT_EQ(phones.size(), 1u) << s.Output();
   const std::string spool = ReadWholeFile(s.File("ledger.spool"));

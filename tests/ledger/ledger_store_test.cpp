@@ -173,7 +173,7 @@ TEST_F(LedgerStore, OutcomesWaitInTheSpoolWhileTheServerIsAway) {
   ASSERT_TRUE(Server().Stop(&strError)) << strError;
   EXPECT_FALSE(
       a.ledger.Reserve(HistoryKind::Imei, {"352099001761481"}, HistoryTimeStamp(), &strError));
-  EXPECT_EQ(a.pool.GetUnused(), kNoNumber);
+  EXPECT_EQ(a.pool.GetUnused(), kNoLedger);
   ASSERT_TRUE(a.ledger.Record(HistoryKind::Imei, n1, "2026-01-01_00:00:01", &strError));
   ASSERT_TRUE(a.ledger.Record(HistoryKind::Imei, n2, "2026-01-01_00:00:02", &strError));
   a.ledger.Release(HistoryKind::Imei);  // must not free what the spool holds

@@ -194,7 +194,7 @@ std::string CNumberPool::GetUnusedFromLedger(INumberLedger& ledger,
   const std::optional<std::string> drawn = ledger.Draw(m_history.Kind(), walk, &strError);
   if (!drawn) {
     std::fprintf(stderr, "tavlo: ledger: %s\n", strError.c_str());
-    return kNoNumber;
+    return kNoLedger;
   }
   return drawn->empty() ? kNoNumber : *drawn;
 }

@@ -10,6 +10,9 @@
 
 // What a draw returns when every entry of a pool is used.
 inline constexpr const char* kNoNumber = "None";
+// What a draw returns when the shared ledger could not be asked: the phone
+// must not be written, though the pool may well have numbers.
+inline constexpr const char* kNoLedger = "NoLedger";
 
 // The candidates of one kind, in pool order: the valid lines of a list file,
 // or the range of an initial number and mask. A generated range is walked

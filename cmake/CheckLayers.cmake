@@ -10,7 +10,7 @@
 set(kLayers
   "platform=0" "common=1" "serial=2" "pdl=3" "sim=4"
   "quillport/package=4" "quillport/worker=4" "tavlo/settings=4" "tavlo/numbers=4"
-  "tavlo/factory=4" "tavlo/worker=4"
+  "tavlo/factory=4" "tavlo/worker=4" "tavlo/ledger=4"
   "quillport/ui=5" "tavlo/ui=5" "gui=6" "quillport/ui/qt=7" "tavlo/ui/qt=7")
 
 # The layer of a folder below src/: the longest entry that is a prefix of it.

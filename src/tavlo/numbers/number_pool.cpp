@@ -1,6 +1,7 @@
 #include "tavlo/numbers/number_pool.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 #include "common/message_queue.h"
@@ -101,6 +102,7 @@ std::string CNumberPool::Candidate(const std::string& strCounter) const {
 
 std::string CNumberPool::GetUnused(const std::unordered_set<std::string>* pSkip) {
   std::lock_guard lock(m_mutex);
+  if (INumberLedger* pLedger = m_history.Ledger()) return GetUnusedFromLedger(*pLedger, pSkip);
   // Entries skipped only for pSkip may be free for the next draw, so the
   // resume point moves only across entries the history holds.
   bool bAllUsedSoFar = true;
@@ -137,6 +139,64 @@ std::string CNumberPool::GetUnused(const std::unordered_set<std::string>* pSkip)
     }
     if (bAllUsedSoFar) m_strNextCounter = counter;
   }
+}
+
+namespace {
+
+// Names a list by its contents, so that stations given the same list file
+// share one cursor in the ledger, wherever the file lies.
+std::string ListSource(const std::vector<std::string>& entries) {
+  uint64_t nHash = 14695981039346656037ULL;  // FNV-1a: stable across builds and hosts
+  for (const std::string& e : entries) {
+    for (char c : e + "\n") nHash = (nHash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  }
+  return "list:" + std::to_string(entries.size()) + ":" + std::to_string(nHash);
+}
+
+}  // namespace
+
+std::string CNumberPool::GetUnusedFromLedger(INumberLedger& ledger,
+                                             const std::unordered_set<std::string>* pSkip) {
+  SLedgerWalk walk;
+  walk.fnSkip = [&](const std::string& s) {
+    return m_history.Contains(s) || (pSkip && pSkip->count(s) != 0);
+  };
+  if (!m_bRange) {
+    if (m_list.empty()) return kNoNumber;
+    walk.strSource = ListSource(m_list);
+    walk.strFirst = "0";
+    walk.fnStep = [&](std::string* pPos) {
+      const size_t nNext = std::stoul(*pPos) + 1;
+      if (nNext >= m_list.size()) return false;
+      *pPos = std::to_string(nNext);
+      return true;
+    };
+    walk.fnEntry = [&](const std::string& pos) { return m_list[std::stoul(pos)]; };
+  } else {
+    walk.strSource = "range:" + m_strInit + ":" + m_strMask;
+    walk.strFirst.assign(std::count(m_strMask.begin(), m_strMask.end(), '*'), '0');
+    walk.fnStep = [](std::string* pPos) { return IncrementCounter(pPos); };
+    walk.fnEntry = [&](const std::string& pos) { return Candidate(pos); };
+    // Counters fill the stars left to right: candidates sort as texts in
+    // counter order, all of one length.
+    if (walk.strFirst.size() <= kMaxCounterDigits) {
+      walk.fnAdvance = [](std::string* pPos, uint64_t n) {
+        Counter limit = 1;
+        for (size_t i = 0; i < pPos->size(); ++i) limit *= 10;
+        const Counter value = CounterValue<Counter>(*pPos) + n;
+        if (value >= limit) return false;
+        CounterText(value, pPos);
+        return true;
+      };
+    }
+  }
+  std::string strError;
+  const std::optional<std::string> drawn = ledger.Draw(m_history.Kind(), walk, &strError);
+  if (!drawn) {
+    std::fprintf(stderr, "tavlo: ledger: %s\n", strError.c_str());
+    return kNoLedger;
+  }
+  return drawn->empty() ? kNoNumber : *drawn;
 }
 
 std::vector<std::string> ReadNumberList(const std::string& strPath, size_t nCut,

@@ -10,6 +10,9 @@
 
 // What a draw returns when every entry of a pool is used.
 inline constexpr const char* kNoNumber = "None";
+// What a draw returns when the shared ledger could not be asked: the phone
+// must not be written, though the pool may well have numbers.
+inline constexpr const char* kNoLedger = "NoLedger";
 
 // The candidates of one kind, in pool order: the valid lines of a list file,
 // or the range of an initial number and mask. A generated range is walked
@@ -36,6 +39,10 @@ class CNumberPool {
 
  private:
   std::string Candidate(const std::string& strCounter) const;
+  // The draw when the history works with a ledger: the ledger holds what
+  // every station used, and claims the entry drawn.
+  std::string GetUnusedFromLedger(INumberLedger& ledger,
+                                  const std::unordered_set<std::string>* pSkip);
   // The range's counters that the history held when the range was set,
   // sorted, so that a draw jumps over a run of used numbers at once.
   void SnapshotUsedCounters();

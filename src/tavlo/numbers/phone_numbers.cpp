@@ -42,6 +42,10 @@ EPrepareResult CPhoneNumbers::PrepareNumbers(std::atomic<bool>* pBusy) {
         continue;
       }
       const std::string strDrawn = m_sources.GetUnusedImei();
+      if (strDrawn == kNoLedger) {
+        m_sources.ClearImeisInUse();
+        return Exhausted(kLedgerDownLine, kMsgLedgerDown);
+      }
       if (strDrawn == kNoNumber) {
         m_sources.ClearImeisInUse();
         return Exhausted("There were no unused IMEI now " + std::to_string(n + 1) + "!",
@@ -61,6 +65,7 @@ EPrepareResult CPhoneNumbers::PrepareNumbers(std::atomic<bool>* pBusy) {
       m_numbers.m_strMbsn = strField;
     } else {
       const std::string strDrawn = m_sources.GetUnusedMbsn();
+      if (strDrawn == kNoLedger) return Exhausted(kLedgerDownLine, kMsgLedgerDown);
       if (strDrawn == kNoNumber) return Exhausted("There were no unused MBSN now!", kMsgNoMbsn);
       m_numbers.m_strMbsn = strDrawn;
       m_ui.SetFieldText(ENumberField::Mbsn, strDrawn);
@@ -72,6 +77,7 @@ EPrepareResult CPhoneNumbers::PrepareNumbers(std::atomic<bool>* pBusy) {
       m_numbers.m_strPsn = strField;
     } else {
       const std::string strDrawn = m_sources.GetUnusedPsn();
+      if (strDrawn == kNoLedger) return Exhausted(kLedgerDownLine, kMsgLedgerDown);
       if (strDrawn == kNoNumber) return Exhausted("There were no unused PSN now!", kMsgNoPsn);
       m_numbers.m_strPsn = strDrawn;
       m_ui.SetFieldText(ENumberField::Psn, strDrawn);

@@ -34,6 +34,10 @@ inline constexpr const char* kMsgNoPsn = "没有可用的PSN号!";
 inline constexpr const char* kMsgBadImei = "请输入有效的IMEI号码!";
 inline constexpr const char* kMsgBadMbsn = "请输入有效的MBSN号码!";
 inline constexpr const char* kMsgBadPsn = "请输入有效的PSN号码!";
+// A draw through the shared ledger that could not reach it.
+inline constexpr const char* kLedgerDownLine = "The shared ledger cannot be reached!";
+inline constexpr const char* kMsgLedgerDown =
+    "The shared ledger cannot be reached: no number was drawn, the phone is not written.";
 
 // What the numbers of one phone need of the main window. Every call comes
 // from the worker thread; the implementation carries it to the window.

@@ -267,6 +267,9 @@ bool CWriteHistory::Reserve(const std::vector<std::string>& numbers, const std::
   bool bPending = false;
   const std::vector<HistoryEntry> pending = ReadHistoryLines(strPath, &bPending);
   if (!pending.empty() && !RecordReserved(pending, false, pError)) return false;
+  // The ledger first: a crash after it leaves the numbers reserved there,
+  // kept used at the next start, never free while a phone may hold them.
+  if (m_pLedger && !m_pLedger->Reserve(m_eKind, numbers, strTime, pError)) return false;
   const std::string folder = fs::path(strPath).parent_path().string();
   std::error_code ec;
   fs::create_directories(folder, ec);
@@ -284,10 +287,21 @@ bool CWriteHistory::Reserve(const std::vector<std::string>& numbers, const std::
 
 void CWriteHistory::ClearReserved() {
   unlink(PendingPath().c_str());
+  if (m_pLedger) m_pLedger->Release(m_eKind);
 }
 
 bool CWriteHistory::Append(const std::string& strNumber, const std::string& strTime,
                            std::string* pError) {
+  std::string strLocalError;
+  const bool bLocal = AppendLocal(strNumber, strTime, &strLocalError);
+  // The phone holds the number whether or not the line reached the disk.
+  const bool bLedger = !m_pLedger || m_pLedger->Record(m_eKind, strNumber, strTime, pError);
+  if (!bLocal && pError) *pError = strLocalError;
+  return bLocal && bLedger;
+}
+
+bool CWriteHistory::AppendLocal(const std::string& strNumber, const std::string& strTime,
+                                std::string* pError) {
   std::lock_guard lock(m_mutex);
   const size_t nAt = m_text.size();
   m_text += strTime;
@@ -319,6 +333,11 @@ bool CWriteHistory::Append(const std::string& strNumber, const std::string& strT
   if (!fd.Close()) return Fail("cannot close " + m_strPath, errno, pError);
   if (!bExisted) SyncFolder(folder);
   return true;
+}
+
+std::vector<HistoryEntry> CWriteHistory::ReadFile(const std::string& strPath) {
+  bool bOpened = false;
+  return ReadHistoryLines(strPath, &bOpened);
 }
 
 bool CWriteHistory::Contains(const std::string& strNumber) const {
@@ -362,6 +381,12 @@ const CWriteHistory& CWriteHistories::Of(HistoryKind kind) const {
       break;
   }
   return m_ImeiHistory;
+}
+
+void CWriteHistories::UseLedger(INumberLedger* pLedger) {
+  m_ImeiHistory.UseLedger(pLedger, HistoryKind::Imei);
+  m_MbsnHistory.UseLedger(pLedger, HistoryKind::Mbsn);
+  m_PsnHistory.UseLedger(pLedger, HistoryKind::Psn);
 }
 
 bool CWriteHistories::ResetHistory(std::string* pError) {

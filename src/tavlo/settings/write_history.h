@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tavlo/settings/number_ledger.h"
+
 // One number written into a phone.
 struct HistoryEntry {
   std::string m_strNumber;
@@ -55,8 +57,22 @@ class CWriteHistory {
     for (const SEntrySpan& e : m_entries) fn(NumberIn(m_text, e));
   }
   const std::string& Path() const { return m_strPath; }
+  // The entries of a history file as Load reads them, without touching it
+  // or its reservation.
+  static std::vector<HistoryEntry> ReadFile(const std::string& strPath);
+
+  // With a ledger, reservations and records go there too, and the kind's
+  // pool draws through it. The ledger must outlive the history.
+  void UseLedger(INumberLedger* pLedger, HistoryKind eKind) {
+    m_pLedger = pLedger;
+    m_eKind = eKind;
+  }
+  INumberLedger* Ledger() const { return m_pLedger; }
+  HistoryKind Kind() const { return m_eKind; }
 
  private:
+  // Append without the ledger: memory, then the file.
+  bool AppendLocal(const std::string& strNumber, const std::string& strTime, std::string* pError);
   // Appends the reserved entries (those not in the history, when
   // bSkipKnown) and clears the reservation once all are in.
   bool RecordReserved(const std::vector<HistoryEntry>& pending, bool bSkipKnown,
@@ -87,6 +103,8 @@ class CWriteHistory {
   // Per number: a hash tag and the index + 1 of its first entry, 0 for a free
   // slot; a power of two in size, at most half full.
   std::vector<uint64_t> m_slots;
+  INumberLedger* m_pLedger = nullptr;
+  HistoryKind m_eKind = HistoryKind::Imei;
 };
 
 // The three histories below <base>/data.
@@ -115,6 +133,14 @@ class CWriteHistories {
   // in-memory lists are kept, so numbers stay used until restart.
   bool ResetHistory(std::string* pError = nullptr);
 
+  // Every kind reserves and records through the ledger as well (nullptr:
+  // the histories alone). Set before LoadAll.
+  void UseLedger(INumberLedger* pLedger);
+  // The port of the phone about to be written, for the ledger's records.
+  void NotePhonePort(int nPort) {
+    if (m_ImeiHistory.Ledger()) m_ImeiHistory.Ledger()->SetComPort(nPort);
+  }
+
  private:
   const std::string m_strDataDir;
   CWriteHistory m_ImeiHistory;
@@ -125,3 +151,6 @@ class CWriteHistories {
 // String 110 and string 170, shown on two lines after Reset History.
 inline constexpr const char* kMsgResetDone = "重置成功!";
 inline constexpr const char* kMsgRestartTool = "请重启IMEI工具!";
+// Added to them when the station works with a shared ledger.
+inline constexpr const char* kMsgLedgerKept =
+    "The shared ledger keeps every number: a station never empties it.";

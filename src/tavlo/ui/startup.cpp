@@ -1,6 +1,7 @@
 #include "tavlo/ui/startup.h"
 
 #include "pdl/packet.h"
+#include "tavlo/ledger/ledger_attach.h"
 
 ETavloStart StartTavlo(const std::string& strProgram, const std::string& strBase, STavloApp* pApp) {
   pApp->pInstance = std::make_unique<platform::CInstanceLock>(strProgram);
@@ -10,6 +11,8 @@ ETavloStart StartTavlo(const std::string& strProgram, const std::string& strBase
   if (!LoadSettings(strBase, pApp->chips, &pApp->settings)) return ETavloStart::BootImageMissing;
   pApp->packet.assign(pdl::kPacketBufferSize, 0);
   pApp->pHistories = std::make_unique<CWriteHistories>(strBase);
+  if (!AttachLedger(strBase, *pApp->pHistories, &pApp->pLedger, &pApp->strLedgerError))
+    return ETavloStart::LedgerUnreachable;
   pApp->pHistories->LoadAll();
   return ETavloStart::Ok;
 }

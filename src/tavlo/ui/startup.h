@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/instance_lock.h"
+#include "tavlo/settings/number_ledger.h"
 #include "tavlo/settings/write_history.h"
 #include "tavlo/settings/writer_settings.h"
 
@@ -17,10 +18,12 @@ struct STavloApp {
   ChipList chips;
   WriterSettings settings;
   std::vector<uint8_t> packet;
+  std::unique_ptr<INumberLedger> pLedger;  // with a [LEDGER] section; outlives the histories
+  std::string strLedgerError;              // why the ledger refused the start
   std::unique_ptr<CWriteHistories> pHistories;
 };
 
-enum class ETavloStart { Ok, AlreadyRunning, BootImageMissing };
+enum class ETavloStart { Ok, AlreadyRunning, BootImageMissing, LedgerUnreachable };
 
 // The start-up steps in their order; any but Ok ends the program (the caller
 // shows kMsgBootImageMissing or brings the running copy forward).

@@ -100,6 +100,9 @@ int RunHeadless(const STavloOptions& opt, const std::string& strProgram) {
     case ETavloStart::BootImageMissing:
       std::fprintf(stderr, "tavlo: %s\n", kMsgBootImageMissing);
       return kExitFailed;
+    case ETavloStart::LedgerUnreachable:
+      std::fprintf(stderr, "tavlo: %s\n", app.strLedgerError.c_str());
+      return kExitFailed;
   }
 
   // SIGINT and SIGTERM act as Stop.

@@ -349,7 +349,9 @@ void CTavloWindow::OnButtonSetup() {
 void CTavloWindow::OnResetHistory() {
   std::string strError;
   if (m_app.pHistories->ResetHistory(&strError)) {
-    m_host.MessageBox(std::string(kMsgResetDone) + "\n" + kMsgRestartTool);
+    const bool bLedger = m_app.pHistories->ImeiHistory().Ledger() != nullptr;
+    m_host.MessageBox(std::string(kMsgResetDone) + "\n" + kMsgRestartTool +
+                      (bLedger ? std::string("\n") + kMsgLedgerKept : std::string()));
   } else {
     m_host.MessageBox(std::string(writer_text::kResetFailed) + "\n" + strError);
   }

@@ -283,6 +283,7 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
 
   // From here on the numbers may reach the phone: a crash must not free them.
   std::string strReserveError;
+  m_histories.NotePhonePort(m_nComPort);
   if (!m_numbers.ReserveNumbers(&strReserveError)) {
     const std::string strLine = "Write history failed! " + strReserveError;
     return FailWith(strLine.c_str());

@@ -56,6 +56,10 @@ int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc
       gui::ShowMessage(nullptr, CTavloDlg::Shown(kMsgBootImageMissing));
       rc = kExitFailed;
       break;
+    case ETavloStart::LedgerUnreachable:
+      gui::ShowMessage(nullptr, QString::fromStdString(app.strLedgerError));
+      rc = kExitFailed;
+      break;
   }
   if (rc == kExitWritten && phones.Start(opt.nSimulate, strProgram)) {
     CTavloDlg window(app);

@@ -1,9 +1,8 @@
 # Fails when a file of src/ includes a header of a higher layer:
 #   platform < common < serial < pdl < tool engines and sim < tool ui < gui < ui/qt
 # The simulator stands beside the tools: only itself and the programs' mains
-# include it. The two tools never include each other. The programs' own
-# parts (the mains, *_main.cpp, and the simulated phones they start, which the
-# build links only where the simulator is built) sit on top and may include
+# include it. The two tools never include each other. The programs' mains
+# (*_main.cpp, also a window's main in ui/qt) sit on top and may include
 # every layer.
 # Run: cmake -DSOURCE_DIR=<repo>/src -P CheckLayers.cmake
 
@@ -42,7 +41,7 @@ foreach(file IN LISTS files)
     continue()  # a folder of no layer, such as a build helper
   endif()
   get_filename_component(base "${file}" NAME)
-  if(base MATCHES "(_main|^simulated_phones)\\.cpp$")
+  if(base MATCHES "_main\\.cpp$")
     set(rank 99)
   endif()
   file(STRINGS "${SOURCE_DIR}/${file}" lines REGEX "^#include \"[^\"]+/[^\"]+\"")

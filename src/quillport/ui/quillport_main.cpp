@@ -19,6 +19,7 @@
 #include "quillport/ui/startup.h"
 #include "quillport/ui/window_model.h"
 #include "serial/port_watcher.h"
+#include "sim/simulated_phones.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ namespace {
 int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram) {
   // Simulated phones first, so that discovery sees their folder.
   CSimulatedPhones simulation;
-  if (opt.nSimulate > 0 && !simulation.Start(opt.nSimulate)) return kExitFailed;
+  if (!simulation.Start("quillport", opt.nSimulate)) return kExitFailed;
 
   SQuillportStart start;
   if (!StartQuillport(strProgram, &start)) {
@@ -142,8 +143,7 @@ int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram) {
     nFailed += tally.nFailed[r];
     nStopped += tally.nStopped[r];
   }
-  std::printf("quillport: %d phone(s) passed, %d failed, %d stopped\n", nPassed, nFailed,
-              nStopped);
+  std::printf("quillport: %d phone(s) passed, %d failed, %d stopped\n", nPassed, nFailed, nStopped);
   // A phone cut short was not flashed: only a station where every phone
   // that started has passed is clean.
   return bStarted && nFailed == 0 && nStopped == 0 ? kExitPassed : kExitFailed;

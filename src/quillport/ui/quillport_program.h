@@ -28,21 +28,5 @@ struct SQuillportOptions {
 // rows in use.
 std::vector<int> PresetWindow(CQuillportWindow& window, const SQuillportOptions& opt);
 
-// Simulated phones in continuous mode in a private ports folder, for
-// training and demonstrations; they keep coming until the object goes.
-class CSimulatedPhones {
- public:
-  CSimulatedPhones();
-  ~CSimulatedPhones();
-  CSimulatedPhones(const CSimulatedPhones&) = delete;
-  CSimulatedPhones& operator=(const CSimulatedPhones&) = delete;
-  // False, with the reason on stderr, when they cannot be started.
-  bool Start(int nPhones);
-
- private:
-  struct SFarm;
-  std::unique_ptr<SFarm> m_pFarm;
-};
-
 // Runs the download window until it closes; returns the exit status.
 int RunWindow(const SQuillportOptions& opt, const std::string& strProgram, int& argc, char** argv);

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "platform/stop_signals.h"
+#include "sim/simulated_phones.h"
 #include "tavlo/ui/console_front_end.h"
 #include "tavlo/ui/startup.h"
 #include "tavlo/ui/tavlo_program.h"
@@ -88,7 +89,8 @@ namespace {
 
 int RunHeadless(const STavloOptions& opt, const std::string& strProgram) {
   CSimulatedPhones phones;
-  if (!phones.Start(opt.nSimulate, strProgram)) return kExitFailed;
+  // Each phone is taken away once written, as an operator unplugs it.
+  if (!phones.Start(strProgram, opt.nSimulate, true)) return kExitFailed;
 
   STavloApp app;
   switch (StartTavlo(strProgram, CurrentFolder(), &app)) {
@@ -143,8 +145,7 @@ int RunHeadless(const STavloOptions& opt, const std::string& strProgram) {
   const int nStopped = window.Worker().PhonesStopped();
   std::printf("tavlo: %d phone(s) written, %d failed, %d stopped\n", nWritten, nFailed, nStopped);
   // A phone cut short by a stop is no more written than a failed one.
-  const bool bAllWritten =
-      nWritten > 0 && nFailed == 0 && nStopped == 0 && nWritten >= opt.nCount;
+  const bool bAllWritten = nWritten > 0 && nFailed == 0 && nStopped == 0 && nWritten >= opt.nCount;
   return bStarted && bAllWritten ? kExitWritten : kExitFailed;
 }
 

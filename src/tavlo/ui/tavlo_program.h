@@ -30,22 +30,5 @@ bool ApplyTypedNumbers(const STavloOptions& opt, const WriterSettings& settings,
 // The current folder: the station's base folder.
 std::string CurrentFolder();
 
-// Simulated phones in a private ports folder, so that discovery sees them.
-// Each one leaves when probed after its write, as a phone the operator
-// unplugs.
-class CSimulatedPhones {
- public:
-  CSimulatedPhones();
-  ~CSimulatedPhones();
-  CSimulatedPhones(const CSimulatedPhones&) = delete;
-  CSimulatedPhones& operator=(const CSimulatedPhones&) = delete;
-  // True at once for none; false, with the reason printed, when they cannot start.
-  bool Start(int nPhones, const std::string& strProgram);
-
- private:
-  struct SFarm;
-  std::unique_ptr<SFarm> m_pFarm;
-};
-
 // Runs the writer's window until it closes; returns the exit status.
 int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc, char** argv);

@@ -17,6 +17,7 @@
 #include "quillport/ui/quillport_program.h"
 #include "quillport/ui/startup.h"
 #include "quillport/ui/window_texts.h"
+#include "sim/simulated_phones.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ int RunWindow(const SQuillportOptions& opt, const std::string& strProgram, int& 
   // Before any thread starts, so that none of them takes the signals.
   const platform::WaitHandle sigFd = platform::BlockStopSignals();
   CSimulatedPhones simulation;
-  if (opt.nSimulate > 0 && !simulation.Start(opt.nSimulate)) return kExitFailed;
+  if (!simulation.Start("quillport", opt.nSimulate)) return kExitFailed;
 
   int rc = kExitPassed;
   {

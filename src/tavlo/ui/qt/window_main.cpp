@@ -14,6 +14,7 @@
 #include "gui/single_instance.h"
 #include "gui/translation.h"
 #include "platform/stop_signals.h"
+#include "sim/simulated_phones.h"
 #include "tavlo/ui/qt/tavlo_dlg.h"
 #include "tavlo/ui/startup.h"
 #include "tavlo/ui/tavlo_program.h"
@@ -61,7 +62,7 @@ int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc
       rc = kExitFailed;
       break;
   }
-  if (rc == kExitWritten && phones.Start(opt.nSimulate, strProgram)) {
+  if (rc == kExitWritten && phones.Start(strProgram, opt.nSimulate, true)) {
     CTavloDlg window(app);
     // Numbers and options given on the command line, as if typed.
     std::string strError;

@@ -1,8 +1,8 @@
+#include "sim/simulated_phones.h"
+
 #include <cstdio>
 
 #include "sim/private_phones.h"
-#include "sim/sim_config.h"
-#include "tavlo/ui/tavlo_program.h"
 
 struct CSimulatedPhones::SFarm {
   sim::CPrivatePhones phones;
@@ -11,14 +11,13 @@ struct CSimulatedPhones::SFarm {
 CSimulatedPhones::CSimulatedPhones() = default;
 CSimulatedPhones::~CSimulatedPhones() = default;
 
-bool CSimulatedPhones::Start(int nPhones, const std::string& strProgram) {
+bool CSimulatedPhones::Start(const std::string& strProgram, int nPhones, bool bLeaveAfterWrite) {
   if (nPhones <= 0) return true;
   m_pFarm = std::make_unique<SFarm>();
   sim::SPhoneConfig phone;
+  phone.bLeaveAfterWrite = bLeaveAfterWrite;
   std::string strError;
-  // Each one is taken away once written, as a phone the operator unplugs.
-  phone.bLeaveAfterWrite = true;
   if (m_pFarm->phones.Start(strProgram, nPhones, phone, &strError)) return true;
-  std::fprintf(stderr, "tavlo: simulated phones: %s\n", strError.c_str());
+  std::fprintf(stderr, "%s: simulated phones: %s\n", strProgram.c_str(), strError.c_str());
   return false;
 }

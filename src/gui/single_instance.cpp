@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLocalSocket>
+#include <filesystem>
 
 namespace gui {
 
@@ -57,6 +58,11 @@ bool RaiseRunningCopy(const QString& strSocket, int nTimeoutMs) {
     if (!socket.waitForReadyRead(nTimeoutMs)) return false;
   }
   return socket.readLine() == kRaised;
+}
+
+QString InstanceSocket(const platform::CInstanceLock& lock) {
+  return QString::fromStdString(
+      std::filesystem::path(lock.Path()).replace_extension(".sock").string());
 }
 
 }  // namespace gui

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "platform/instance_lock.h"
+
 namespace gui {
 
 // One copy of a program at a time. The lock itself is the program's instance
@@ -35,5 +37,8 @@ class CInstanceServer final : public QObject {
 // The second copy's side: true when the running copy answered that it showed
 // its window within the time; false when nothing listens or nothing answered.
 bool RaiseRunningCopy(const QString& strSocket, int nTimeoutMs = 3000);
+
+// The socket of a program's copies: beside its instance lock.
+QString InstanceSocket(const platform::CInstanceLock& lock);
 
 }  // namespace gui

@@ -37,4 +37,11 @@ QString TranslateShown(const char* pszContext, const std::string& strText) {
   return words.join(QLatin1Char(' '));
 }
 
+void SetUpApplication(QCoreApplication& app, const std::string& strProgram,
+                      const QString& strTranslation, const std::string& strLang) {
+  QCoreApplication::setApplicationName(QString::fromStdString(strProgram));
+  InstallTranslation(app, strTranslation,
+                     ChooseLanguage(QString::fromStdString(strLang), QLocale::system()));
+}
+
 }  // namespace gui

@@ -21,6 +21,12 @@ QString ChooseLanguage(const QString& strOption, const QLocale& locale);
 bool InstallTranslation(QCoreApplication& app, const QString& strProgram,
                         const QString& strLanguage);
 
+// A program's application: every message box carries the program's name as
+// its caption, and the texts of strTranslation ("quillport", "tavlo") are in
+// the language --lang or the locale asks for.
+void SetUpApplication(QCoreApplication& app, const std::string& strProgram,
+                      const QString& strTranslation, const std::string& strLang);
+
 // A text shown to the operator, in the installed language. Core code builds
 // some texts from parts ("端口 5", "cache 下载中..."): when the whole text has
 // no translation, each space-separated word that has one is translated.

@@ -5,9 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QLocale>
 #include <QSocketNotifier>
-#include <filesystem>
 
 #include "gui/dialogs.h"
 #include "gui/single_instance.h"
@@ -19,27 +17,13 @@
 #include "quillport/ui/window_texts.h"
 #include "sim/simulated_phones.h"
 
-namespace {
-
-// Where a second copy finds the running one: beside its instance lock.
-QString InstanceSocket(const platform::CInstanceLock& lock) {
-  return QString::fromStdString(
-      std::filesystem::path(lock.Path()).replace_extension(".sock").string());
-}
-
-}  // namespace
-
 int RunWindow(const SQuillportOptions& opt, const std::string& strProgram, int& argc, char** argv) {
   QApplication app(argc, argv);
-  // Every message box carries the program's name as its caption.
-  QApplication::setApplicationName(QString::fromStdString(strProgram));
-  gui::InstallTranslation(
-      app, QStringLiteral("quillport"),
-      gui::ChooseLanguage(QString::fromStdString(opt.strLang), QLocale::system()));
+  gui::SetUpApplication(app, strProgram, QStringLiteral("quillport"), opt.strLang);
 
   SQuillportStart start;
   if (!StartQuillport(strProgram, &start)) {
-    if (gui::RaiseRunningCopy(InstanceSocket(*start.pInstance))) return kExitPassed;
+    if (gui::RaiseRunningCopy(gui::InstanceSocket(*start.pInstance))) return kExitPassed;
     gui::ShowMessage(nullptr, QString::fromUtf8(window_text::kAnotherCopyRunning));
     return kExitFailed;
   }
@@ -53,7 +37,7 @@ int RunWindow(const SQuillportOptions& opt, const std::string& strProgram, int& 
     CQuillportDlg window(start.strBase);
     PresetWindow(*window.Model(), opt);
     window.Render();
-    gui::CInstanceServer server(InstanceSocket(*start.pInstance), &window);
+    gui::CInstanceServer server(gui::InstanceSocket(*start.pInstance), &window);
     // A signal closes the window as the operator would: runs stop cleanly.
     QSocketNotifier signalNotifier(sigFd, QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window, sigFd] {

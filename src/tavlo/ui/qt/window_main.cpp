@@ -5,10 +5,8 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QLocale>
 #include <QSocketNotifier>
 #include <cstdio>
-#include <filesystem>
 
 #include "gui/dialogs.h"
 #include "gui/single_instance.h"
@@ -20,23 +18,9 @@
 #include "tavlo/ui/tavlo_program.h"
 #include "tavlo/ui/writer_texts.h"
 
-namespace {
-
-// Where a second copy finds the running one: beside its instance lock.
-QString InstanceSocket(const platform::CInstanceLock& lock) {
-  return QString::fromStdString(
-      std::filesystem::path(lock.Path()).replace_extension(".sock").string());
-}
-
-}  // namespace
-
 int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc, char** argv) {
   QApplication qapp(argc, argv);
-  // Every message box carries the program's name as its caption.
-  QApplication::setApplicationName(QString::fromStdString(strProgram));
-  gui::InstallTranslation(
-      qapp, QStringLiteral("tavlo"),
-      gui::ChooseLanguage(QString::fromStdString(opt.strLang), QLocale::system()));
+  gui::SetUpApplication(qapp, strProgram, QStringLiteral("tavlo"), opt.strLang);
 
   // SIGINT and SIGTERM leave the window as Exit does.
   const platform::WaitHandle sigFd = platform::BlockStopSignals();
@@ -49,7 +33,7 @@ int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc
       break;
     case ETavloStart::AlreadyRunning:
       // The running copy's window comes forward, and this one is done.
-      if (gui::RaiseRunningCopy(InstanceSocket(*app.pInstance))) return kExitWritten;
+      if (gui::RaiseRunningCopy(gui::InstanceSocket(*app.pInstance))) return kExitWritten;
       gui::ShowMessage(nullptr, CTavloDlg::Shown(writer_text::kCloseRunningCopy));
       rc = kExitFailed;
       break;
@@ -72,7 +56,7 @@ int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc
       return kExitUsage;
     }
     window.Render();
-    gui::CInstanceServer server(InstanceSocket(*app.pInstance), &window);
+    gui::CInstanceServer server(gui::InstanceSocket(*app.pInstance), &window);
     QSocketNotifier signalNotifier(sigFd, QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window, sigFd] {
       signalfd_siginfo info;

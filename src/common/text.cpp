@@ -8,8 +8,12 @@
 #include <vector>
 
 namespace {
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+char Lower(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 }  // namespace
 
 std::string TrimBlanks(const std::string& s) {
@@ -20,8 +24,8 @@ std::string TrimBlanks(const std::string& s) {
 }
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 std::string FormatTextV(const char* pszFormat, va_list args) {
@@ -76,4 +80,9 @@ bool ReadLineBounded(std::istream& in, size_t nMax, ELongLine eLong, std::string
     in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
   }
   return true;
+}
+
+std::string NoWindowText(const std::string& strProgram) {
+  return strProgram +
+         ": this build has no window (Qt was not found when it was built); run it with --headless";
 }

@@ -26,3 +26,7 @@ enum class ELongLine {
 // exactly nMax characters is not long. False at the end of the input.
 bool ReadLineBounded(std::istream& in, size_t nMax, ELongLine eLong, std::string* pLine,
                      bool* pbCut = nullptr);
+
+// What a program built without its window says when started without
+// --headless.
+std::string NoWindowText(const std::string& strProgram);

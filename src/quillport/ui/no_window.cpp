@@ -2,13 +2,11 @@
 
 #include <cstdio>
 
+#include "common/text.h"
 #include "quillport/ui/quillport_program.h"
 
 int RunWindow(const SQuillportOptions& /*opt*/, const std::string& strProgram, int& /*argc*/,
               char** /*argv*/) {
-  std::fprintf(stderr,
-               "%s: this build has no window (Qt was not found when it was built); "
-               "run it with --headless\n",
-               strProgram.c_str());
+  std::fprintf(stderr, "%s\n", NoWindowText(strProgram).c_str());
   return kExitUsage;
 }

@@ -7,17 +7,7 @@
 #   quillport_download.sh SIM QUILLPORT_EXE PACK_EXE WINE_RUN WORK_DIR PREFIX [pulled]
 set -euo pipefail
 sim=$1 quillport=$2 pack=$3 wine_run=$4 work=$5 prefix=$6 mode=${7:-}
-com=5
-rm -rf "$work"
-mkdir -p "$work/station/ini" "$work/ports" "$work/reports"
-cd "$work/station"
-
-sim_pid=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  rm -f "$prefix/dosdevices/com$com"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/station.sh"
 
 cat > package.ini <<'MANIFEST'
 [PDL1]

@@ -6,17 +6,7 @@
 #   tavlo_write.sh SIM TAVLO_EXE WINE_RUN WORK_DIR PREFIX
 set -euo pipefail
 sim=$1 tavlo=$2 wine_run=$3 work=$4 prefix=$5
-com=5
-rm -rf "$work"
-mkdir -p "$work/station/ini" "$work/station/images" "$work/ports" "$work/reports"
-cd "$work/station"
-
-sim_pid=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  rm -f "$prefix/dosdevices/com$com"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/station.sh"
 
 # A stand-in boot image: the simulated phone takes any bytes.
 head -c 24576 /dev/urandom > images/boot_fact.bin

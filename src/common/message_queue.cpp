@@ -1,5 +1,7 @@
 #include "common/message_queue.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 
@@ -121,6 +123,16 @@ bool ServeQueueFor(CMessageQueue& queue, int nMs) {
     const platform::WaitHandle wake = queue.WakeHandle();
     if (platform::WaitAny({&wake, 1}, deadline.LeftMs()) == platform::kWaitFailed) return false;
   }
+}
+
+void WaitForWakeUp(std::span<const platform::WaitHandle> wakes, bool bQueue, int nMs) {
+  std::array<platform::WaitHandle, 4> all;
+  all.fill(platform::kNoWaitHandle);
+  const size_t nWakes = std::min(wakes.size(), all.size() - 1);
+  std::copy_n(wakes.begin(), nWakes, all.begin());
+  if (CMessageQueue* pQueue = bQueue ? CMessageQueue::Current() : nullptr)
+    all[nWakes] = pQueue->WakeHandle();
+  platform::WaitAny(all, nMs);
 }
 
 CMessageThread::CMessageThread(Handler fnHandler)

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 
 #include "platform/wake_event.h"
@@ -90,6 +91,11 @@ bool DispatchOnePending();
 bool ServeQueueFor(int nMs);
 // The same for a given queue, from its owning thread.
 bool ServeQueueFor(CMessageQueue& queue, int nMs);
+
+// One pass of a worker's wait: at most nMs, ended early when one of wakes
+// (at most three) is ready or, with bQueue, when the calling thread's queue
+// has an entry. Nothing is consumed or taken.
+void WaitForWakeUp(std::span<const platform::WaitHandle> wakes, bool bQueue, int nMs);
 
 // A thread with its own queue. Its main loop hands thread messages to the
 // handler and runs tasks until the object is destroyed, which closes the

@@ -73,14 +73,10 @@ bool CDownloadThread::Stopping() const {
 }
 
 void CDownloadThread::WaitPass(int nMs, bool bPump) {
-  platform::WaitHandle wakes[3];
-  size_t nWakes = 0;
-  if (const SStopBlock* pStop = m_pRunStop) wakes[nWakes++] = pStop->stopEvent.Handle();
-  if (bPump) {
-    wakes[nWakes++] = m_wake.Handle();
-    if (CMessageQueue* pQueue = CMessageQueue::Current()) wakes[nWakes++] = pQueue->WakeHandle();
-  }
-  platform::WaitAny({wakes, nWakes}, nMs);
+  const SStopBlock* pStop = m_pRunStop;
+  const platform::WaitHandle wakes[] = {pStop ? pStop->stopEvent.Handle() : platform::kNoWaitHandle,
+                                        bPump ? m_wake.Handle() : platform::kNoWaitHandle};
+  WaitForWakeUp(wakes, bPump, nMs);
   if (bPump) m_wake.Consume();
 }
 

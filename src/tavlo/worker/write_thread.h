@@ -1,40 +1,31 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "common/message_queue.h"
-#include "pdl/pdl_link.h"
 #include "platform/wake_event.h"
-#include "tavlo/factory/factory_data.h"
 #include "tavlo/numbers/phone_numbers.h"
+#include "tavlo/worker/write_sequence.h"
 #include "tavlo/worker/writer_ui.h"
 
 // The writer's single worker: a thread with its own queue that, on
 // WM_START_WRITE, serves one phone (every number typed) or phone after phone
-// (numbers from lists or the generator) until stopped: numbers, port, boot
-// image, factory mode, partition read, record changes, write-back, IMEI
-// check, history. It reports through IWriterUi only.
+// (numbers from lists or the generator) until stopped. The thread draws the
+// numbers, finds and opens the port, keeps the history and waits for the
+// phone to leave; what is said to the phone is CWriteSequence's. It reports
+// through IWriterUi only.
 class CWriteThread {
  public:
   static constexpr uint32_t kStartWriteMessage = 0x2B11;  // WM_START_WRITE
-  static constexpr int kBaudRate = 921600;
   static constexpr int kPollMs = 200;
   static constexpr int kSettleMs = 2000;
   static constexpr int kOpenRetries = 4;
   static constexpr int kOpenRetryMs = 100;
-  static constexpr uint32_t kBootAddress = 0x100100;
-  static constexpr uint32_t kBootChunk = 4096;
   static constexpr int kNextPhoneMs = 1000;
   static constexpr int kFailurePauseMs = 2000;
-  // Where the factory data image sits in the packet buffer, so that the
-  // header of the packet carrying it back fits right in front of it.
-  static constexpr size_t kImageOffset = 0x46800;
 
   // Everything passed must outlive the worker; pPacketBuffer has
   // pdl::kPacketBufferSize bytes and is used only during runs.
@@ -67,43 +58,32 @@ class CWriteThread {
   int RunsEnded() const { return m_nRunsEnded; }
 
  private:
-  enum class EStep { Next, Fail, End };
+  using EStep = EWriteStep;
 
   void OnThreadMessage(const SMessage& msg);
   void OnStartWrite();
   EStep PhoneCycle(bool* pbNextPhone);
+  // The steps over the link, from connect to the write-back's check.
+  EStep WritePhone();
   EStep OpenPort();
-  EStep UploadBootImage();
-  EStep WriteBack();
   EStep WaitPhoneGone();
   bool FindGadgetPort();
   static bool IsComPortPresent(int nPort);
-  bool IsPhoneConnected();
-  bool GetFactoryData();
-  bool CheckImei();
   bool IsListRun() const;
   bool IsSinglePhoneRun() const;
   // At the end of a run that did not record its phone's numbers.
   void SettleNumbers();
 
   bool Stopping() const { return m_bStop; }
-  // Returns early on a message for the queue or a stop; at most nMs.
-  void WaitPass(int nMs);
   // A fixed pause that services the queue and ends early only on a stop.
   void Pause(int nMs);
   // Polls every kPollMs, servicing the queue, while fnWaiting holds; End
   // when a stop came first.
   EStep PollWhile(const std::function<bool()>& fnWaiting);
-  void Log(int nKind, const char* pszFormat, ...) __attribute__((format(printf, 3, 4)));
-  EStep FailWith(const char* pszLine);
-  FactoryDataImage Image() const {
-    return FactoryDataImage(m_pPacket + kImageOffset, kFactoryDataSize);
-  }
 
   IWriterUi& m_ui;
   const WriterSettings& m_settings;
   CWriteHistories& m_histories;
-  uint8_t* const m_pPacket;
 
   std::atomic<bool> m_bStop{false};       // set by the window, cleared by the worker at run start
   std::atomic<bool> m_bQuit{false};       // set by the window with m_bStop; not read by the run
@@ -119,11 +99,7 @@ class CWriteThread {
 
   // Worker thread only.
   CPhoneNumbers m_numbers;
-  CPdlLink m_link;
-  struct SFileCloser {
-    void operator()(std::FILE* p) const { std::fclose(p); }
-  };
-  std::unique_ptr<std::FILE, SFileCloser> m_pBootFile;
+  CWriteSequence m_sequence;
   std::string m_strSummary;
   bool m_bNumbersSent = false;   // the write-back of unrecorded numbers went out
   bool m_bKeepReserved = false;  // recording failed: the reservation must stay

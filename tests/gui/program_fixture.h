@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <QProcess>
+#include <QTest>
 #include <filesystem>
 #include <string>
 
@@ -37,6 +38,39 @@ class CProgramTest : public ::testing::Test {
         pCopy->waitForFinished();
       }
     }
+  }
+
+  // Starts the first copy with args and waits until it answers; a second
+  // copy then hands over to it and ends with 0 while the first runs on; a
+  // signal then ends the first copy as its window would, with 0. Checks
+  // what comes after on the station are the caller's.
+  void SecondCopyThenSignal(const QStringList& args) {
+    m_first.setArguments(args);
+    m_first.start();
+    ASSERT_TRUE(m_first.waitForStarted());
+    // The window answers once it is up.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(Socket()); }, 30000))
+        << m_first.readAll().toStdString();
+
+    m_second.start();
+    ASSERT_TRUE(m_second.waitForFinished(30000));
+    EXPECT_EQ(m_second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_second.exitCode(), 0) << m_second.readAll().toStdString();
+    EXPECT_EQ(m_first.state(), QProcess::Running);
+
+    m_first.terminate();
+    ASSERT_TRUE(m_first.waitForFinished(30000));
+    EXPECT_EQ(m_first.exitStatus(), QProcess::NormalExit) << "ended by the window, not the signal";
+    EXPECT_EQ(m_first.exitCode(), 0) << m_first.readAll().toStdString();
+    EXPECT_FALSE(std::filesystem::exists(Socket()));
+  }
+
+  // The first copy run with args to its end: its exit code, -1 when it did
+  // not end in time.
+  int ExitCodeOf(const QStringList& args) {
+    m_first.setArguments(args);
+    m_first.start();
+    return m_first.waitForFinished(30000) ? m_first.exitCode() : -1;
   }
 
   // Where the running copy listens for a second one.

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QTest>
 #include <filesystem>
 #include <fstream>
 
@@ -23,35 +22,15 @@ class TavloProgram : public CProgramTest {
 };
 
 TEST_F(TavloProgram, ASecondCopyShowsTheFirstAndASignalLeavesAsExitDoes) {
-  m_first.setArguments({QStringLiteral("--simulate"), QStringLiteral("1"), QStringLiteral("--lang"),
-                        QStringLiteral("en")});
-  m_first.start();
-  ASSERT_TRUE(m_first.waitForStarted());
-  // The window answers once it is up.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(Socket()); }, 30000))
-      << m_first.readAll().toStdString();
-
-  m_second.start();
-  ASSERT_TRUE(m_second.waitForFinished(30000));
-  EXPECT_EQ(m_second.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(m_second.exitCode(), 0) << m_second.readAll().toStdString();
-  EXPECT_EQ(m_first.state(), QProcess::Running);
-
-  m_first.terminate();
-  ASSERT_TRUE(m_first.waitForFinished(30000));
-  EXPECT_EQ(m_first.exitStatus(), QProcess::NormalExit) << "ended by the window, not the signal";
-  EXPECT_EQ(m_first.exitCode(), 0) << m_first.readAll().toStdString();
+  ASSERT_NO_FATAL_FAILURE(SecondCopyThenSignal({QStringLiteral("--simulate"), QStringLiteral("1"),
+                                                QStringLiteral("--lang"), QStringLiteral("en")}));
   const std::string saved = ReadWholeFile(m_base.File("ini/wimei.ini"));
   EXPECT_NE(saved.find("MAGIC_NUMBER=0x00001234\n"), std::string::npos) << saved;
   EXPECT_NE(saved.find("[WPSN]\nPSNLEN=20\n"), std::string::npos) << saved;
-  EXPECT_FALSE(std::filesystem::exists(Socket()));
 }
 
 TEST_F(TavloProgram, BadUsageStillEndsWithTwo) {
-  m_first.setArguments({QStringLiteral("--lang"), QStringLiteral("fr")});
-  m_first.start();
-  ASSERT_TRUE(m_first.waitForFinished(30000));
-  EXPECT_EQ(m_first.exitCode(), 2);
+  EXPECT_EQ(ExitCodeOf({QStringLiteral("--lang"), QStringLiteral("fr")}), 2);
 }
 
 }  // namespace

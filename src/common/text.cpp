@@ -82,6 +82,11 @@ bool ReadLineBounded(std::istream& in, size_t nMax, ELongLine eLong, std::string
   return true;
 }
 
+std::string AnsiColour(bool bBackground, uint32_t nRgb) {
+  return FormatText("\x1b[%d;2;%u;%u;%um", bBackground ? 48 : 38, (nRgb >> 16) & 0xFF,
+                    (nRgb >> 8) & 0xFF, nRgb & 0xFF);
+}
+
 std::string NoWindowText(const std::string& strProgram) {
   return strProgram +
          ": this build has no window (Qt was not found when it was built); run it with --headless";

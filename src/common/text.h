@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 
@@ -26,6 +27,10 @@ enum class ELongLine {
 // exactly nMax characters is not long. False at the end of the input.
 bool ReadLineBounded(std::istream& in, size_t nMax, ELongLine eLong, std::string* pLine,
                      bool* pbCut = nullptr);
+
+// The terminal escape that sets the text (or, with bBackground, the
+// background) to the 24-bit colour 0xRRGGBB.
+std::string AnsiColour(bool bBackground, uint32_t nRgb);
 
 // What a program built without its window says when started without
 // --headless.

@@ -1,16 +1,9 @@
 #include "quillport/ui/console_front_end.h"
 
+#include "common/text.h"
 #include "quillport/ui/window_texts.h"
 
 namespace {
-
-// 24-bit colour escape for a 0xRRGGBB value.
-std::string Colour(bool bBackground, RowColor clr) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "\x1b[%d;2;%u;%u;%um", bBackground ? 48 : 38, (clr >> 16) & 0xFF,
-                (clr >> 8) & 0xFF, clr & 0xFF);
-  return buf;
-}
 
 std::string Bar(int nPos, int nWidth) {
   const int nFilled = nPos < 0 ? 0 : nPos * nWidth / 100;
@@ -18,7 +11,9 @@ std::string Bar(int nPos, int nWidth) {
          std::string(static_cast<size_t>(nWidth - nFilled), '.');
 }
 
-std::string Percent(int nPos) { return nPos < 0 ? "    " : std::to_string(nPos) + "%"; }
+std::string Percent(int nPos) {
+  return nPos < 0 ? "    " : std::to_string(nPos) + "%";
+}
 
 }  // namespace
 
@@ -61,15 +56,15 @@ void CConsoleFrontEnd::DrawTerminal(const SWindowView& view) {
     char head[16];
     std::snprintf(head, sizeof head, "%d %s ", i + 1, row.bChecked ? "[x]" : "[ ]");
     out += "\x1b[2K" + std::string(head);
-    out += Colour(false, COLOR_BLUE) + Colour(true, row.portLabel.bk) + " " +
+    out += AnsiColour(false, COLOR_BLUE) + AnsiColour(true, row.portLabel.bk) + " " +
            row.portLabel.strText + " \x1b[0m ";
-    out += Colour(true, row.progress.bk) + Colour(false, 0) + "[" + Bar(row.progress.nPos, 30) +
-           "] " + Percent(row.progress.nPos) + " \x1b[0m ";
-    out += Colour(true, row.stateBox.bk) + Colour(false, row.stateBox.text) + " " +
+    out += AnsiColour(true, row.progress.bk) + AnsiColour(false, 0) + "[" +
+           Bar(row.progress.nPos, 30) + "] " + Percent(row.progress.nPos) + " \x1b[0m ";
+    out += AnsiColour(true, row.stateBox.bk) + AnsiColour(false, row.stateBox.text) + " " +
            row.stateBox.strText + " \x1b[0m ";
-    out += Colour(true, row.statusBox.bk) + Colour(false, row.statusBox.text) + " " +
+    out += AnsiColour(true, row.statusBox.bk) + AnsiColour(false, row.statusBox.text) + " " +
            row.statusBox.strText + " \x1b[0m ";
-    out += row.timer.Text() + " " + Colour(false, row.dot) + "●\x1b[0m";
+    out += row.timer.Text() + " " + AnsiColour(false, row.dot) + "●\x1b[0m";
     out += "  ok " + std::to_string(row.nPassed) + " / fail " + std::to_string(row.nFailed) + "\n";
   }
   std::fputs(out.c_str(), m_pOut);

@@ -1,15 +1,9 @@
 #include "tavlo/ui/console_front_end.h"
 
+#include "common/text.h"
 #include "tavlo/ui/writer_texts.h"
 
 namespace {
-
-std::string Colour(bool bBackground, uint32_t clr) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "\x1b[%d;2;%u;%u;%um", bBackground ? 48 : 38, (clr >> 16) & 0xFF,
-                (clr >> 8) & 0xFF, clr & 0xFF);
-  return buf;
-}
 
 constexpr const char* kReset = "\x1b[0m";
 
@@ -28,7 +22,7 @@ void CWriterConsole::MessageBox(const std::string& strText) {
     if (c == '\n') c = ' ';
   }
   if (m_bTerminal) {
-    Print("\x1b[1m" + Colour(false, 0xFFFF00) + "[message] " + text + kReset);
+    Print("\x1b[1m" + AnsiColour(false, 0xFFFF00) + "[message] " + text + kReset);
   } else {
     Print("[message] " + text);
   }
@@ -38,7 +32,7 @@ void CWriterConsole::LogAppended(const SLogLine& line) {
   if (!m_bTerminal) return Print(line.strText);
   const SLogLook look = LogLook(line.nKind);
   // The larger kinds of the window's log are drawn bold here.
-  Print(std::string(look.nTwips > 256 ? "\x1b[1m" : "") + Colour(false, look.colour) +
+  Print(std::string(look.nTwips > 256 ? "\x1b[1m" : "") + AnsiColour(false, look.colour) +
         line.strText + kReset);
 }
 
@@ -53,5 +47,6 @@ void CWriterConsole::Changed() {
   const std::string text = std::string("[") + writer_text::kBannerTexts[m_nBanner] + "]";
   if (!m_bTerminal) return Print(text);
   const SBannerLook& look = kBannerLooks[m_nBanner];
-  Print("\x1b[1m" + Colour(true, look.bk) + Colour(false, look.text) + " " + text + " " + kReset);
+  Print("\x1b[1m" + AnsiColour(true, look.bk) + AnsiColour(false, look.text) + " " + text + " " +
+        kReset);
 }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <sstream>
 
+#include "common/command_line.h"
 #include "platform/stop_signals.h"
 #include "quillport/ui/console_front_end.h"
 #include "quillport/ui/quillport_program.h"
@@ -172,15 +173,7 @@ int main(int argc, char** argv) {
   app.footer(
       "Exit status (--headless): 0 when every phone that was started passed; 1 when a phone "
       "failed or was cut short by SIGINT/SIGTERM, or the run could not start; 2 for bad usage.");
-  app.add_option("--lang", opt.strLang,
-                 "window language: en (English) or zh (the Chinese texts); default: the locale")
-      ->check(CLI::IsMember({"en", "zh"}));
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int rc = app.exit(e);
-    return rc == 0 ? 0 : kExitUsage;
-  }
+  if (const int rc = ParseCommandLine(app, opt.strLang, kExitUsage, argc, argv); rc >= 0) return rc;
   std::vector<int> rows;
   if (!opt.strRows.empty() && !ParseRows(opt.strRows, &rows)) {
     std::fprintf(stderr, "quillport: --rows: expected row numbers 1..8 such as 1,2,5-8\n");

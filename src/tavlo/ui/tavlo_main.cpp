@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "common/command_line.h"
 #include "platform/stop_signals.h"
 #include "sim/simulated_phones.h"
 #include "tavlo/ui/console_front_end.h"
@@ -176,15 +177,7 @@ int main(int argc, char** argv) {
       "Exit status (--headless): 0 when every phone that was started was written; 1 when a "
       "phone failed or was cut short by SIGINT/SIGTERM after its port was opened, or the run "
       "was refused; 2 for bad usage.");
-  app.add_option("--lang", opt.strLang,
-                 "window language: en (English) or zh (the Chinese texts); default: the locale")
-      ->check(CLI::IsMember({"en", "zh"}));
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int rc = app.exit(e);
-    return rc == 0 ? 0 : kExitUsage;
-  }
+  if (const int rc = ParseCommandLine(app, opt.strLang, kExitUsage, argc, argv); rc >= 0) return rc;
   const std::string strProgram = std::filesystem::path(argv[0]).stem().string();
   if (opt.bHeadless) return RunHeadless(opt, strProgram);
   return RunWindow(opt, strProgram, argc, argv);

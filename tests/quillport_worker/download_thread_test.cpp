@@ -29,6 +29,7 @@
 #include "serial/port_watcher.h"
 #include "sim/sim_digest.h"
 #include "sim/sim_phone.h"
+#include "sim_socket.h"
 #include "wait_until.h"
 
 namespace {
@@ -158,14 +159,10 @@ class DownloadWorker : public ::testing::Test {
   }
 
   void Plug(int nPhones, const std::vector<const char*>& faults) {
-    sim::SPhoneConfig cfg;
-    for (const char* psz : faults) ASSERT_TRUE(sim::ApplySetting(cfg, "fault", psz, nullptr));
-    m_pSocket = std::make_unique<sim::CSimSocket>(sim::SSocketOptions{.strPortsDir = m_ports.Path(),
-                                                                      .nCom = kCom,
-                                                                      .nPhones = nPhones,
-                                                                      .nReplugDelayMs = 300,
-                                                                      .phone = cfg});
-    ASSERT_TRUE(m_pSocket->Start());
+    m_pSocket = StartSimSocket(
+        {.strPortsDir = m_ports.Path(), .nCom = kCom, .nPhones = nPhones, .nReplugDelayMs = 300},
+        faults);
+    ASSERT_TRUE(m_pSocket);
   }
 
   // Creates the worker and starts its run, with the window's removal reports.

@@ -6,6 +6,7 @@
 
 #include "sim/sim_config.h"
 #include "sim/sim_phone.h"
+#include "sim_socket.h"
 #include "tavlo/factory/factory_data.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/ui/writer_window.h"
@@ -27,14 +28,10 @@ class WriterRunTest : public WriterFixture {
     WriterFixture::TearDown();
   }
   void Plug(int nPhones, const std::vector<const char*>& faults) {
-    sim::SPhoneConfig cfg;
-    for (const char* psz : faults) ASSERT_TRUE(sim::ApplySetting(cfg, "fault", psz, nullptr));
-    m_pSocket = std::make_unique<sim::CSimSocket>(sim::SSocketOptions{.strPortsDir = m_ports.Path(),
-                                                                      .nCom = 41,
-                                                                      .nPhones = nPhones,
-                                                                      .nReplugDelayMs = 200,
-                                                                      .phone = cfg});
-    ASSERT_TRUE(m_pSocket->Start());
+    m_pSocket = StartSimSocket(
+        {.strPortsDir = m_ports.Path(), .nCom = 41, .nPhones = nPhones, .nReplugDelayMs = 200},
+        faults);
+    ASSERT_TRUE(m_pSocket);
   }
   // The number lines of a history file, by time stamp.
   std::map<std::string, std::vector<std::string>> History(const std::string& strFile) {

@@ -14,6 +14,7 @@
 #include "sim/sim_config.h"
 #include "sim/sim_digest.h"
 #include "sim/sim_phone.h"
+#include "sim_socket.h"
 #include "tavlo/factory/factory_data.h"
 #include "tavlo/numbers/number_checks.h"
 
@@ -59,14 +60,10 @@ class WriteThreadTest : public ::testing::Test {
               static_cast<std::streamsize>(m_bootImage.size()));
   }
   void Plug(const std::vector<const char*>& faults, int nPhones = 1) {
-    sim::SPhoneConfig cfg;
-    for (const char* psz : faults) ASSERT_TRUE(sim::ApplySetting(cfg, "fault", psz, nullptr));
-    m_pSocket = std::make_unique<sim::CSimSocket>(sim::SSocketOptions{.strPortsDir = m_ports.Path(),
-                                                                      .nCom = kCom,
-                                                                      .nPhones = nPhones,
-                                                                      .nReplugDelayMs = 300,
-                                                                      .phone = cfg});
-    ASSERT_TRUE(m_pSocket->Start());
+    m_pSocket = StartSimSocket(
+        {.strPortsDir = m_ports.Path(), .nCom = kCom, .nPhones = nPhones, .nReplugDelayMs = 300},
+        faults);
+    ASSERT_TRUE(m_pSocket);
   }
   void Start() {
     m_pWorker =

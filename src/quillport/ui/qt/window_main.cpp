@@ -1,14 +1,13 @@
 // The download window as the quillport program's front end.
 
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QSocketNotifier>
 
 #include "gui/dialogs.h"
 #include "gui/single_instance.h"
+#include "gui/stop_signal.h"
 #include "gui/translation.h"
 #include "platform/stop_signals.h"
 #include "quillport/ui/qt/quillport_dlg.h"
@@ -39,11 +38,7 @@ int RunWindow(const SQuillportOptions& opt, const std::string& strProgram, int& 
     window.Render();
     gui::CInstanceServer server(gui::InstanceSocket(*start.pInstance), &window);
     // A signal closes the window as the operator would: runs stop cleanly.
-    QSocketNotifier signalNotifier(sigFd, QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window, sigFd] {
-      signalfd_siginfo info;
-      if (read(sigFd, &info, sizeof info) > 0) window.close();
-    });
+    const auto pSignals = gui::WatchStopSignals(sigFd, &window, [&window] { window.close(); });
     window.show();
     rc = QApplication::exec();
   }

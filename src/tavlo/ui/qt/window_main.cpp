@@ -1,15 +1,14 @@
 // The writer's window as the tavlo program's front end.
 
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QSocketNotifier>
 #include <cstdio>
 
 #include "gui/dialogs.h"
 #include "gui/single_instance.h"
+#include "gui/stop_signal.h"
 #include "gui/translation.h"
 #include "platform/stop_signals.h"
 #include "sim/simulated_phones.h"
@@ -57,11 +56,8 @@ int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc
     }
     window.Render();
     gui::CInstanceServer server(gui::InstanceSocket(*app.pInstance), &window);
-    QSocketNotifier signalNotifier(sigFd, QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&window, sigFd] {
-      signalfd_siginfo info;
-      if (read(sigFd, &info, sizeof info) > 0) window.ExitStoppingRun();
-    });
+    const auto pSignals =
+        gui::WatchStopSignals(sigFd, &window, [&window] { window.ExitStoppingRun(); });
     window.exec();
   } else if (rc == kExitWritten) {
     rc = kExitFailed;

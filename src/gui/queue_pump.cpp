@@ -2,7 +2,8 @@
 
 #include <QEventLoop>
 #include <QTimer>
-#include <chrono>
+
+#include "common/deadline.h"
 
 namespace gui {
 
@@ -12,14 +13,14 @@ CQueuePump::CQueuePump(CMessageQueue& queue, QObject* pParent)
 }
 
 void CQueuePump::ServePending() {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSliceMs);
+  const CDeadline slice(kSliceMs);
   bool bServed = false;
   SMessage dropped;
   // The wake descriptor stays readable while entries are left, so whatever
   // the slice leaves over brings the notifier back on the next pass.
   while (m_queue.Take(&dropped) != CMessageQueue::ETaken::Nothing) {
     bServed = true;
-    if (std::chrono::steady_clock::now() >= end) break;
+    if (slice.Passed()) break;
   }
   if (bServed) emit Served();
 }

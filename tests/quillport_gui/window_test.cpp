@@ -101,7 +101,8 @@ TEST_F(QuillportWindow, BrowseLoadsTheChosenPackageAndShowsItsPath) {
   Click("browse");
   ASSERT_EQ(answerer.Seen().size(), 1u) << "no message box: the package loaded";
   EXPECT_EQ(Find<QLineEdit>("packagePath")->text(), strPackage);
-  EXPECT_EQ(g_PackList.size(), 5u);
+  ASSERT_TRUE(m_pDlg->Model()->Package());
+  EXPECT_EQ(m_pDlg->Model()->Package()->Entries().size(), 5u);
 }
 
 TEST_F(QuillportWindow, UntickingARowDisablesItsControlsButNotItsLabelAndTimer) {

@@ -3,7 +3,6 @@
 // that the same row must serve as usual.
 
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 
 #include "common/op_log.h"

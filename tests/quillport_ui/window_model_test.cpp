@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <vector>
@@ -13,8 +12,6 @@
 #include "quillport/ui/window_texts.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 class CFakeHost final : public IWindowHost {
  public:

@@ -277,6 +277,7 @@ TEST_F(DownloadWorker, ServesPhoneAfterPhoneOnOneRow) {
     EXPECT_EQ(m_pWorker->PackList()[i].m_dwPackLen, kImages[i].dwChunk) << kImages[i].pszName;
     EXPECT_EQ(m_pPackage->Entries()[i].m_dwPackLen, kImages[i].dwPackLen) << kImages[i].pszName;
   }
+  EXPECT_EQ(m_pPackage.use_count(), 1) << "the ended run still holds its package";
 
   struct SExpected {
     int32_t nType;

@@ -170,7 +170,7 @@ void CDownloadThread::Run(SStopBlock* pStop) {
     m_ui.SetBoxText(ERowBox::Status, kNoMemory);
     Log(kLogAlways, "%s", kNoMemory);
     Notify(TYPE_UI_ERR, kNoMemory, false);
-    m_pPackage.reset();
+    ReleasePackage();
     m_pRunStop = nullptr;
     m_bBusy = false;
     return;
@@ -224,7 +224,7 @@ void CDownloadThread::Run(SStopBlock* pStop) {
   }
   m_link.SetPacketBuffer(nullptr);
   m_link.SetStopBlock(nullptr);
-  m_pPackage.reset();
+  ReleasePackage();
   if (bStop) {
     Notify(TYPE_UI_STOP, strFail, false);
     m_nPort = -1;
@@ -235,6 +235,15 @@ void CDownloadThread::Run(SStopBlock* pStop) {
     m_bBusy = false;
     Notify(TYPE_UI_FINISH, "", false);
   }
+}
+
+void CDownloadThread::ReleasePackage() {
+  // Before the row reads idle: a start posted after that brings its own.
+  {
+    std::lock_guard lock(m_startMutex);
+    if (m_pStartPackage == m_pPackage) m_pStartPackage.reset();
+  }
+  m_pPackage.reset();
 }
 
 CDownloadThread::EOutcome CDownloadThread::ServePhone(std::string& strFail) {

@@ -70,6 +70,9 @@ class CDownloadThread {
 
   void OnThreadMessage(const SMessage& msg);
   void Run(SStopBlock* pStopBlock);
+  // Lets go of the run's package, and of the start's when no other start
+  // came since, so that a replaced package goes with the last run on it.
+  void ReleasePackage();
   EOutcome ServePhone(std::string& strFail);
   EOutcome HandleFailure(const std::string& strFail);
   EOutcome WaitForRemoval();
@@ -102,6 +105,7 @@ class CDownloadThread {
 
   mutable std::mutex m_startMutex;  // guards m_pStartPackage
   // The package of the last start posted; the run takes it when it begins.
+  // Null once that run ended.
   std::shared_ptr<const CDownloadPackage> m_pStartPackage;
 
   // Worker thread only.

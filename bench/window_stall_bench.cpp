@@ -50,7 +50,7 @@ void BM_WindowStallEightPhones(benchmark::State& state) {
   for (auto _ : state) {
     STempFolder base, ports;
     SetUpDownloadStation(base.strPath, ports.strPath);
-    TickRows(base.strPath, {0, 1, 2, 3, 4, 5, 6, 7});
+    WriteStationSettings(base.strPath, {0, 1, 2, 3, 4, 5, 6, 7});
     const std::string strPackage = base.strPath + "/bench_norq_total.bin";
     if (!MakeTestPackage(strPackage, kBenchPackage).empty())
       return state.SkipWithError("no package");

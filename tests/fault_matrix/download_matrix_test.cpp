@@ -116,8 +116,7 @@ class DownloadMatrix : public ::testing::TestWithParam<SCase> {
   void SetUp() override {
     SetUpDownloadStation(m_base.Path(), m_ports.Path());
     setenv("PHONE_COM_MAP", m_base.File("com-ports.ini").c_str(), 1);
-    TickRows(m_base.Path(), {0});
-    SetFileListSwitches(m_base.Path(), true, true);  // OPENDEBUG brings in the debug-flags step
+    WriteStationSettings(m_base.Path(), {0}, true, true);  // OPENDEBUG: the debug-flags step
     static constexpr STestImage kPackage[] = {{"PDL1", "pattern:9000:1"},
                                               {"PDL2", "pattern:20000:2"},
                                               {"modem", "pattern:100000:3"},

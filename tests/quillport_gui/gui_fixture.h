@@ -32,8 +32,6 @@ class CQuillportGuiTest : public ::testing::Test {
     unsetenv("PHONE_PORTS_DIR");
   }
 
-  void Tick(std::initializer_list<int> rows) { TickRows(m_base.Path(), rows); }
-
   // A small package: the two loaders and three partition images.
   std::string MakePackage() {
     const std::string strPath = m_base.File("t_norq_total.bin");

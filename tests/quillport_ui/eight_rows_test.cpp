@@ -34,7 +34,7 @@ class EightRowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetUpDownloadStation(m_base.Path(), m_ports.Path());
-    TickRows(m_base.Path(), {0, 1, 2, 3, 4, 5, 6, 7});
+    WriteStationSettings(m_base.Path(), {0, 1, 2, 3, 4, 5, 6, 7});
   }
 
   void MakePackage() {

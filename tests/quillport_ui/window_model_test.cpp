@@ -48,7 +48,7 @@ class WindowModelTest : public ::testing::Test {
 };
 
 TEST_F(WindowModelTest, OpensWithEightIdleRowsAndTheLongestTimeout) {
-  TickRows(m_base.Path(), {2});
+  WriteStationSettings(m_base.Path(), {2});
   CQuillportWindow window(m_host, m_queue, m_base.Path());
   const SWindowView& view = window.View();
   for (int i = 0; i < kPortRows; ++i) {
@@ -122,7 +122,7 @@ TEST_F(WindowModelTest, AFailedLoadSaysSoStartsNothingAndKeepsThePackageBefore) 
 }
 
 TEST_F(WindowModelTest, StopAllWithNothingRunningResetsTheTickedRows) {
-  TickRows(m_base.Path(), {0, 5});
+  WriteStationSettings(m_base.Path(), {0, 5});
   CQuillportWindow window(m_host, m_queue, m_base.Path());
   window.OnStopAll();
   for (int i = 0; i < kPortRows; ++i) {
@@ -135,7 +135,7 @@ TEST_F(WindowModelTest, StopAllWithNothingRunningResetsTheTickedRows) {
 }
 
 TEST_F(WindowModelTest, UncheckingARowDisablesItsControlsButNotLabelAndTimer) {
-  TickRows(m_base.Path(), {1});
+  WriteStationSettings(m_base.Path(), {1});
   CQuillportWindow window(m_host, m_queue, m_base.Path());
   window.OnPortCheck(1, false);
   const SRowView& row = window.View().rows[1];

@@ -134,9 +134,6 @@ class DownloadWorker : public ::testing::Test {
     m_strPackPath = m_pkg.Path() + "/test_norq_total.bin";
     std::string strError;
     ASSERT_TRUE(WritePackage(m_strPackPath, images, &strError)) << strError;
-    const std::shared_ptr<const CDownloadPackage> pLoaded = LoadPackage(m_strPackPath, m_settings);
-    ASSERT_TRUE(pLoaded);
-    m_entries = pLoaded->Entries();
   }
 
   void TearDown() override {
@@ -166,13 +163,16 @@ class DownloadWorker : public ::testing::Test {
     ASSERT_TRUE(m_pSocket->Start());
   }
 
-  // Creates the worker and starts its run on the loaded directory, read from
-  // strPackPath with the settings as they are now, with the window's removal
-  // reports.
+  // Creates the worker and starts its run on the package as loaded with the
+  // settings as they are now, to be read from strPackPath, with the window's
+  // removal reports.
   void StartWorker(const std::string& strPackPath, bool bReportRemovals = true) {
     m_pWorker = std::make_unique<CDownloadThread>(m_ui, 0);
     if (bReportRemovals) AddRemovalReports();
-    m_pPackage = std::make_shared<const CDownloadPackage>(strPackPath, m_entries, m_settings);
+    const std::shared_ptr<const CDownloadPackage> pLoaded = LoadPackage(m_strPackPath, m_settings);
+    ASSERT_TRUE(pLoaded);
+    m_pPackage =
+        std::make_shared<const CDownloadPackage>(strPackPath, pLoaded->Entries(), m_settings);
     m_stop.SetStop(false);
     ASSERT_TRUE(m_pWorker->PostStart(0, &m_stop, m_pPackage));
   }
@@ -244,7 +244,6 @@ class DownloadWorker : public ::testing::Test {
   std::vector<Bytes> m_images;
   std::string m_strPackPath;
   SDownloadSettings m_settings;
-  std::vector<PackEntry> m_entries;
   std::shared_ptr<const CDownloadPackage> m_pPackage;
   SStopBlock m_stop;
   CRecordingRowUi m_ui;

@@ -32,13 +32,12 @@ void SetUpDownloadStation(const std::string& strBase, const std::string& strPort
   InitLogFolders(strBase);
 }
 
-void TickRows(const std::string& strBase, std::initializer_list<int> rows) {
+void WriteStationSettings(const std::string& strBase, std::initializer_list<int> rows,
+                          bool bFormatFlash, bool bOpenDebug) {
   PortSettings ports{};
   for (int nRow : rows) ports[static_cast<size_t>(nRow)].m_bUsed = true;
   SaveDownloadIni(strBase, ports);
-}
-
-void SetFileListSwitches(const std::string& strBase, bool bFormatFlash, bool bOpenDebug) {
+  if (!bFormatFlash && !bOpenDebug) return;
   const std::string strIni = FileListIniPath(strBase);
   IniWriteString("CONFIGURE", "ISFORMAT", bFormatFlash ? "Yes" : "No", strIni);
   IniWriteString("CONFIGURE", "OPENDEBUG", bOpenDebug ? "Yes" : "No", strIni);

@@ -6,7 +6,6 @@
 
 // A download tool's station for tests: its folders, settings files and a
 // package of generated images.
-
 // One image of a test package, its bytes a generated pattern
 // ("pattern:SIZE[:SEED]"). PDL1 and PDL2 are the loaders: started by address
 // and executed after their last packet.
@@ -28,7 +27,7 @@ std::string MakeTestPackage(const std::string& strPath, std::span<const STestIma
 // Makes strBase/ini and the ports folder, opens the log folders below strBase
 // and points the port discovery at the simulated phones of strPortsDir.
 void SetUpDownloadStation(const std::string& strBase, const std::string& strPortsDir);
-// Ticks the rows (0..7) in ini/download.ini, as the window saves them.
-void TickRows(const std::string& strBase, std::initializer_list<int> rows);
-// The switches of ini/filelist.ini: ISFORMAT and OPENDEBUG.
-void SetFileListSwitches(const std::string& strBase, bool bFormatFlash, bool bOpenDebug);
+// Ticks the rows (0..7) in ini/download.ini, as the window saves them, and
+// sets ISFORMAT and OPENDEBUG in ini/filelist.ini when asked.
+void WriteStationSettings(const std::string& strBase, std::initializer_list<int> rows,
+                          bool bFormatFlash = false, bool bOpenDebug = false);

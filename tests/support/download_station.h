@@ -6,6 +6,7 @@
 
 // A download tool's station for tests: its folders, settings files and a
 // package of generated images.
+
 // One image of a test package, its bytes a generated pattern
 // ("pattern:SIZE[:SEED]"). PDL1 and PDL2 are the loaders: started by address
 // and executed after their last packet.

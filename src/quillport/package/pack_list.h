@@ -63,7 +63,7 @@ class CPackFile {
 
   bool IsOpen() const { return m_fd >= 0; }
   // Up to nLen bytes at nOffset; fewer only at the end of the file or on a
-  // read error.
+  // read error (a download leaves that to the phone's answer to its end).
   size_t ReadAt(void* pBuf, size_t nLen, uint64_t nOffset) const;
 
  private:

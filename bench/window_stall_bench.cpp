@@ -19,9 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "common/op_log.h"
-#include "quillport/package/download_config.h"
-#include "quillport/package/pack_writer.h"
+#include "download_station.h"
 #include "quillport/ui/qt/quillport_dlg.h"
 #include "sim/sim_phone.h"
 
@@ -44,37 +42,18 @@ struct STempFolder {
 };
 
 // About 6 MiB a phone: the loaders and four partition images.
-std::string MakePackage(const std::string& strFolder) {
-  std::vector<SPackImage> images;
-  const struct {
-    const char* pszName;
-    const char* pszSource;
-    bool bLoader;
-  } list[] = {{"PDL1", "pattern:20k:1", true},   {"PDL2", "pattern:70k:2", true},
-              {"modem", "pattern:1M:3", false},  {"system", "pattern:4M:4", false},
-              {"boot", "pattern:512k:5", false}, {"userdata", "pattern:512k:6", false}};
-  for (const auto& one : list) {
-    SPackImage image;
-    image.m_strName = one.pszName;
-    image.m_strSource = one.pszSource;
-    image.m_bIsAddr = image.m_bNeedExec = one.bLoader;
-    image.m_dwAddr = one.bLoader ? 0x80000000u : 0;
-    images.push_back(image);
-  }
-  const std::string strPath = strFolder + "/bench_norq_total.bin";
-  std::string strError;
-  return WritePackage(strPath, images, &strError) ? strPath : std::string();
-}
+constexpr STestImage kBenchPackage[] = {{"PDL1", "pattern:20k:1"},  {"PDL2", "pattern:70k:2"},
+                                        {"modem", "pattern:1M:3"},  {"system", "pattern:4M:4"},
+                                        {"boot", "pattern:512k:5"}, {"userdata", "pattern:512k:6"}};
 
 void BM_WindowStallEightPhones(benchmark::State& state) {
   for (auto _ : state) {
     STempFolder base, ports;
-    std::filesystem::create_directories(base.strPath + "/ini");
-    setenv("PHONE_PORTS_DIR", ports.strPath.c_str(), 1);
-    InitLogFolders(base.strPath);
-    for (PortSetting& port : g_PortSettings) port.m_bUsed = true;
-    const std::string strPackage = MakePackage(base.strPath);
-    if (strPackage.empty()) return state.SkipWithError("no package");
+    SetUpDownloadStation(base.strPath, ports.strPath);
+    WriteStationSettings(base.strPath, {0, 1, 2, 3, 4, 5, 6, 7});
+    const std::string strPackage = base.strPath + "/bench_norq_total.bin";
+    if (!MakeTestPackage(strPackage, kBenchPackage).empty())
+      return state.SkipWithError("no package");
 
     sim::SFarmOptions farm;
     farm.strPortsDir = ports.strPath;

@@ -59,12 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   CTailReader tail(nZero == std::string_view::npos ? std::string_view() : input.substr(nZero + 1));
 
   std::vector<PackEntry> packList(kEntryNames.size());
-  g_FileList.assign(kEntryNames.size() - 1, FileEntry{});  // one entry without a file-list length
+  std::vector<FileEntry> fileList(kEntryNames.size() - 1);  // one entry without a file-list length
   for (size_t i = 0; i < packList.size(); ++i) {
     std::strcpy(packList[i].m_szName, kEntryNames[i]);
     packList[i].m_dwPackLen = tail.Next();
     packList[i].m_dwSize = tail.Next();
-    if (i < g_FileList.size()) g_FileList[i].m_nPackLen = static_cast<int32_t>(tail.Next());
+    if (i < fileList.size()) fileList[i].m_nPackLen = static_cast<int32_t>(tail.Next());
   }
   const std::vector<PackEntry> before = packList;
 
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   }
 
   std::vector<ImageInfo> imageInfo = {{"stale", 1}};
-  UpdateImageListInfo(reply, imageInfo, 1, packList);
+  UpdateImageListInfo(reply, imageInfo, 1, fileList, packList);
   FUZZ_CHECK(imageInfo == parse.m_items);
   for (size_t i = 0; i < packList.size(); ++i) {
     const uint32_t dwOld = before[i].m_dwPackLen;

@@ -1,11 +1,11 @@
 // The package loader on arbitrary files: every directory it accepts must
 // describe images inside the file with terminated names, and LoadPackage must
-// agree with ReadPackDirectory and leave g_PackList alone on a refusal.
+// agree with ReadPackDirectory.
 
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "quillport/package/pack_list.h"
+#include "quillport/package/download_package.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   static const CFuzzFolder folder;
@@ -28,19 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     FUZZ_CHECK(dir.m_entries.empty());
   }
 
-  // A marker list that only a successful load may replace.
-  g_PackList.assign(1, PackEntry{});
-  std::strcpy(g_PackList[0].m_szName, "marker");
   std::string strBox;
-  const bool bLoaded = LoadPackage(strPath, &strBox);
-  FUZZ_CHECK(bLoaded == (eFault == EPackFault::kNone));
-  if (bLoaded) {
+  const std::shared_ptr<const CDownloadPackage> pPackage = LoadPackage(strPath, {}, &strBox);
+  FUZZ_CHECK((pPackage != nullptr) == (eFault == EPackFault::kNone));
+  if (pPackage) {
+    const std::vector<PackEntry>& entries = pPackage->Entries();
     FUZZ_CHECK(strBox.empty());
-    FUZZ_CHECK(g_PackList.size() == dir.m_entries.size());
-    FUZZ_CHECK(std::memcmp(g_PackList.data(), dir.m_entries.data(),
+    FUZZ_CHECK(entries.size() == dir.m_entries.size());
+    FUZZ_CHECK(std::memcmp(entries.data(), dir.m_entries.data(),
                            dir.m_entries.size() * sizeof(PackEntry)) == 0);
-  } else {
-    FUZZ_CHECK(g_PackList.size() == 1 && std::strcmp(g_PackList[0].m_szName, "marker") == 0);
   }
   return 0;
 }

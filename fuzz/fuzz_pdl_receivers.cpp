@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         std::vector<PackEntry> packList(3);
         std::strcpy(packList[2].m_szName, "system");
         std::vector<ImageInfo> imageInfo;
-        UpdateImageListInfo(std::string_view(psz, strnlen(psz, nLen)), imageInfo, 3, packList);
+        UpdateImageListInfo(std::string_view(psz, strnlen(psz, nLen)), imageInfo, 3, {}, packList);
       } else {
         FUZZ_CHECK(nLen == 0);
       }

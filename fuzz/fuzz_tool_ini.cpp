@@ -59,19 +59,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   }
 
   // The download tool.
-  LoadFileListIni(strBase);
-  FUZZ_CHECK(g_FileList.size() <= kMaxFileEntries);
-  for (const FileEntry& entry : g_FileList) FUZZ_CHECK(entry.m_strPath != "None");
-  LoadDownloadIni(strBase);
-  const auto ports = g_PortSettings;
+  SDownloadSettings settings;
+  LoadFileListIni(strBase, &settings);
+  FUZZ_CHECK(settings.m_fileList.size() <= kMaxFileEntries);
+  for (const FileEntry& entry : settings.m_fileList) FUZZ_CHECK(entry.m_strPath != "None");
+  PortSettings ports{};
+  LoadDownloadIni(strBase, &ports);
   std::string strImg, strCfp = "stale";
   LoadImagePath(strBase, &strImg, &strCfp);
   FUZZ_CHECK(strCfp.empty());
-  FUZZ_CHECK(SaveDownloadIni(strBase));
-  LoadDownloadIni(strBase);
+  FUZZ_CHECK(SaveDownloadIni(strBase, ports));
+  PortSettings reread{};
+  LoadDownloadIni(strBase, &reread);
   for (size_t i = 0; i < ports.size(); ++i) {
-    FUZZ_CHECK(g_PortSettings[i].m_bUsed == ports[i].m_bUsed);
-    FUZZ_CHECK(g_PortSettings[i].m_strPortNb == ports[i].m_strPortNb);
+    FUZZ_CHECK(reread[i].m_bUsed == ports[i].m_bUsed);
+    FUZZ_CHECK(reread[i].m_strPortNb == ports[i].m_strPortNb);
   }
 
   // The writer.

@@ -3,13 +3,11 @@
 // that the same row must serve as usual.
 
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 
 #include "common/op_log.h"
+#include "download_station.h"
 #include "matrix_support.h"
-#include "quillport/package/download_config.h"
-#include "quillport/package/pack_writer.h"
 #include "quillport/ui/window_model.h"
 #include "quillport/ui/window_texts.h"
 #include "quillport/worker/worker_texts.h"
@@ -116,16 +114,14 @@ class CRowHost final : public IWindowHost {
 class DownloadMatrix : public ::testing::TestWithParam<SCase> {
  protected:
   void SetUp() override {
-    std::filesystem::create_directories(m_base.File("ini"));
-    setenv("PHONE_PORTS_DIR", m_ports.Path().c_str(), 1);
+    SetUpDownloadStation(m_base.Path(), m_ports.Path());
     setenv("PHONE_COM_MAP", m_base.File("com-ports.ini").c_str(), 1);
-    InitLogFolders(m_base.Path());
-    g_PortSettings = {};
-    g_PortSettings[0].m_bUsed = true;
-    g_FileList.clear();
-    g_bFormatFlash = true;
-    g_bOpenDebug = true;  // brings in the debug-flags step
-    MakePackage();
+    WriteStationSettings(m_base.Path(), {0}, true, true);  // OPENDEBUG: the debug-flags step
+    static constexpr STestImage kPackage[] = {{"PDL1", "pattern:9000:1"},
+                                              {"PDL2", "pattern:20000:2"},
+                                              {"modem", "pattern:100000:3"},
+                                              {"boot", "pattern:30000:4"}};
+    ASSERT_EQ(MakeTestPackage(m_strPackage, kPackage), "");
   }
   void TearDown() override {
     m_pPhones.reset();
@@ -133,33 +129,10 @@ class DownloadMatrix : public ::testing::TestWithParam<SCase> {
     m_pWindow.reset();
     while (DispatchOnePending()) {
     }
-    g_bFormatFlash = false;
     g_bOpenDebug = false;
     unsetenv("PHONE_PORTS_DIR");
     unsetenv("PHONE_COM_MAP");
     m_leak.Expect();
-  }
-
-  void MakePackage() {
-    struct {
-      const char* pszName;
-      const char* pszSource;
-      bool bLoader;
-    } images[] = {{"PDL1", "pattern:9000:1", true},
-                  {"PDL2", "pattern:20000:2", true},
-                  {"modem", "pattern:100000:3", false},
-                  {"boot", "pattern:30000:4", false}};
-    std::vector<SPackImage> list;
-    for (const auto& image : images) {
-      SPackImage one;
-      one.m_strName = image.pszName;
-      one.m_strSource = image.pszSource;
-      one.m_bIsAddr = one.m_bNeedExec = image.bLoader;
-      one.m_dwAddr = image.bLoader ? 0x80000000u : 0;
-      list.push_back(one);
-    }
-    std::string strErr;
-    ASSERT_TRUE(WritePackage(m_strPackage, list, &strErr)) << strErr;
   }
 
   CQuillportWindow& Open() {

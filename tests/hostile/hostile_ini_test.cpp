@@ -10,7 +10,7 @@
 #include "pdl/pdl_link.h"
 #include "pty_phone.h"
 #include "quillport/package/download_config.h"
-#include "quillport/package/pack_list.h"
+#include "quillport/package/download_package.h"
 #include "tavlo/settings/writer_settings.h"
 
 namespace {
@@ -22,8 +22,6 @@ class HostileIniTest : public ::testing::Test {
  protected:
   void SetUp() override { WriteBytes(m_dir.File("images/boot_fact.bin"), "boot"); }
   void TearDown() override {
-    g_FileList.clear();
-    g_bFormatFlash = false;
     g_bOpenDebug = false;
     g_dwDebugFlags = 0;
   }
@@ -31,6 +29,8 @@ class HostileIniTest : public ::testing::Test {
   std::string Ini(const std::string& strName) const { return m_dir.File("ini/" + strName); }
 
   CTempDir m_dir;
+  SDownloadSettings m_settings;
+  PortSettings m_ports{};
 };
 
 TEST_F(HostileIniTest, HundredThousandSectionsAreReadOnceAndWithinBounds) {
@@ -49,12 +49,12 @@ TEST_F(HostileIniTest, HundredThousandSectionsAreReadOnceAndWithinBounds) {
   std::string strImg, strCfp;
   {
     const CAllocationProbe probe;
-    ASSERT_TRUE(LoadFileListIni(Base()));
+    ASSERT_TRUE(LoadFileListIni(Base(), &m_settings));
     LoadImagePath(Base(), &strImg, &strCfp);
     EXPECT_LT(probe.PeakGrowth(), 32 * kMegabyte);
   }
-  ASSERT_EQ(g_FileList.size(), 3u);
-  EXPECT_EQ(g_FileList[2].m_strPath, "image3");
+  ASSERT_EQ(m_settings.m_fileList.size(), 3u);
+  EXPECT_EQ(m_settings.m_fileList[2].m_strPath, "image3");
   EXPECT_EQ(strImg, "/srv/p.bin");
   const ChipList chips = LoadChipList(Base());
   ASSERT_EQ(chips.size(), static_cast<size_t>(kMaxChips));
@@ -96,10 +96,10 @@ TEST_F(HostileIniTest, OneMegabyteLinesAreCutAndNeverSwallowTheNextLine) {
   LoadImagePath(Base(), &strImg, &strCfp);
   EXPECT_EQ(strImg, "/" + std::string(kLineLimit - std::string("IMG_PATH=/").size(), 'a'));
   std::string strBox;
-  EXPECT_FALSE(LoadPackage(strImg, &strBox));
+  EXPECT_FALSE(LoadPackage(strImg, {}, &strBox));
   EXPECT_EQ(strBox, "文件不存在! " + strImg);
-  LoadFileListIni(Base());
-  EXPECT_TRUE(g_bFormatFlash);
+  LoadFileListIni(Base(), &m_settings);
+  EXPECT_TRUE(m_settings.m_bFormatFlash);
 }
 
 TEST_F(HostileIniTest, FilesWithLinesTooLongToKeepAreNotRewritten) {
@@ -123,12 +123,12 @@ TEST_F(HostileIniTest, BinaryGarbageGivesTheDefaults) {
   for (const char* pszName : {"filelist.ini", "download.ini", "wimei.ini", "chipset.ini"}) {
     WriteBytes(Ini(pszName), strGarbage);
   }
-  EXPECT_TRUE(LoadFileListIni(Base()));
-  EXPECT_TRUE(g_FileList.empty());
-  EXPECT_FALSE(g_bFormatFlash);
+  EXPECT_TRUE(LoadFileListIni(Base(), &m_settings));
+  EXPECT_TRUE(m_settings.m_fileList.empty());
+  EXPECT_FALSE(m_settings.m_bFormatFlash);
   EXPECT_EQ(g_dwDebugFlags, 0u);
-  EXPECT_TRUE(LoadDownloadIni(Base()));
-  for (const PortSetting& port : g_PortSettings) {
+  EXPECT_TRUE(LoadDownloadIni(Base(), &m_ports));
+  for (const PortSetting& port : m_ports) {
     EXPECT_FALSE(port.m_bUsed);
     EXPECT_EQ(port.m_strPortNb, "None");
   }
@@ -150,12 +150,12 @@ TEST_F(HostileIniTest, NonUtf8FoldersAndValuesRoundTripByteForByte) {
   std::filesystem::create_directories(strBase + "/ini");
   const std::string strValue = "\xB0\xA1" + kNonUtf8Name + "\xFE";
 
-  g_PortSettings[4] = {true, strValue};
-  ASSERT_TRUE(SaveDownloadIni(strBase));
-  g_PortSettings[4] = {};
-  ASSERT_TRUE(LoadDownloadIni(strBase));
-  EXPECT_TRUE(g_PortSettings[4].m_bUsed);
-  EXPECT_EQ(g_PortSettings[4].m_strPortNb, strValue);
+  m_ports[4] = {true, strValue};
+  ASSERT_TRUE(SaveDownloadIni(strBase, m_ports));
+  m_ports[4] = {};
+  ASSERT_TRUE(LoadDownloadIni(strBase, &m_ports));
+  EXPECT_TRUE(m_ports[4].m_bUsed);
+  EXPECT_EQ(m_ports[4].m_strPortNb, strValue);
 
   ASSERT_TRUE(SaveImagePath(strBase, strBase + "/" + strValue + ".bin", ""));
   std::string strImg, strCfp;

@@ -6,10 +6,10 @@
 
 #include "allocation_probe.h"
 #include "common/op_log.h"
+#include "download_station.h"
 #include "hostile_files.h"
 #include "pty_phone.h"
-#include "quillport/package/pack_list.h"
-#include "quillport/package/pack_writer.h"
+#include "quillport/package/download_package.h"
 
 namespace {
 
@@ -26,10 +26,9 @@ class HostilePackageTest : public ::testing::Test {
   // A valid package of PDL1, PDL2 and system, as the package writer makes it.
   std::string ValidPackage() {
     const std::string strPath = m_dir.File("valid_norq_total.bin");
-    std::string strError;
-    const std::vector<SPackImage> images = {
+    static constexpr STestImage kImages[] = {
         {"PDL1", "pattern:100"}, {"PDL2", "pattern:300"}, {"system", "pattern:5000"}};
-    EXPECT_TRUE(WritePackage(strPath, images, &strError)) << strError;
+    EXPECT_EQ(MakeTestPackage(strPath, kImages), "");
     return ReadWholeFile(strPath);
   }
 
@@ -68,7 +67,7 @@ TEST_F(HostilePackageTest, DirectoryCountsAreRefusedBeforeTheDirectoryIsAllocate
     EXPECT_TRUE(dir.m_entries.empty());
     EXPECT_EQ(dir.m_nPackNum, static_cast<int32_t>(c.dwCount));
     std::string strBox;
-    EXPECT_FALSE(LoadPackage(strPath, &strBox));
+    EXPECT_FALSE(LoadPackage(strPath, {}, &strBox));
     // A count of 2 or less is refused in the log alone, every other fault
     // with the tool's "file not valid" box.
     EXPECT_EQ(strBox, c.eFault == EPackFault::kFewEntries ? "" : "文件无效! " + strPath);
@@ -102,7 +101,7 @@ TEST_F(HostilePackageTest, EntriesPointingOutsideTheFileAreRefused) {
     EXPECT_EQ(DescribePackFault(EPackFault::kEntryOutside, dir),
               "entry " + std::to_string(c.nEntry) + " lies outside the file");
     std::string strBox;
-    EXPECT_FALSE(LoadPackage(strPath, &strBox));
+    EXPECT_FALSE(LoadPackage(strPath, {}, &strBox));
     EXPECT_EQ(strBox, "文件无效! " + strPath);
   }
 }
@@ -117,13 +116,14 @@ TEST_F(HostilePackageTest, NamesMustEndWithinTheirField) {
     const size_t nAt = 4 + nEntry * kPackEntrySize + nName;
     strBytes.replace(nAt, nField, nField, 'N');
     std::string strBox;
-    EXPECT_FALSE(LoadPackage(Write(strBytes), &strBox));
+    EXPECT_FALSE(LoadPackage(Write(strBytes), {}, &strBox));
     EXPECT_EQ(strBox, "文件无效! " + m_dir.File("hostile_norq_total.bin"));
 
     // The longest name that still ends within the field is taken.
     strBytes[nAt + nField - 1] = '\0';
-    ASSERT_TRUE(LoadPackage(Write(strBytes)));
-    EXPECT_EQ(std::string(g_PackList[nEntry].m_szName), std::string(nField - 1, 'N'));
+    const std::shared_ptr<const CDownloadPackage> pPackage = LoadPackage(Write(strBytes), {});
+    ASSERT_TRUE(pPackage);
+    EXPECT_EQ(std::string(pPackage->Entries()[nEntry].m_szName), std::string(nField - 1, 'N'));
   }
 }
 
@@ -137,7 +137,7 @@ TEST_F(HostilePackageTest, BinaryGarbageIsRefusedWithinBounds) {
     const std::string strPath = Write(strBytes);
     std::string strBox;
     const CAllocationProbe probe;
-    EXPECT_FALSE(LoadPackage(strPath, &strBox));
+    EXPECT_FALSE(LoadPackage(strPath, {}, &strBox));
     EXPECT_LT(probe.PeakGrowth(), kSmallHeap);
     EXPECT_TRUE(strBox.empty() || strBox == "文件无效! " + strPath) << strBox;
   }
@@ -147,13 +147,14 @@ TEST_F(HostilePackageTest, NonUtf8PathsAreOpenedAndShownByteForByte) {
   const std::string strValid = ValidPackage();
   const std::string strPath = m_dir.File(kNonUtf8Name + "/" + kNonUtf8Name + "_norq_total.bin");
   WriteBytes(strPath, strValid);
-  ASSERT_TRUE(LoadPackage(strPath));
-  EXPECT_EQ(g_PackList.size(), 3u);
-  EXPECT_STREQ(g_PackList[2].m_szName, "system");
+  const std::shared_ptr<const CDownloadPackage> pPackage = LoadPackage(strPath, {});
+  ASSERT_TRUE(pPackage);
+  EXPECT_EQ(pPackage->Entries().size(), 3u);
+  EXPECT_STREQ(pPackage->Entries()[2].m_szName, "system");
 
   const std::string strMissing = m_dir.File(kNonUtf8Name + "/gone\xFE.bin");
   std::string strBox;
-  EXPECT_FALSE(LoadPackage(strMissing, &strBox));
+  EXPECT_FALSE(LoadPackage(strMissing, {}, &strBox));
   EXPECT_EQ(strBox, "文件不存在! " + strMissing);
 }
 

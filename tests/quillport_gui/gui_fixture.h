@@ -12,11 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "common/op_log.h"
+#include "download_station.h"
 #include "pty_phone.h"
-#include "quillport/package/download_config.h"
-#include "quillport/package/pack_list.h"
-#include "quillport/package/pack_writer.h"
 #include "quillport/ui/qt/color_edit.h"
 #include "quillport/ui/qt/color_wnd.h"
 #include "quillport/ui/qt/gradient_progress_ctrl.h"
@@ -28,49 +25,17 @@
 // phones in a private ports folder.
 class CQuillportGuiTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::filesystem::create_directories(m_base.File("ini"));
-    std::filesystem::create_directories(m_ports.Path());
-    setenv("PHONE_PORTS_DIR", m_ports.Path().c_str(), 1);
-    InitLogFolders(m_base.Path());
-    g_PortSettings = {};
-    g_FileList.clear();
-    g_bFormatFlash = false;
-  }
+  void SetUp() override { SetUpDownloadStation(m_base.Path(), m_ports.Path()); }
   void TearDown() override {
     m_pDlg.reset();
     m_sockets.clear();
-    g_PackList.clear();
     unsetenv("PHONE_PORTS_DIR");
-  }
-
-  void Tick(std::initializer_list<int> rows) {
-    for (int r : rows) g_PortSettings[r].m_bUsed = true;
   }
 
   // A small package: the two loaders and three partition images.
   std::string MakePackage() {
-    std::vector<SPackImage> images;
-    const struct {
-      const char* pszName;
-      const char* pszSource;
-      bool bLoader;
-    } list[] = {{"PDL1", "pattern:20k:1", true},
-                {"PDL2", "pattern:70k:2", true},
-                {"modem", "pattern:300k:3", false},
-                {"system", "pattern:1M:4", false},
-                {"boot", "pattern:90001:5", false}};
-    for (const auto& one : list) {
-      SPackImage image;
-      image.m_strName = one.pszName;
-      image.m_strSource = one.pszSource;
-      image.m_bIsAddr = image.m_bNeedExec = one.bLoader;
-      image.m_dwAddr = one.bLoader ? 0x80000000u : 0;
-      images.push_back(image);
-    }
     const std::string strPath = m_base.File("t_norq_total.bin");
-    std::string strError;
-    EXPECT_TRUE(WritePackage(strPath, images, &strError)) << strError;
+    EXPECT_EQ(MakeTestPackage(strPath, kSmallPackage), "");
     return strPath;
   }
 

@@ -21,7 +21,7 @@ QString Text(const char* pszSource) {
 }
 
 TEST_F(QuillportWindow, OpensWithEightRowsInTheInitialLook) {
-  Tick({0, 2});
+  WriteStationSettings(m_base.Path(), {0, 2});
   CQuillportDlg& dlg = Open();
   EXPECT_EQ(dlg.windowTitle(), QStringLiteral("下载工具_v 1.0.1"));
   EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize()) << "fixed size";
@@ -101,11 +101,12 @@ TEST_F(QuillportWindow, BrowseLoadsTheChosenPackageAndShowsItsPath) {
   Click("browse");
   ASSERT_EQ(answerer.Seen().size(), 1u) << "no message box: the package loaded";
   EXPECT_EQ(Find<QLineEdit>("packagePath")->text(), strPackage);
-  EXPECT_EQ(g_PackList.size(), 5u);
+  ASSERT_TRUE(m_pDlg->Model()->Package());
+  EXPECT_EQ(m_pDlg->Model()->Package()->Entries().size(), 5u);
 }
 
 TEST_F(QuillportWindow, UntickingARowDisablesItsControlsButNotItsLabelAndTimer) {
-  Tick({1});
+  WriteStationSettings(m_base.Path(), {1});
   Open();
   QTest::mouseClick(Row<QCheckBox>(1, "check"), Qt::LeftButton);
   EXPECT_FALSE(Row<QCheckBox>(1, "check")->isChecked());
@@ -124,7 +125,7 @@ TEST_F(QuillportWindow, APassedPhoneTurnsItsRowGreenAndAFailedOneRed) {
   // until it goes; the failed one keeps answering the probes.
   Plug(61, {{"power-off-ms", "60000"}});
   Plug(62, {{"fault", "cmd=mid,image=system,chunk=2,code=9"}});
-  Tick({0, 1});
+  WriteStationSettings(m_base.Path(), {0, 1});
   CQuillportDlg& dlg = Open();
   dlg.Model()->SetPackagePath(MakePackage());
   Click("startAll");
@@ -168,7 +169,7 @@ class QuillportWindowDownloading : public CQuillportGuiTest {
   void StartSlowDownloads() {
     Plug(71, {{"rate", "150000"}});
     Plug(72, {{"rate", "150000"}});
-    Tick({0, 1});
+    WriteStationSettings(m_base.Path(), {0, 1});
     // Qt starts threads of its own the first time a window shows: a window
     // opened and closed first has them counted.
     Open();

@@ -16,9 +16,6 @@ class DownloadConfigTest : public ::testing::Test {
   void SetUp() override {
     mkdir(m_base.File("ini").c_str(), 0755);
     InitLogFolders(m_base.Path());
-    g_FileList.clear();
-    g_PortSettings = {};
-    g_bFormatFlash = false;
     g_bOpenDebug = false;
     g_dwDebugFlags = 0;
   }
@@ -29,6 +26,8 @@ class DownloadConfigTest : public ::testing::Test {
   }
 
   CTempDir m_base;
+  SDownloadSettings m_settings;
+  PortSettings m_ports{};
 };
 
 TEST_F(DownloadConfigTest, FileSectionValuesFollowTheParseRules) {
@@ -52,9 +51,9 @@ TEST_F(DownloadConfigTest, FileSectionValuesFollowTheParseRules) {
   };
   for (const auto& c : cases) {
     WriteIni("filelist.ini", std::string("[FILE_1]\nPATH=img.bin\n") + c.pszBody);
-    ASSERT_TRUE(LoadFileListIni(m_base.Path()));
-    ASSERT_EQ(g_FileList.size(), 1u) << c.pszBody;
-    const FileEntry& e = g_FileList[0];
+    ASSERT_TRUE(LoadFileListIni(m_base.Path(), &m_settings));
+    ASSERT_EQ(m_settings.m_fileList.size(), 1u) << c.pszBody;
+    const FileEntry& e = m_settings.m_fileList[0];
     SCOPED_TRACE(c.pszBody);
     EXPECT_EQ(e.m_strTitle, c.expected.m_strTitle);
     EXPECT_EQ(e.m_strPath, c.expected.m_strPath);
@@ -88,10 +87,11 @@ TEST_F(DownloadConfigTest, SwitchesAndDebugBits) {
   for (const auto& c : cases) {
     WriteIni("filelist.ini", c.pszIni);
     g_dwDebugFlags = c.dwFlagsBefore;
-    ASSERT_TRUE(LoadFileListIni(m_base.Path()));
-    EXPECT_EQ(g_bFormatFlash, c.bFormat) << c.pszIni;
+    ASSERT_TRUE(LoadFileListIni(m_base.Path(), &m_settings));
+    EXPECT_EQ(m_settings.m_bFormatFlash, c.bFormat) << c.pszIni;
     EXPECT_EQ(g_bOpenDebug, c.bDebug) << c.pszIni;
     EXPECT_EQ(g_dwDebugFlags, c.dwFlags) << c.pszIni;
+    EXPECT_EQ(m_settings.m_dwDebugFlags, c.dwFlags & ~c.dwFlagsBefore) << c.pszIni;
   }
 }
 
@@ -102,38 +102,38 @@ TEST_F(DownloadConfigTest, FileListEndsAtTheFirstMissingPathOrAfter255) {
   for (int n = 1; n <= 256; ++n) strFull += "[FILE_" + std::to_string(n) + "]\nPATH=p\n";
   for (const auto& [strIni, nCount] : {std::pair{strGap, 2u}, {strNone, 1u}, {strFull, 255u}}) {
     WriteIni("filelist.ini", strIni);
-    ASSERT_TRUE(LoadFileListIni(m_base.Path()));
-    EXPECT_EQ(g_FileList.size(), nCount);
+    ASSERT_TRUE(LoadFileListIni(m_base.Path(), &m_settings));
+    EXPECT_EQ(m_settings.m_fileList.size(), nCount);
   }
   remove(m_base.File("ini/filelist.ini").c_str());
-  ASSERT_TRUE(LoadFileListIni(m_base.Path()));
-  EXPECT_TRUE(g_FileList.empty());
+  ASSERT_TRUE(LoadFileListIni(m_base.Path(), &m_settings));
+  EXPECT_TRUE(m_settings.m_fileList.empty());
 }
 
 TEST_F(DownloadConfigTest, PortRowsAreInUseForAnythingButExactlyNo) {
   WriteIni("download.ini",
            "[PORT_1]\nISUSED=Yes\nPORTNB=COM3\n[PORT_2]\nISUSED=No\n[PORT_3]\nISUSED=no\n"
            "[PORT_4]\nISUSED=\n[PORT_5]\nISUSED=NO\n[PORT_6]\nPORTNB=x\n");
-  ASSERT_TRUE(LoadDownloadIni(m_base.Path()));
+  ASSERT_TRUE(LoadDownloadIni(m_base.Path(), &m_ports));
   const bool used[kPortRows] = {true, false, true, true, true, false, false, false};
-  for (int i = 0; i < kPortRows; ++i) EXPECT_EQ(g_PortSettings[i].m_bUsed, used[i]) << i;
-  EXPECT_EQ(g_PortSettings[0].m_strPortNb, "COM3");
-  EXPECT_EQ(g_PortSettings[1].m_strPortNb, "None");
-  EXPECT_EQ(g_PortSettings[5].m_strPortNb, "x");
+  for (int i = 0; i < kPortRows; ++i) EXPECT_EQ(m_ports[i].m_bUsed, used[i]) << i;
+  EXPECT_EQ(m_ports[0].m_strPortNb, "COM3");
+  EXPECT_EQ(m_ports[1].m_strPortNb, "None");
+  EXPECT_EQ(m_ports[5].m_strPortNb, "x");
 }
 
 TEST_F(DownloadConfigTest, SavedPortRowsReadBackTheSame) {
   WriteIni("download.ini", "; rows\n[PORT_4]\nISUSED=no\nEXTRA=kept\n");
   for (int i = 0; i < kPortRows; ++i) {
-    g_PortSettings[i] = {i % 3 == 0, "nb" + std::to_string(i)};
+    m_ports[i] = {i % 3 == 0, "nb" + std::to_string(i)};
   }
-  const auto saved = g_PortSettings;
-  ASSERT_TRUE(SaveDownloadIni(m_base.Path()));
-  g_PortSettings = {};
-  ASSERT_TRUE(LoadDownloadIni(m_base.Path()));
+  const auto saved = m_ports;
+  ASSERT_TRUE(SaveDownloadIni(m_base.Path(), m_ports));
+  m_ports = {};
+  ASSERT_TRUE(LoadDownloadIni(m_base.Path(), &m_ports));
   for (int i = 0; i < kPortRows; ++i) {
-    EXPECT_EQ(g_PortSettings[i].m_bUsed, saved[i].m_bUsed) << i;
-    EXPECT_EQ(g_PortSettings[i].m_strPortNb, saved[i].m_strPortNb) << i;
+    EXPECT_EQ(m_ports[i].m_bUsed, saved[i].m_bUsed) << i;
+    EXPECT_EQ(m_ports[i].m_strPortNb, saved[i].m_strPortNb) << i;
   }
   const std::string strText = ReadWholeFile(DownloadIniPath(m_base.Path()));
   EXPECT_NE(strText.find("[PORT_4]\nISUSED=Yes\nEXTRA=kept\nPORTNB=nb3\n"), std::string::npos)

@@ -1,5 +1,3 @@
-#include "quillport/package/pack_list.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -11,6 +9,7 @@
 
 #include "common/op_log.h"
 #include "pty_phone.h"
+#include "quillport/package/download_package.h"
 
 namespace {
 
@@ -57,8 +56,6 @@ class PackListTest : public ::testing::Test {
   void SetUp() override {
     InitLogFolders(m_dir.Path());
     g_bOpenDebug = true;
-    g_PackList.assign(2, PackEntry{});
-    std::strcpy(g_PackList[0].m_szName, "previous");
   }
   void TearDown() override { g_bOpenDebug = false; }
 
@@ -75,13 +72,20 @@ TEST_F(PackListTest, ValidPackageLoadsWithAbsoluteOffsets) {
   const auto images = ThreeImages();
   const std::string strBytes = BuildPackage(images);
   const std::string strPath = Write(strBytes);
+  SDownloadSettings settings;
+  settings.m_bFormatFlash = true;
+  settings.m_fileList.resize(3);
   std::string strBox = "x";
-  ASSERT_TRUE(LoadPackage(strPath, &strBox));
+  const std::shared_ptr<const CDownloadPackage> pPackage = LoadPackage(strPath, settings, &strBox);
+  ASSERT_TRUE(pPackage);
   EXPECT_EQ(strBox, "");
-  ASSERT_EQ(g_PackList.size(), 3u);
+  EXPECT_EQ(pPackage->Path(), strPath);
+  EXPECT_TRUE(pPackage->FormatFlash());
+  EXPECT_EQ(pPackage->FileList().size(), 3u);
+  ASSERT_EQ(pPackage->Entries().size(), 3u);
   uint32_t dwExpected = 4 + 3 * 1304;  // a stored offset of 0 is the first byte after the directory
   for (size_t i = 0; i < images.size(); ++i) {
-    const PackEntry& e = g_PackList[i];
+    const PackEntry& e = pPackage->Entries()[i];
     SCOPED_TRACE(images[i].strName);
     EXPECT_EQ(e.m_dwOffset, dwExpected);
     EXPECT_EQ(strBytes.substr(e.m_dwOffset, e.m_dwSize), images[i].strData);
@@ -96,7 +100,7 @@ TEST_F(PackListTest, ValidPackageLoadsWithAbsoluteOffsets) {
   EXPECT_FALSE(std::ifstream(OperateLogPath()).good()) << "a good load logs nothing";
 }
 
-TEST_F(PackListTest, RefusedFilesKeepThePreviousDirectory) {
+TEST_F(PackListTest, RefusedFilesAreToldAndGiveNoPackage) {
   const std::string strFile = m_dir.File("a_norq_total.bin");
   auto withCount = [](int32_t n) {
     std::string s = BuildPackage(ThreeImages());
@@ -145,11 +149,9 @@ TEST_F(PackListTest, RefusedFilesKeepThePreviousDirectory) {
     std::filesystem::remove(OperateLogPath());
     c.fnMake();
     std::string strBox = "stale";
-    EXPECT_FALSE(LoadPackage(strFile, &strBox));
+    EXPECT_FALSE(LoadPackage(strFile, {}, &strBox));
     EXPECT_EQ(strBox, c.strBox.empty() ? "" : c.strBox + strFile);
     EXPECT_EQ(ReadWholeFile(OperateLogPath()), c.strLog);
-    ASSERT_EQ(g_PackList.size(), 2u);
-    EXPECT_STREQ(g_PackList[0].m_szName, "previous");
   }
 }
 

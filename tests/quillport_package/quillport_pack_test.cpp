@@ -10,7 +10,7 @@
 #include "common/op_log.h"
 #include "pty_phone.h"
 #include "quillport/package/download_config.h"
-#include "quillport/package/pack_list.h"
+#include "quillport/package/download_package.h"
 #include "quillport/package/pack_writer.h"
 
 namespace {
@@ -64,22 +64,24 @@ TEST_F(PackToolTest, CreateListVerifyAndLoad) {
   run = RunPack("verify " + Package());
   EXPECT_EQ(run.nStatus, 0) << run.strOut;
 
-  ASSERT_TRUE(LoadPackage(Package()));
-  ASSERT_EQ(g_PackList.size(), 4u);
+  const std::shared_ptr<const CDownloadPackage> pPackage = LoadPackage(Package(), {});
+  ASSERT_TRUE(pPackage);
+  const std::vector<PackEntry>& entries = pPackage->Entries();
+  ASSERT_EQ(entries.size(), 4u);
   const std::string strBytes = ReadWholeFile(Package());
-  const PackEntry& pdl1 = g_PackList[0];
+  const PackEntry& pdl1 = entries[0];
   EXPECT_EQ(strBytes.substr(pdl1.m_dwOffset, pdl1.m_dwSize), m_strPdl1);
   const uint32_t aSizes[] = {5003, 20 * 1024, 1 << 20, 3000};
   const uint32_t aChunks[] = {4096, 4224, 128 * 1024, 4096};
   for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(g_PackList[i].m_dwSize, aSizes[i]) << i;
-    EXPECT_EQ(g_PackList[i].m_dwPackLen, aChunks[i]) << i;
+    EXPECT_EQ(entries[i].m_dwSize, aSizes[i]) << i;
+    EXPECT_EQ(entries[i].m_dwPackLen, aChunks[i]) << i;
   }
-  EXPECT_EQ(g_PackList[3].m_dwOffset + g_PackList[3].m_dwSize, strBytes.size());
-  EXPECT_EQ(g_PackList[3].m_bIsAddr, 1u);
-  EXPECT_EQ(g_PackList[3].m_dwAddr, 4096u);
-  EXPECT_EQ(g_PackList[1].m_bNeedExec, 1u);
-  EXPECT_EQ(g_PackList[2].m_bNeedExec, 0u);
+  EXPECT_EQ(entries[3].m_dwOffset + entries[3].m_dwSize, strBytes.size());
+  EXPECT_EQ(entries[3].m_bIsAddr, 1u);
+  EXPECT_EQ(entries[3].m_dwAddr, 4096u);
+  EXPECT_EQ(entries[1].m_bNeedExec, 1u);
+  EXPECT_EQ(entries[2].m_bNeedExec, 0u);
 }
 
 TEST_F(PackToolTest, FileListSectionsReadBackAsTheFileList) {
@@ -88,15 +90,17 @@ TEST_F(PackToolTest, FileListSectionsReadBackAsTheFileList) {
   ASSERT_EQ(run.nStatus, 0) << run.strOut;
   mkdir(m_dir.File("ini").c_str(), 0755);
   std::ofstream(FileListIniPath(m_dir.Path())) << run.strOut;
-  ASSERT_TRUE(LoadFileListIni(m_dir.Path()));
-  ASSERT_EQ(g_FileList.size(), 4u);
-  EXPECT_EQ(g_FileList[0].m_strTitle, "PDL1");
-  EXPECT_EQ(g_FileList[0].m_dwStartAddr, 0x80000000u);
-  EXPECT_TRUE(g_FileList[0].m_bNeedExec);
-  EXPECT_EQ(g_FileList[2].m_nPackLen, 128);
-  EXPECT_EQ(g_FileList[2].m_strPartName, "system");
-  EXPECT_TRUE(g_FileList[3].m_bIsAddr);
-  EXPECT_EQ(g_FileList[3].m_dwStartAddr, 4096u);
+  SDownloadSettings settings;
+  ASSERT_TRUE(LoadFileListIni(m_dir.Path(), &settings));
+  const std::vector<FileEntry>& files = settings.m_fileList;
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files[0].m_strTitle, "PDL1");
+  EXPECT_EQ(files[0].m_dwStartAddr, 0x80000000u);
+  EXPECT_TRUE(files[0].m_bNeedExec);
+  EXPECT_EQ(files[2].m_nPackLen, 128);
+  EXPECT_EQ(files[2].m_strPartName, "system");
+  EXPECT_TRUE(files[3].m_bIsAddr);
+  EXPECT_EQ(files[3].m_dwStartAddr, 4096u);
   EXPECT_NE(run.strOut.find("[FILE_2]\nTITLE=PDL2\nPATH=PDL2.bin\nISSEL=Yes\nNEEDEXE=Yes\n"
                             "PACKLEN=4k\nISADDR=No\nSTARTADDR=0x00000000\nPARTNAME=PDL2\n"),
             std::string::npos)

@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <list>
 
-#include "common/op_log.h"
+#include "download_station.h"
 #include "pty_phone.h"
 #include "quillport/package/pack_list.h"
-#include "quillport/package/pack_writer.h"
 #include "quillport/ui/window_model.h"
 #include "quillport/ui/window_texts.h"
 #include "serial/port_discovery.h"
@@ -35,36 +33,12 @@ class CQuietHost final : public IWindowHost {
 class EightRowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::filesystem::create_directories(m_base.File("ini"));
-    std::filesystem::create_directories(m_ports.Path());
-    setenv("PHONE_PORTS_DIR", m_ports.Path().c_str(), 1);
-    InitLogFolders(m_base.Path());
-    g_PortSettings = {};
-    g_FileList.clear();
-    for (int i = 0; i < 8; ++i) g_PortSettings[i].m_bUsed = true;
+    SetUpDownloadStation(m_base.Path(), m_ports.Path());
+    WriteStationSettings(m_base.Path(), {0, 1, 2, 3, 4, 5, 6, 7});
   }
 
   void MakePackage() {
-    struct {
-      const char* pszName;
-      const char* pszSource;
-      bool bLoader;
-    } images[] = {{"PDL1", "pattern:20k:1", true},
-                  {"PDL2", "pattern:70k:2", true},
-                  {"modem", "pattern:300k:3", false},
-                  {"system", "pattern:1M:4", false},
-                  {"boot", "pattern:90001:5", false}};
-    std::vector<SPackImage> list;
-    for (const auto& image : images) {
-      SPackImage one;
-      one.m_strName = image.pszName;
-      one.m_strSource = image.pszSource;
-      one.m_bIsAddr = one.m_bNeedExec = image.bLoader;
-      one.m_dwAddr = image.bLoader ? 0x80000000u : 0;
-      list.push_back(one);
-    }
-    std::string err;
-    ASSERT_TRUE(WritePackage(m_strPackage, list, &err)) << err;
+    ASSERT_EQ(MakeTestPackage(m_strPackage, kSmallPackage), "");
     // What each image holds, from the file itself.
     SPackDirectory dir;
     ASSERT_EQ(ReadPackDirectory(m_strPackage, &dir), EPackFault::kNone);

@@ -2,20 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <vector>
 
 #include "common/op_log.h"
+#include "download_station.h"
 #include "pty_phone.h"
-#include "quillport/package/pack_list.h"
-#include "quillport/package/pack_writer.h"
 #include "quillport/ui/window_texts.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 class CFakeHost final : public IWindowHost {
  public:
@@ -35,34 +31,24 @@ class CFakeHost final : public IWindowHost {
 
 class WindowModelTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fs::create_directories(m_base.File("ini"));
-    InitLogFolders(m_base.Path());
-    g_PortSettings = {};
-  }
+  void SetUp() override { SetUpDownloadStation(m_base.Path(), m_ports.Path()); }
 
   std::string MakePackage() {
-    std::vector<SPackImage> images;
-    for (const char* name : {"PDL1", "PDL2", "modem"}) {
-      SPackImage image;
-      image.m_strName = name;
-      image.m_strSource = "pattern:8k";
-      images.push_back(image);
-    }
+    static constexpr STestImage kImages[] = {
+        {"PDL1", "pattern:8k"}, {"PDL2", "pattern:8k"}, {"modem", "pattern:8k"}};
     const std::string path = m_base.File("x_norq_total.bin");
-    std::string err;
-    EXPECT_TRUE(WritePackage(path, images, &err)) << err;
+    EXPECT_EQ(MakeTestPackage(path, kImages), "");
     return path;
   }
 
-  CTempDir m_base;
+  CTempDir m_base, m_ports;
   CFakeHost m_host;
   CMessageQueue m_queue;
   CQueueBinding m_binding{m_queue};
 };
 
 TEST_F(WindowModelTest, OpensWithEightIdleRowsAndTheLongestTimeout) {
-  g_PortSettings[2].m_bUsed = true;
+  WriteStationSettings(m_base.Path(), {2});
   CQuillportWindow window(m_host, m_queue, m_base.Path());
   const SWindowView& view = window.View();
   for (int i = 0; i < kPortRows; ++i) {
@@ -81,7 +67,8 @@ TEST_F(WindowModelTest, OpensWithEightIdleRowsAndTheLongestTimeout) {
 }
 
 TEST_F(WindowModelTest, APackagePathWhoseFileIsGoneComesUpEmpty) {
-  std::ofstream(m_base.File("ini/filelist.ini")) << "[FILE_PATH]\nIMG_PATH=/nowhere/a_norq_total.bin\n";
+  std::ofstream(m_base.File("ini/filelist.ini"))
+      << "[FILE_PATH]\nIMG_PATH=/nowhere/a_norq_total.bin\n";
   CQuillportWindow window(m_host, m_queue, m_base.Path());
   EXPECT_EQ(window.View().strPackPath, "");
 }
@@ -99,7 +86,9 @@ TEST_F(WindowModelTest, StartAllWithNoRowTickedLoadsThePackageAndStartsNothing) 
   window.SetPackagePath(MakePackage());
   window.OnStartAll();
   EXPECT_TRUE(m_host.boxes.empty());
-  EXPECT_EQ(g_PackList.size(), 3u);
+  ASSERT_TRUE(window.Package());
+  EXPECT_EQ(window.Package()->Entries().size(), 3u);
+  EXPECT_EQ(window.Package()->Path(), m_base.File("x_norq_total.bin"));
   EXPECT_FALSE(window.View().bStartAllEnabled);
   EXPECT_TRUE(window.View().bStopAllEnabled);
   EXPECT_FALSE(window.View().bCheckboxesEnabled) << "the port selection is locked";
@@ -107,18 +96,33 @@ TEST_F(WindowModelTest, StartAllWithNoRowTickedLoadsThePackageAndStartsNothing) 
   EXPECT_NE(ReadWholeFile(m_base.File("ini/filelist.ini")).find("IMG_PATH="), std::string::npos);
 }
 
-TEST_F(WindowModelTest, AFailedLoadSaysSoAndStartsNothing) {
+TEST_F(WindowModelTest, AFailedLoadSaysSoStartsNothingAndKeepsThePackageBefore) {
   CQuillportWindow window(m_host, m_queue, m_base.Path());
-  std::ofstream(m_base.File("bad_norq_total.bin")) << std::string(4096, 'x');
-  window.SetPackagePath(m_base.File("bad_norq_total.bin"));
+  window.SetPackagePath(MakePackage());
   window.OnStartAll();
-  ASSERT_FALSE(m_host.boxes.empty());
-  EXPECT_EQ(m_host.boxes.back(), "load " + m_base.File("bad_norq_total.bin") + " file failed!");
+  window.OnStopAll();
+  const std::shared_ptr<const CDownloadPackage> pBefore = window.Package();
+  ASSERT_TRUE(pBefore);
+
+  const std::string strBad = m_base.File("bad_norq_total.bin");
+  std::ofstream(strBad) << std::string(4096, 'x');
+  window.SetPackagePath(strBad);
+  window.OnStartAll();
+  EXPECT_EQ(m_host.boxes,
+            (std::vector<std::string>{"文件无效! " + strBad, "load " + strBad + " file failed!"}));
   EXPECT_TRUE(window.View().bStartAllEnabled);
+  // Restart refuses it the same way, with its own last words.
+  m_host.boxes.clear();
+  window.OnRestart(0);
+  EXPECT_EQ(m_host.boxes,
+            (std::vector<std::string>{"文件无效! " + strBad,
+                                      std::string(window_text::kLoadBinFailed) + " " + strBad}));
+  EXPECT_EQ(window.Package(), pBefore);
+  EXPECT_FALSE(window.AnyBusy());
 }
 
 TEST_F(WindowModelTest, StopAllWithNothingRunningResetsTheTickedRows) {
-  g_PortSettings[0].m_bUsed = g_PortSettings[5].m_bUsed = true;
+  WriteStationSettings(m_base.Path(), {0, 5});
   CQuillportWindow window(m_host, m_queue, m_base.Path());
   window.OnStopAll();
   for (int i = 0; i < kPortRows; ++i) {
@@ -131,7 +135,7 @@ TEST_F(WindowModelTest, StopAllWithNothingRunningResetsTheTickedRows) {
 }
 
 TEST_F(WindowModelTest, UncheckingARowDisablesItsControlsButNotLabelAndTimer) {
-  g_PortSettings[1].m_bUsed = true;
+  WriteStationSettings(m_base.Path(), {1});
   CQuillportWindow window(m_host, m_queue, m_base.Path());
   window.OnPortCheck(1, false);
   const SRowView& row = window.View().rows[1];

@@ -21,8 +21,7 @@
 
 #include "common/op_log.h"
 #include "pty_phone.h"
-#include "quillport/package/download_config.h"
-#include "quillport/package/pack_list.h"
+#include "quillport/package/download_package.h"
 #include "quillport/package/pack_writer.h"
 #include "quillport/worker/worker_texts.h"
 #include "recording_row_ui.h"
@@ -119,7 +118,7 @@ class DownloadWorker : public ::testing::Test {
     setenv("PHONE_PORTS_DIR", m_ports.Path().c_str(), 1);
     setenv("PHONE_COM_MAP", (m_logs.Path() + "/com-ports.ini").c_str(), 1);
     g_iTimeout = 3000;
-    g_bFormatFlash = true;
+    m_settings.m_bFormatFlash = true;
 
     std::vector<SPackImage> images;
     for (size_t i = 0; i < kImageCount; ++i) {
@@ -130,13 +129,12 @@ class DownloadWorker : public ::testing::Test {
           .write(reinterpret_cast<const char*>(m_images.back().data()), img.nSize);
       images.push_back(
           {img.pszName, strFile, img.dwAddr, img.dwAddr != 0, img.dwAddr != 0, img.dwPackLen});
-      g_FileList.emplace_back();
-      g_FileList.back().m_nPackLen = img.nFileKb;
+      m_settings.m_fileList.emplace_back();
+      m_settings.m_fileList.back().m_nPackLen = img.nFileKb;
     }
     m_strPackPath = m_pkg.Path() + "/test_norq_total.bin";
     std::string strError;
     ASSERT_TRUE(WritePackage(m_strPackPath, images, &strError)) << strError;
-    ASSERT_TRUE(LoadPackage(m_strPackPath));
   }
 
   void TearDown() override {
@@ -145,9 +143,6 @@ class DownloadWorker : public ::testing::Test {
     m_pSocket.reset();
     unsetenv("PHONE_PORTS_DIR");
     unsetenv("PHONE_COM_MAP");
-    g_PackList.clear();
-    g_FileList.clear();
-    g_bFormatFlash = false;
     g_bOpenDebug = false;
     g_dwDebugFlags = 0;
     // A joined thread may still be listed for a moment while the kernel
@@ -165,13 +160,18 @@ class DownloadWorker : public ::testing::Test {
     ASSERT_TRUE(m_pSocket);
   }
 
-  // Creates the worker and starts its run, with the window's removal reports.
+  // Creates the worker and starts its run on the package as loaded with the
+  // settings as they are now, to be read from strPackPath, with the window's
+  // removal reports.
   void StartWorker(const std::string& strPackPath, bool bReportRemovals = true) {
     m_pWorker = std::make_unique<CDownloadThread>(m_ui, 0);
     if (bReportRemovals) AddRemovalReports();
-    m_pWorker->SetPaths(strPackPath, "");
+    const std::shared_ptr<const CDownloadPackage> pLoaded = LoadPackage(m_strPackPath, m_settings);
+    ASSERT_TRUE(pLoaded);
+    m_pPackage =
+        std::make_shared<const CDownloadPackage>(strPackPath, pLoaded->Entries(), m_settings);
     m_stop.SetStop(false);
-    ASSERT_TRUE(m_pWorker->PostStart(0, &m_stop));
+    ASSERT_TRUE(m_pWorker->PostStart(0, &m_stop, m_pPackage));
   }
   void AddRemovalReports() {
     m_pWatcher = std::make_unique<CPortWatcher>([this](bool bArrived, const std::string& strCom) {
@@ -240,6 +240,8 @@ class DownloadWorker : public ::testing::Test {
   CTempDir m_logs, m_ports, m_pkg;
   std::vector<Bytes> m_images;
   std::string m_strPackPath;
+  SDownloadSettings m_settings;
+  std::shared_ptr<const CDownloadPackage> m_pPackage;
   SStopBlock m_stop;
   CRecordingRowUi m_ui;
   std::unique_ptr<sim::CSimSocket> m_pSocket;
@@ -265,11 +267,13 @@ TEST_F(DownloadWorker, ServesPhoneAfterPhoneOnOneRow) {
     EXPECT_EQ(rep.debugFlags, std::vector<uint32_t>{5});
   }
   // The reconciliation of the first phone stays in the row's directory; the
-  // shared one keeps what the package said.
+  // package the row was started with keeps what the file said.
   ASSERT_FALSE(m_pWorker->IsBusy());
   for (size_t i = 2; i < kImageCount; ++i) {
     EXPECT_EQ(m_pWorker->PackList()[i].m_dwPackLen, kImages[i].dwChunk) << kImages[i].pszName;
+    EXPECT_EQ(m_pPackage->Entries()[i].m_dwPackLen, kImages[i].dwPackLen) << kImages[i].pszName;
   }
+  EXPECT_EQ(m_pPackage.use_count(), 1) << "the ended run still holds its package";
 
   struct SExpected {
     int32_t nType;
@@ -371,7 +375,7 @@ class DownloadWorkerFailure : public DownloadWorker,
 
 TEST_P(DownloadWorkerFailure, ShowsTheFailureWaitsForRemovalAndGoesOn) {
   const SFailCase& c = GetParam();
-  g_FileList[kSystem].m_nPackLen = c.nSystemFileKb;
+  m_settings.m_fileList[kSystem].m_nPackLen = c.nSystemFileKb;
   Plug(c.nPhones, c.faults);
   StartWorker(c.bMissingPackage ? m_pkg.Path() + "/gone_norq_total.bin" : m_strPackPath);
   WaitForAllPhones(c.nPhones);
@@ -488,7 +492,7 @@ TEST_F(DownloadWorker, APortRemovalTheWindowMissedDoesNotHoldTheRow) {
 
 TEST_F(DownloadWorker, WithoutAPhoneStopEndsTheRunAndASecondStartIsDropped) {
   StartWorker(m_strPackPath);
-  ASSERT_TRUE(m_pWorker->PostStart(0, &m_stop));
+  ASSERT_TRUE(m_pWorker->PostStart(0, &m_stop, m_pPackage));
   ASSERT_TRUE(m_ui.WaitForType(TYPE_UI_INIT));
   std::this_thread::sleep_for(300ms);  // search passes, each taking a pending message
   m_stop.SetStop(true);

@@ -126,28 +126,27 @@ PackEntry Entry(const char* pszName, uint32_t dwPackLen, uint32_t dwSize) {
 
 class UpdateImageList : public ::testing::Test {
  protected:
-  void TearDown() override {
-    g_PackList.clear();
-    g_FileList.clear();
-  }
   // Loads the entries, with file-list lengths for the first nFileEntries of them.
   void Load(const std::vector<std::tuple<const char*, uint32_t, uint32_t, int32_t>>& rows,
             size_t nFileEntries) {
-    g_PackList.clear();
-    g_FileList.clear();
+    m_packList.clear();
+    m_fileList.clear();
     for (const auto& [pszName, dwPackLen, dwSize, nKb] : rows) {
-      g_PackList.push_back(Entry(pszName, dwPackLen, dwSize));
-      if (g_FileList.size() < nFileEntries) {
-        g_FileList.emplace_back();
-        g_FileList.back().m_nPackLen = nKb;
+      m_packList.push_back(Entry(pszName, dwPackLen, dwSize));
+      if (m_fileList.size() < nFileEntries) {
+        m_fileList.emplace_back();
+        m_fileList.back().m_nPackLen = nKb;
       }
     }
   }
   std::vector<uint32_t> PackLens() const {
     std::vector<uint32_t> lens;
-    for (const PackEntry& entry : g_PackList) lens.push_back(entry.m_dwPackLen);
+    for (const PackEntry& entry : m_packList) lens.push_back(entry.m_dwPackLen);
     return lens;
   }
+
+  std::vector<PackEntry> m_packList;
+  std::vector<FileEntry> m_fileList;
 };
 
 TEST_F(UpdateImageList, RewritesChunkLengthsOfReportedPartitions) {
@@ -197,7 +196,7 @@ TEST_F(UpdateImageList, RewritesChunkLengthsOfReportedPartitions) {
           {"cache", 4, 10000, 4}},
          c.nFileEntries);
     std::vector<ImageInfo> list{{"stale", 1}};
-    UpdateImageListInfo(c.pszReply, list, 31, g_PackList);
+    UpdateImageListInfo(c.pszReply, list, 31, m_fileList, m_packList);
     EXPECT_EQ(list, c.expectedList);
     EXPECT_EQ(PackLens(), c.expectedLens);
   }

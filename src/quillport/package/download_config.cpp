@@ -8,10 +8,6 @@
 #include "common/op_log.h"
 #include "pdl/pdl_link.h"
 
-std::vector<FileEntry> g_FileList;
-std::array<PortSetting, kPortRows> g_PortSettings;
-std::atomic<bool> g_bFormatFlash{false};
-
 std::string FileListIniPath(const std::string& strBaseFolder) {
   return strBaseFolder + "/ini/filelist.ini";
 }
@@ -56,11 +52,11 @@ uint32_t ParseStartAddr(const std::string& strValue) {
   return dw;
 }
 
-bool LoadDownloadIni(const std::string& strBaseFolder) {
+bool LoadDownloadIni(const std::string& strBaseFolder, PortSettings* pPorts) {
   const std::string strIni = DownloadIniPath(strBaseFolder);
   for (int n = 1; n <= kPortRows; ++n) {
     const std::string strSection = "PORT_" + std::to_string(n);
-    PortSetting& port = g_PortSettings[static_cast<size_t>(n - 1)];
+    PortSetting& port = (*pPorts)[static_cast<size_t>(n - 1)];
     // The one key read the other way round: anything but "No" means in use.
     port.m_bUsed = IniGetString(strSection, "ISUSED", "No", strIni) != "No";
     port.m_strPortNb = IniGetString(strSection, "PORTNB", "None", strIni);
@@ -68,21 +64,21 @@ bool LoadDownloadIni(const std::string& strBaseFolder) {
   return true;
 }
 
-bool SaveDownloadIni(const std::string& strBaseFolder) {
+bool SaveDownloadIni(const std::string& strBaseFolder, const PortSettings& ports) {
   const std::string strIni = DownloadIniPath(strBaseFolder);
   bool bAll = true;
   for (int n = 1; n <= kPortRows; ++n) {
     const std::string strSection = "PORT_" + std::to_string(n);
-    const PortSetting& port = g_PortSettings[static_cast<size_t>(n - 1)];
+    const PortSetting& port = ports[static_cast<size_t>(n - 1)];
     bAll &= IniWriteString(strSection, "ISUSED", port.m_bUsed ? "Yes" : "No", strIni);
     bAll &= IniWriteString(strSection, "PORTNB", port.m_strPortNb, strIni);
   }
   return bAll;
 }
 
-bool LoadFileListIni(const std::string& strBaseFolder) {
+bool LoadFileListIni(const std::string& strBaseFolder, SDownloadSettings* pSettings) {
   const std::string strIni = FileListIniPath(strBaseFolder);
-  g_bFormatFlash = IniYes(IniGetString("CONFIGURE", "ISFORMAT", "No", strIni));
+  pSettings->m_bFormatFlash = IniYes(IniGetString("CONFIGURE", "ISFORMAT", "No", strIni));
   g_bOpenDebug = IniYes(IniGetString("CONFIGURE", "OPENDEBUG", "No", strIni));
 
   static constexpr struct {
@@ -92,11 +88,14 @@ bool LoadFileListIni(const std::string& strBaseFolder) {
       {"PDL_DBG_PDL", 0x01},      {"PDL_DBG_USB_EP0", 0x02},      {"PDL_DBG_USB_SERIAL", 0x04},
       {"PDL_DBG_RW_CHECK", 0x08}, {"PDL_DBG_FACTORY_PART", 0x10}, {"PDL_DBG_PDL_VERBOSE", 0x20},
   };
+  pSettings->m_dwDebugFlags = 0;
   for (const auto& key : kDebugKeys) {
-    if (IniGetInt("DEBUG_LEVEL", key.pszKey, 0, strIni) == 1) g_dwDebugFlags |= key.dwBit;
+    if (IniGetInt("DEBUG_LEVEL", key.pszKey, 0, strIni) == 1)
+      pSettings->m_dwDebugFlags |= key.dwBit;
   }
+  g_dwDebugFlags |= pSettings->m_dwDebugFlags;
 
-  g_FileList.clear();
+  pSettings->m_fileList.clear();
   for (int n = 1; n <= kMaxFileEntries; ++n) {
     const std::string strSection = "FILE_" + std::to_string(n);
     FileEntry entry;
@@ -110,7 +109,7 @@ bool LoadFileListIni(const std::string& strBaseFolder) {
     entry.m_dwStartAddr =
         ParseStartAddr(IniGetString(strSection, "STARTADDR", "0x00000000", strIni));
     entry.m_strPartName = IniGetString(strSection, "PARTNAME", "None", strIni);
-    g_FileList.push_back(std::move(entry));
+    pSettings->m_fileList.push_back(std::move(entry));
   }
   return true;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,11 +27,14 @@ struct PortSetting {
 inline constexpr int kPortRows = 8;
 inline constexpr int kMaxFileEntries = 255;
 
-// Built once at start-up on the window thread, read by the workers.
-extern std::vector<FileEntry> g_FileList;
-extern std::array<PortSetting, kPortRows> g_PortSettings;
-// ISFORMAT of filelist.ini: erase the flash before the partition images.
-extern std::atomic<bool> g_bFormatFlash;
+using PortSettings = std::array<PortSetting, kPortRows>;
+
+// What ini/filelist.ini says about the download, read when the window opens.
+struct SDownloadSettings {
+  std::vector<FileEntry> m_fileList;
+  bool m_bFormatFlash = false;  // ISFORMAT: erase the flash before the partition images
+  uint32_t m_dwDebugFlags = 0;  // the [DEBUG_LEVEL] switches, one bit each
+};
 
 // The settings files below the base folder (the current directory captured
 // at start-up).
@@ -45,9 +47,11 @@ int32_t ParsePackLen(const std::string& strValue);     // leading "%d": "128k" -
 uint32_t ParseStartAddr(const std::string& strValue);  // "0x" + up to 8 hex digits, else 0
 
 // All report success; missing files, sections and keys give the defaults.
-bool LoadDownloadIni(const std::string& strBaseFolder);
-bool SaveDownloadIni(const std::string& strBaseFolder);
-bool LoadFileListIni(const std::string& strBaseFolder);
+bool LoadDownloadIni(const std::string& strBaseFolder, PortSettings* pPorts);
+bool SaveDownloadIni(const std::string& strBaseFolder, const PortSettings& ports);
+// Also sets the process's log switch (OPENDEBUG) and adds the debug switches
+// to the link's flags.
+bool LoadFileListIni(const std::string& strBaseFolder, SDownloadSettings* pSettings);
 // [FILE_PATH] IMG_PATH of filelist.ini; the cfp path is emptied on load and
 // never stored.
 void LoadImagePath(const std::string& strBaseFolder, std::string* pstrImgPath,

@@ -9,47 +9,29 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/op_log.h"
 #include "common/text.h"
 
 static_assert(std::endian::native == std::endian::little,
               "the directory is read straight into PackEntry records");
 
-std::vector<PackEntry> g_PackList;
-std::mutex g_portLock;
+CPackFile::CPackFile(const std::string& strPath)
+    : m_fd(open(strPath.c_str(), O_RDONLY | O_CLOEXEC)) {}
 
-namespace {
-
-class CReadFd {
- public:
-  explicit CReadFd(const std::string& strPath)
-      : m_fd(open(strPath.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~CReadFd() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  CReadFd(const CReadFd&) = delete;
-  CReadFd& operator=(const CReadFd&) = delete;
-  int Get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
-// Reads exactly nLen bytes at nOffset; false on a short read or an error.
-bool ReadAt(int fd, void* pBuf, size_t nLen, off_t nOffset) {
-  auto* p = static_cast<uint8_t*>(pBuf);
-  while (nLen > 0) {
-    const ssize_t n = pread(fd, p, nLen, nOffset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    nLen -= static_cast<size_t>(n);
-    nOffset += n;
-  }
-  return true;
+CPackFile::~CPackFile() {
+  if (m_fd >= 0) close(m_fd);
 }
 
-}  // namespace
+size_t CPackFile::ReadAt(void* pBuf, size_t nLen, uint64_t nOffset) const {
+  auto* p = static_cast<uint8_t*>(pBuf);
+  size_t nGot = 0;
+  while (nGot < nLen) {
+    const ssize_t n = pread(m_fd, p + nGot, nLen - nGot, static_cast<off_t>(nOffset + nGot));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    nGot += static_cast<size_t>(n);
+  }
+  return nGot;
+}
 
 EPackFault ReadPackDirectory(const std::string& strPath, SPackDirectory* pDir) {
   *pDir = SPackDirectory{};
@@ -59,11 +41,11 @@ EPackFault ReadPackDirectory(const std::string& strPath, SPackDirectory* pDir) {
   // A folder opens on Linux but cannot be read, and a pipe would block.
   if (!S_ISREG(st.st_mode)) return EPackFault::kOpenFailed;
   if (pDir->m_nFileSize < kMinPackageFileSize) return EPackFault::kTooSmall;
-  CReadFd file(strPath);
-  if (file.Get() < 0) return EPackFault::kOpenFailed;
+  const CPackFile file(strPath);
+  if (!file.IsOpen()) return EPackFault::kOpenFailed;
 
   uint8_t abCount[4];
-  if (!ReadAt(file.Get(), abCount, sizeof abCount, 0)) return EPackFault::kDirectoryCut;
+  if (file.ReadAt(abCount, sizeof abCount, 0) != sizeof abCount) return EPackFault::kDirectoryCut;
   std::memcpy(&pDir->m_nPackNum, abCount, sizeof abCount);
   const int32_t nPackNum = pDir->m_nPackNum;
   if (nPackNum < kMinPackNum) return EPackFault::kFewEntries;
@@ -72,7 +54,7 @@ EPackFault ReadPackDirectory(const std::string& strPath, SPackDirectory* pDir) {
   const uint64_t nDirEnd = 4 + static_cast<uint64_t>(nPackNum) * kPackEntrySize;
   if (nDirEnd > pDir->m_nFileSize) return EPackFault::kDirectoryCut;
   std::vector<PackEntry> entries(static_cast<size_t>(nPackNum));
-  if (!ReadAt(file.Get(), entries.data(), nDirEnd - 4, 4)) return EPackFault::kDirectoryCut;
+  if (file.ReadAt(entries.data(), nDirEnd - 4, 4) != nDirEnd - 4) return EPackFault::kDirectoryCut;
 
   // Consumers seek to m_dwOffset and read m_dwSize bytes with 32-bit arithmetic.
   const uint64_t nLimit = std::min<uint64_t>(pDir->m_nFileSize, UINT32_MAX);
@@ -118,42 +100,4 @@ std::string DescribePackFault(EPackFault eFault, const SPackDirectory& dir) {
       return FormatText("entry %d has no terminated name", dir.m_nBadEntry);
   }
   return "unknown fault";
-}
-
-bool LoadPackage(const std::string& strPath, std::string* pstrBoxText) {
-  std::string strBox;
-  SPackDirectory dir;
-  const EPackFault eFault = ReadPackDirectory(strPath, &dir);
-  switch (eFault) {
-    case EPackFault::kNone:
-      break;
-    case EPackFault::kMissing:
-      strBox = "文件不存在! " + strPath;
-      break;
-    case EPackFault::kOpenFailed:
-      strBox = "文件打开失败! " + strPath;
-      break;
-    case EPackFault::kFewEntries:
-      WriteOperateLog("nPackNum <= 2 nPackNum:%d!!", dir.m_nPackNum);
-      break;
-    case EPackFault::kTooSmall:
-      WriteOperateLog("%s file is not valid!", strPath.c_str());
-      strBox = "文件无效! " + strPath;
-      break;
-    default:
-      // Damaged or hostile directories: refused like a file that is too small,
-      // with the reason in the log.
-      WriteOperateLog("%s file is not valid!", strPath.c_str());
-      WriteOperateLog("LoadPackage: %s", DescribePackFault(eFault, dir).c_str());
-      strBox = "文件无效! " + strPath;
-      break;
-  }
-  if (pstrBoxText) *pstrBoxText = strBox;
-  if (eFault != EPackFault::kNone) return false;
-
-  // The reconciliation writes chunk lengths under the port lock; never let it
-  // write into a list being replaced.
-  std::lock_guard lock(g_portLock);
-  g_PackList = std::move(dir.m_entries);
-  return true;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,16 +18,6 @@ struct PackEntry {
   uint32_t m_bNeedExec;  // nonzero: executed after its last data packet
 };
 static_assert(sizeof(PackEntry) == 1304, "a directory entry is 1304 bytes on disk");
-
-// The loaded package directory: entry 0 is PDL1, entry 1 PDL2, then the
-// partition images in download order. Replaced only by a successful load on
-// the window thread while no worker runs; the workers read it, and the image
-// list reconciliation rewrites chunk lengths in it under g_portLock.
-extern std::vector<PackEntry> g_PackList;
-
-// The process-wide port lock: serialises the workers' search for a free port
-// and their rewrite of chunk lengths in g_PackList.
-extern std::mutex g_portLock;
 
 inline constexpr uint32_t kPackEntrySize = sizeof(PackEntry);
 inline constexpr int kMinPackNum = 3;
@@ -57,14 +46,26 @@ struct SPackDirectory {
   int m_nBadEntry = -1;  // index of the entry that was refused
 };
 
-// Reads and checks a package's directory without touching g_PackList: one
-// bounded read of the directory, every image inside the file (and addressable
-// with 32-bit offsets), every name NUL-terminated within its field.
+// Reads and checks a package's directory (entry 0 is PDL1, entry 1 PDL2, then
+// the partition images in download order): one bounded read of the directory, every image inside
+// the file (and addressable with 32-bit offsets), every name NUL-terminated within its field.
 EPackFault ReadPackDirectory(const std::string& strPath, SPackDirectory* pDir);
 // Operator-readable reason of a refusal, in English, for tools and logs.
 std::string DescribePackFault(EPackFault eFault, const SPackDirectory& dir);
 
-// Loads the package into g_PackList, which is replaced only on success. On a
-// failure that shows a message box, *pstrBoxText (when given) receives its
-// text; it is left empty when there is none to show.
-bool LoadPackage(const std::string& strPath, std::string* pstrBoxText = nullptr);
+// A package file opened for reading, closed when it goes.
+class CPackFile {
+ public:
+  explicit CPackFile(const std::string& strPath);
+  ~CPackFile();
+  CPackFile(const CPackFile&) = delete;
+  CPackFile& operator=(const CPackFile&) = delete;
+
+  bool IsOpen() const { return m_fd >= 0; }
+  // Up to nLen bytes at nOffset; fewer only at the end of the file or on a
+  // read error (a download leaves that to the phone's answer to its end).
+  size_t ReadAt(void* pBuf, size_t nLen, uint64_t nOffset) const;
+
+ private:
+  int m_fd;
+};

@@ -6,7 +6,6 @@
 
 #include "common/op_log.h"
 #include "pdl/pdl_link.h"
-#include "quillport/package/download_config.h"
 
 bool StartQuillport(const std::string& strProgram, SQuillportStart* pStart) {
   g_dwDebugFlags = 0;
@@ -15,8 +14,5 @@ bool StartQuillport(const std::string& strProgram, SQuillportStart* pStart) {
   char szDir[PATH_MAX];
   pStart->strBase = getcwd(szDir, sizeof szDir) ? szDir : ".";
   InitLogFolders(pStart->strBase);
-  // Both loaders start from defaults when their file is missing.
-  LoadDownloadIni(pStart->strBase);
-  LoadFileListIni(pStart->strBase);
   return true;
 }

@@ -6,7 +6,8 @@
 #include "platform/instance_lock.h"
 
 // The download tool's start before its window opens: one copy only, the base
-// folder (the current directory), the log folders, the two INI files.
+// folder (the current directory), the log folders. The window reads the
+// settings files.
 struct SQuillportStart {
   std::unique_ptr<platform::CInstanceLock> pInstance;  // held for the process's life
   std::string strBase;

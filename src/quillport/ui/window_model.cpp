@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "common/op_log.h"
-#include "quillport/package/pack_list.h"
 #include "quillport/ui/window_texts.h"
 #include "serial/hst_port.h"
 
@@ -116,12 +115,15 @@ class CQuillportWindow::CRowUi final : public IRowUi {
 CQuillportWindow::CQuillportWindow(IWindowHost& host, CMessageQueue& queue,
                                    std::string strBaseFolder)
     : m_host(host), m_queue(queue), m_strBase(std::move(strBaseFolder)) {
+  // Both loaders start from defaults when their file is missing.
+  LoadDownloadIni(m_strBase, &m_ports);
+  LoadFileListIni(m_strBase, &m_settings);
   for (int i = 0; i < kPortRows; ++i) {
     SRowView& row = m_view.rows[i];
     row.statusBox.strText = window_text::kClosed;
     row.portLabel.strText = window_text::kPort;
     row.stateBox.strText = window_text::kIdle;
-    row.bChecked = g_PortSettings[i].m_bUsed;
+    row.bChecked = m_ports[i].m_bUsed;
     EnableRowControls(i, row.bChecked);
   }
   LoadImagePath(m_strBase, &m_view.strPackPath, &m_view.strCfpPath);
@@ -135,7 +137,7 @@ CQuillportWindow::CQuillportWindow(IWindowHost& host, CMessageQueue& queue,
   }
   m_view.strTimeout = std::to_string(kTimeouts.back());
   ReadTimeout();
-  m_view.bFormatFlash = g_bFormatFlash;
+  m_view.bFormatFlash = m_settings.m_bFormatFlash;
 }
 
 CQuillportWindow::~CQuillportWindow() {
@@ -182,8 +184,27 @@ void CQuillportWindow::ReadTimeout() {
 }
 
 void CQuillportWindow::SavePortSelection() {
-  for (int i = 0; i < kPortRows; ++i) g_PortSettings[i].m_bUsed = m_view.rows[i].bChecked;
-  SaveDownloadIni(m_strBase);
+  for (int i = 0; i < kPortRows; ++i) m_ports[i].m_bUsed = m_view.rows[i].bChecked;
+  SaveDownloadIni(m_strBase, m_ports);
+}
+
+bool CQuillportWindow::LoadChosenPackage(const std::string& strFailText) {
+  std::string strBox;
+  std::shared_ptr<const CDownloadPackage> pPackage =
+      LoadPackage(m_view.strPackPath, m_settings, &strBox);
+  if (!pPackage) {
+    if (!strBox.empty()) m_host.MessageBox(strBox);
+    m_host.MessageBox(strFailText);
+    return false;
+  }
+  m_pPackage = std::move(pPackage);
+  return true;
+}
+
+void CQuillportWindow::StartRow(int nRow) {
+  m_workers[nRow]->SetIndex(nRow);
+  m_workers[nRow]->PostStart(nRow, &m_stop, m_pPackage);
+  EnableRestart(true, false, nRow);
 }
 
 void CQuillportWindow::ApplyLock(bool bLock) {
@@ -229,19 +250,10 @@ void CQuillportWindow::OnStartAll() {
   SaveImagePath(m_strBase, m_view.strPackPath, m_view.strCfpPath);
   m_bLock = true;
   ApplyLock(true);
-  std::string strBox;
-  if (!LoadPackage(m_view.strPackPath, &strBox)) {
-    if (!strBox.empty()) m_host.MessageBox(strBox);
-    m_host.MessageBox("load " + m_view.strPackPath + " file failed!");
-    return Changed();
-  }
+  if (!LoadChosenPackage("load " + m_view.strPackPath + " file failed!")) return Changed();
   m_stop.SetStop(false);
   for (int i = 0; i < kPortRows; ++i) {
-    if (!m_view.rows[i].bChecked) continue;
-    m_workers[i]->SetIndex(i);
-    m_workers[i]->SetPaths(m_view.strPackPath, m_view.strCfpPath);
-    m_workers[i]->PostStart(i, &m_stop);
-    EnableRestart(true, false, i);
+    if (m_view.rows[i].bChecked) StartRow(i);
   }
   m_view.bStartAllEnabled = false;
   m_view.bStopAllEnabled = true;
@@ -255,11 +267,8 @@ void CQuillportWindow::OnRestart(int nRow) {
   SavePortSelection();
   m_bLock = true;
   ApplyLock(true);
-  // Rows that are running keep the copy of the directory they started with.
-  std::string strBox;
-  if (!LoadPackage(m_view.strPackPath, &strBox)) {
-    if (!strBox.empty()) m_host.MessageBox(strBox);
-    m_host.MessageBox(std::string(window_text::kLoadBinFailed) + " " + m_view.strPackPath);
+  // Rows that are running keep the package they started with.
+  if (!LoadChosenPackage(std::string(window_text::kLoadBinFailed) + " " + m_view.strPackPath)) {
     return Changed();
   }
   if (m_view.rows[nRow].bChecked) ResetRow(nRow, window_text::kIdle);
@@ -267,11 +276,8 @@ void CQuillportWindow::OnRestart(int nRow) {
     m_host.MessageBox(window_text::kDownloading);
     EnableRestart(true, true, nRow);
   } else {
-    m_workers[nRow]->SetIndex(nRow);
-    m_workers[nRow]->SetPaths(m_view.strPackPath, m_view.strCfpPath);
     m_stop.SetStop(false);
-    m_workers[nRow]->PostStart(nRow, &m_stop);
-    EnableRestart(true, false, nRow);
+    StartRow(nRow);
   }
   m_view.bStartAllEnabled = false;
   m_view.bStopAllEnabled = true;
@@ -303,12 +309,7 @@ void CQuillportWindow::OnBrowsePackage() {
   if (std::optional<std::string> path = m_host.ChoosePackageFile()) {
     m_view.strPackPath = *path;
     SaveImagePath(m_strBase, m_view.strPackPath, m_view.strCfpPath);
-    std::string strBox;
-    if (!LoadPackage(m_view.strPackPath, &strBox)) {
-      if (!strBox.empty()) m_host.MessageBox(strBox);
-      m_host.MessageBox("load " + m_view.strPackPath + " file failed!");
-      return Changed();
-    }
+    if (!LoadChosenPackage("load " + m_view.strPackPath + " file failed!")) return Changed();
   }
   SaveImagePath(m_strBase, m_view.strPackPath, m_view.strCfpPath);
   Changed();

@@ -9,6 +9,7 @@
 
 #include "common/message_queue.h"
 #include "quillport/package/download_config.h"
+#include "quillport/package/download_package.h"
 #include "quillport/worker/download_thread.h"
 #include "quillport/worker/row_ui.h"
 #include "serial/stop_block.h"
@@ -101,8 +102,9 @@ class CQuillportWindow {
   static constexpr std::array<int, 14> kTimeouts = {
       3000, 4000, 5000, 6000, 7000, 8000, 9000, 10000, 12000, 15000, 18000, 20000, 60000, 120000};
 
-  // Runs the window's start: rows, paths, workers, the time-out setting.
-  // Call on the window thread, with queue bound to it.
+  // Runs the window's start: the settings files of strBaseFolder, rows,
+  // paths, workers, the time-out setting. Call on the window thread, with
+  // queue bound to it.
   CQuillportWindow(IWindowHost& host, CMessageQueue& queue, std::string strBaseFolder);
   // Stops every run cooperatively, waits for the workers to go idle while
   // serving their notifications, then ends and joins them.
@@ -134,12 +136,18 @@ class CQuillportWindow {
 
   bool AnyBusy() const;
   const CDownloadThread& Worker(int nRow) const { return *m_workers[nRow]; }
+  // The package the next start hands out; null until one loaded.
+  const std::shared_ptr<const CDownloadPackage>& Package() const { return m_pPackage; }
 
  private:
   class CRowUi;
   friend class CRowUi;
 
   void SavePortSelection();
+  // Loads the chosen package for the runs started next. A refusal shows the
+  // load's own box, if any, then strFailText, and keeps the package before.
+  bool LoadChosenPackage(const std::string& strFailText);
+  void StartRow(int nRow);
   void ApplyLock(bool bLock);
   void EnableRestart(bool bOneRow, bool bEnable, int nRow);
   void ResetRow(int nRow, const std::string& strStatus);
@@ -155,6 +163,9 @@ class CQuillportWindow {
   CMessageQueue& m_queue;
   const std::string m_strBase;
   SWindowView m_view;
+  SDownloadSettings m_settings;  // ini/filelist.ini
+  PortSettings m_ports;          // ini/download.ini
+  std::shared_ptr<const CDownloadPackage> m_pPackage;
   bool m_bLock = false;  // the port-selection lock
   SStopBlock m_stop;
   std::array<std::unique_ptr<CRowUi>, kPortRows> m_rowUi;

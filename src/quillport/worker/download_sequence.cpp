@@ -1,17 +1,12 @@
 // What the worker does with one connected phone: every image of the package,
 // in package order, with the loader stage before the first partition image.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "common/op_log.h"
 #include "common/text.h"
-#include "quillport/package/download_config.h"
-#include "quillport/package/pack_list.h"
+#include "quillport/package/download_package.h"
 #include "quillport/worker/download_thread.h"
 #include "quillport/worker/worker_texts.h"
 
@@ -23,34 +18,6 @@ using namespace worker_text;
 constexpr uint32_t kMaxChunk = pdl::kPacketBufferSize - pdl::kPayloadOffset;
 constexpr uint32_t kAddrChunk = 4096;
 
-class CReadFile {
- public:
-  explicit CReadFile(const std::string& strPath)
-      : m_fd(open(strPath.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~CReadFile() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  CReadFile(const CReadFile&) = delete;
-  CReadFile& operator=(const CReadFile&) = delete;
-
-  bool IsOpen() const { return m_fd >= 0; }
-  // Up to nLen bytes at nOffset; fewer only at the end of the file or on a
-  // read error, which the phone's answer to the end command then judges.
-  uint32_t ReadAt(uint8_t* pBuf, uint32_t nLen, uint64_t nOffset) const {
-    uint32_t nGot = 0;
-    while (nGot < nLen) {
-      const ssize_t n = pread(m_fd, pBuf + nGot, nLen - nGot, static_cast<off_t>(nOffset + nGot));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      nGot += static_cast<uint32_t>(n);
-    }
-    return nGot;
-  }
-
- private:
-  int m_fd;
-};
-
 std::string NameOf(const PackEntry& entry) {
   return std::string(entry.m_szName, strnlen(entry.m_szName, sizeof entry.m_szName));
 }
@@ -58,7 +25,6 @@ std::string NameOf(const PackEntry& entry) {
 bool IsLargePartition(const std::string& strName) {
   return EqualsNoCase(strName, "system") || EqualsNoCase(strName, "userdata");
 }
-
 
 }  // namespace
 
@@ -83,7 +49,7 @@ CDownloadThread::EOutcome CDownloadThread::LoaderStage(const std::string& strPar
   }
   if (Stopping()) return EOutcome::Stopped;
 
-  if (g_bFormatFlash) {
+  if (m_pPackage->FormatFlash()) {
     m_ui.SetBoxText(ERowBox::Status, kFormatting);
     m_ui.SetBoxText(ERowBox::State, kFormat);
     m_ui.SetProgressBkColor(COLOR_BUSY);
@@ -111,20 +77,15 @@ CDownloadThread::EOutcome CDownloadThread::LoaderStage(const std::string& strPar
   Log(0, "start to UpdateImageListInfo");
   // The reply need not be zero-terminated within what arrived.
   UpdateImageListInfo(std::string_view(pszInfo, strnlen(pszInfo, nLen)), m_imageInfo, m_nPort,
-                      m_packList);
+                      m_pPackage->FileList(), m_packList);
   Log(0, "UpdateImageListInfo end");
   return EOutcome::Passed;
 }
 
 CDownloadThread::EOutcome CDownloadThread::RunSequence(std::string& strFail) {
-  std::string strPath;
-  {
-    std::lock_guard lock(m_pathMutex);
-    strPath = m_strPackPath;
-  }
-  if (strPath.empty()) return Fail(strFail, kNoPackage);
+  if (!m_pPackage || m_pPackage->Path().empty()) return Fail(strFail, kNoPackage);
   // A package that cannot be opened would otherwise send empty images.
-  const CReadFile file(strPath);
+  const CPackFile file(m_pPackage->Path());
   if (!file.IsOpen()) return Fail(strFail, kNoPackage);
 
   // The row's own copy of the directory, taken when the row was started; the
@@ -186,8 +147,8 @@ CDownloadThread::EOutcome CDownloadThread::RunSequence(std::string& strFail) {
       DispatchOnePending();
       if (Stopping()) return EOutcome::Stopped;
       const uint32_t dwPiece = std::min(dwChunk, entry.m_dwSize - dwSent);
-      const uint32_t dwRead =
-          file.ReadAt(pPacket + pdl::kPayloadOffset, dwPiece, uint64_t{entry.m_dwOffset} + dwSent);
+      const auto dwRead = static_cast<uint32_t>(
+          file.ReadAt(pPacket + pdl::kPayloadOffset, dwPiece, uint64_t{entry.m_dwOffset} + dwSent));
       if (dwRead > 0) {
         ++nPackets;
         if (!m_link.SendMidDataCmd(pPacket, dwRead, nPackets)) {

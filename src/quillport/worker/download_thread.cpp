@@ -9,7 +9,6 @@
 
 #include "common/op_log.h"
 #include "common/text.h"
-#include "quillport/package/pack_list.h"
 #include "quillport/worker/worker_texts.h"
 #include "serial/port_discovery.h"
 
@@ -24,9 +23,17 @@ constexpr int kBaudRate = 921600;
 // Passes of the removal wait between two looks at whether the port is still listed.
 constexpr int kListingPasses = 10;
 
+// Serialises the rows' search for a free port with the opening of the port
+// found, and every listing of the ports. One for the process, as the ports
+// are: rows of any window would otherwise take the same free port.
+std::mutex& PortSearchLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 // Under the port lock, like the search: workers never enumerate at the same time.
 bool PortListed(int nPort) {
-  std::lock_guard lock(g_portLock);
+  std::lock_guard lock(PortSearchLock());
   return nPort > 0 && !DeviceOfComPort(nPort).empty();
 }
 
@@ -43,16 +50,11 @@ CDownloadThread::~CDownloadThread() {
   m_wake.Signal();
 }
 
-void CDownloadThread::SetPaths(const std::string& strPackPath, const std::string& strCfpPath) {
-  std::lock_guard lock(m_pathMutex);
-  m_strPackPath = strPackPath;
-  m_strCfpPath = strCfpPath;
-}
-
-bool CDownloadThread::PostStart(int nRow, SStopBlock* pStopBlock) {
+bool CDownloadThread::PostStart(int nRow, SStopBlock* pStopBlock,
+                                std::shared_ptr<const CDownloadPackage> pPackage) {
   {
-    std::scoped_lock lock(m_pathMutex, g_portLock);
-    m_startPackList = g_PackList;
+    std::lock_guard lock(m_startMutex);
+    m_pStartPackage = std::move(pPackage);
   }
   return PostThreadMessage(kStartRunMessage, static_cast<uintptr_t>(nRow),
                            reinterpret_cast<intptr_t>(pStopBlock));
@@ -120,7 +122,7 @@ void CDownloadThread::SetProgress(int nPos) {
 bool CDownloadThread::CheckGadgetPort() {
   std::string strComName;
   {
-    std::lock_guard lock(g_portLock);
+    std::lock_guard lock(PortSearchLock());
     std::list<SSerInfo> ports;
     ListSerialPorts(ports, true);
     const auto it = std::find_if(ports.begin(), ports.end(), [](const SSerInfo& port) {
@@ -151,9 +153,10 @@ void CDownloadThread::Run(SStopBlock* pStop) {
   }
   m_bBusy = true;
   {
-    std::lock_guard lock(m_pathMutex);
-    m_packList = m_startPackList;
+    std::lock_guard lock(m_startMutex);
+    m_pPackage = m_pStartPackage;
   }
+  m_packList = m_pPackage ? m_pPackage->Entries() : std::vector<PackEntry>{};
   m_ui.EnableSharedControls(false);
   std::vector<uint8_t> packet;
   try {
@@ -163,6 +166,7 @@ void CDownloadThread::Run(SStopBlock* pStop) {
     m_ui.SetBoxText(ERowBox::Status, kNoMemory);
     Log(kLogAlways, "%s", kNoMemory);
     Notify(TYPE_UI_ERR, kNoMemory, false);
+    ReleasePackage();
     m_pRunStop = nullptr;
     m_bBusy = false;
     return;
@@ -216,6 +220,7 @@ void CDownloadThread::Run(SStopBlock* pStop) {
   }
   m_link.SetPacketBuffer(nullptr);
   m_link.SetStopBlock(nullptr);
+  ReleasePackage();
   if (bStop) {
     Notify(TYPE_UI_STOP, strFail, false);
     m_nPort = -1;
@@ -226,6 +231,15 @@ void CDownloadThread::Run(SStopBlock* pStop) {
     m_bBusy = false;
     Notify(TYPE_UI_FINISH, "", false);
   }
+}
+
+void CDownloadThread::ReleasePackage() {
+  // Before the row reads idle: a start posted after that brings its own.
+  {
+    std::lock_guard lock(m_startMutex);
+    if (m_pStartPackage == m_pPackage) m_pStartPackage.reset();
+  }
+  m_pPackage.reset();
 }
 
 CDownloadThread::EOutcome CDownloadThread::ServePhone(std::string& strFail) {

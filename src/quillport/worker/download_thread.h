@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "common/message_queue.h"
 #include "pdl/pdl_link.h"
 #include "platform/wake_event.h"
+#include "quillport/package/download_package.h"
 #include "quillport/worker/image_list.h"
 #include "quillport/worker/row_ui.h"
 #include "serial/stop_block.h"
@@ -38,10 +40,11 @@ class CDownloadThread {
 
   // Before every start.
   void SetIndex(int nIndex) { m_nIndex = nIndex; }
-  void SetPaths(const std::string& strPackPath, const std::string& strCfpPath);
-  // Posts kStartRunMessage (wParam the row, lParam the block). A start that
-  // arrives while a run is in progress is dropped.
-  bool PostStart(int nRow, SStopBlock* pStopBlock);
+  // Posts kStartRunMessage (wParam the row, lParam the block); the run
+  // downloads pPackage, which it holds until it ends. A start that arrives
+  // while a run is in progress is dropped.
+  bool PostStart(int nRow, SStopBlock* pStopBlock,
+                 std::shared_ptr<const CDownloadPackage> pPackage);
   bool PostThreadMessage(uint32_t nId, uintptr_t wParam, intptr_t lParam) {
     return m_thread.PostThreadMessage(nId, wParam, lParam);
   }
@@ -67,6 +70,9 @@ class CDownloadThread {
 
   void OnThreadMessage(const SMessage& msg);
   void Run(SStopBlock* pStopBlock);
+  // Lets go of the run's package, and of the start's when no other start
+  // came since, so that a replaced package goes with the last run on it.
+  void ReleasePackage();
   EOutcome ServePhone(std::string& strFail);
   EOutcome HandleFailure(const std::string& strFail);
   EOutcome WaitForRemoval();
@@ -97,18 +103,19 @@ class CDownloadThread {
   std::atomic<SStopBlock*> m_pRunStop{nullptr};
   platform::CWakeEvent m_wake;  // ends a port-search or removal wait pass early
 
-  mutable std::mutex m_pathMutex;  // guards m_strPackPath, m_strCfpPath and m_startPackList
-  std::string m_strPackPath;
-  std::string m_strCfpPath;  // kept for the window; the worker does not use it
-  // The package directory as it was when the window posted the start: each
-  // row works on its own copy, so a reload never changes it under a run.
-  std::vector<PackEntry> m_startPackList;
+  mutable std::mutex m_startMutex;  // guards m_pStartPackage
+  // The package of the last start posted; the run takes it when it begins.
+  // Null once that run ended.
+  std::shared_ptr<const CDownloadPackage> m_pStartPackage;
 
   // Worker thread only.
   CPdlLink m_link{EToolFlavor::Download, nullptr};
   std::vector<ImageInfo> m_imageInfo;
-  std::vector<PackEntry> m_packList;  // the run's directory
-  UiNotify m_notify;                  // the row's notification record
+  std::shared_ptr<const CDownloadPackage> m_pPackage;  // the run's package, null between runs
+  // The run's own copy of the package's directory, whose chunk lengths the
+  // reconciliation rewrites phone after phone.
+  std::vector<PackEntry> m_packList;
+  UiNotify m_notify;  // the row's notification record
   int m_nLastProgress = -2;
   bool m_bPhoneOpened = false;  // the current phone's port was opened
 

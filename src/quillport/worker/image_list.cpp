@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstring>
 #include <initializer_list>
-#include <mutex>
 #include <optional>
 
 #include "common/message_queue.h"
@@ -60,10 +59,10 @@ std::optional<ImageInfo> ParseItem(std::string_view item) {
   return ImageInfo{std::string(item.substr(0, nOpen)), *nUnit};
 }
 
-int32_t FilePackLenKb(size_t k) {
+int32_t FilePackLenKb(const std::vector<FileEntry>& fileList, size_t k) {
   // A package entry without its file-list section has no length of its own:
   // 0 makes FitPackLen keep the candidate.
-  return k < g_FileList.size() ? g_FileList[k].m_nPackLen : 0;
+  return k < fileList.size() ? fileList[k].m_nPackLen : 0;
 }
 
 }  // namespace
@@ -131,7 +130,7 @@ uint32_t RepairPackSize(uint32_t dwPackLen, std::string_view strName,
 }
 
 void UpdateImageListInfo(std::string_view reply, std::vector<ImageInfo>& imageInfo, int nPort,
-                         std::vector<PackEntry>& packList) {
+                         const std::vector<FileEntry>& fileList, std::vector<PackEntry>& packList) {
   WritePortLog(nPort, 0, "UpdateImageListInfo 1");
   imageInfo.clear();
   WritePortLog(nPort, 0, "UpdateImageListInfo 2");
@@ -177,7 +176,7 @@ void UpdateImageListInfo(std::string_view reply, std::vector<ImageInfo>& imageIn
           if (bData) WritePortLog(nPort, 0, "%s update size.", info.m_strName.c_str());
           const uint32_t dwCandidate =
               UnitDividesPage(info.m_nUnit) ? kPartitionChunk : kPartitionChunkOdd;
-          dwNewLen = FitPackLen(dwCandidate, FilePackLenKb(k), dwImageLen);
+          dwNewLen = FitPackLen(dwCandidate, FilePackLenKb(fileList, k), dwImageLen);
           break;
         }
       }

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quillport/package/download_config.h"
 #include "quillport/package/pack_list.h"
 
 // Matching transfer chunk lengths to the units the phone reports for its
@@ -49,8 +50,8 @@ uint32_t RepairPackSize(uint32_t dwPackLen, std::string_view strName,
                         const std::vector<ImageInfo>& imageInfo);
 
 // Rebuilds imageInfo from the reply and rewrites m_dwPackLen of every entry
-// of packList, the row's own copy of the package directory (file-list
-// lengths from g_FileList). Logs to port nPort. Services one pending message
-// of the thread per entry.
+// of packList, the row's own copy of the package directory, with the lengths
+// of fileList, whose entries pair with packList's by position. Logs to port
+// nPort. Services one pending message of the thread per entry.
 void UpdateImageListInfo(std::string_view reply, std::vector<ImageInfo>& imageInfo, int nPort,
-                         std::vector<PackEntry>& packList);
+                         const std::vector<FileEntry>& fileList, std::vector<PackEntry>& packList);

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quillport/package/download_config.h"
+#include "quillport/package/pack_list.h"
+
+// One loaded firmware package with the file-list settings it is downloaded
+// with. Never changed once made: the window holds the current one and each
+// run holds the one it was started with, so a reload while other rows run
+// leaves their package alive until the last of those runs ends.
+class CDownloadPackage {
+ public:
+  CDownloadPackage(std::string strPath, std::vector<PackEntry> entries,
+                   const SDownloadSettings& settings);
+
+  const std::string& Path() const { return m_strPath; }
+  // Offsets absolute, chunk lengths as packed.
+  const std::vector<PackEntry>& Entries() const { return m_entries; }
+  const std::vector<FileEntry>& FileList() const { return m_fileList; }
+  bool FormatFlash() const { return m_bFormatFlash; }
+
+ private:
+  const std::string m_strPath;
+  const std::vector<PackEntry> m_entries;
+  const std::vector<FileEntry> m_fileList;
+  const bool m_bFormatFlash;
+};
+
+// Reads the package at strPath; nullptr when it is refused. On a refusal that
+// shows a message box, *pstrBoxText (when given) receives its text; it is
+// left empty when there is none to show.
+std::shared_ptr<const CDownloadPackage> LoadPackage(const std::string& strPath,
+                                                    const SDownloadSettings& settings,
+                                                    std::string* pstrBoxText = nullptr);

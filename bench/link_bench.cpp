@@ -8,6 +8,8 @@
 //   link_bench eight CHUNK MB       eight reference loops at once, MB each
 //   link_bench ack                  10-byte round trip; what the port layer adds per ack
 //   link_bench replay FILE          reference round trips for "SEND REPLY" byte counts
+//   link_bench phone DIR N ATTR     N minimal phones linked in DIR, each serving one download
+//   link_bench host DEVICE CHUNK MB the reference host loop downloading MB to a phone on DEVICE
 //
 // Every mode but the first prints one JSON object on stdout.
 
@@ -26,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,8 +56,8 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
 
-// Reads exactly n bytes, blocking in poll().
-bool ReadAll(int fd, uint8_t* p, size_t n) {
+// Reads exactly n bytes, blocking in poll() at most nWaitMs for each piece.
+bool ReadAll(int fd, uint8_t* p, size_t n, int nWaitMs = 5000) {
   while (n > 0) {
     const ssize_t got = read(fd, p, n);
     if (got > 0) {
@@ -64,7 +67,7 @@ bool ReadAll(int fd, uint8_t* p, size_t n) {
     }
     if (got == 0 || errno != EAGAIN) return false;
     pollfd pfd{fd, POLLIN, 0};
-    if (poll(&pfd, 1, 5000) <= 0) return false;
+    if (poll(&pfd, 1, nWaitMs) <= 0) return false;
   }
   return true;
 }
@@ -154,6 +157,11 @@ class CPtyPair {
   CPtyPair(const CPtyPair&) = delete;
   CPtyPair& operator=(const CPtyPair&) = delete;
   bool Ok() const { return m_master >= 0 && m_slave >= 0; }
+  // From now on the host's close hangs the master up.
+  void CloseSlave() {
+    if (m_slave >= 0) close(m_slave);
+    m_slave = -1;
+  }
   int Master() const { return m_master; }
   int Slave() const { return m_slave; }
 
@@ -394,6 +402,209 @@ int ReplayMode(const char* pszFile) {
   return 0;
 }
 
+// Per image a phone received by name: its bytes, its largest chunk, when
+// its start command was answered and when its end command arrived.
+struct SImageWindow {
+  std::string strName;
+  uint64_t nBytes = 0;
+  uint32_t nChunk = 0;
+  double startUs = 0;
+  double endUs = 0;
+};
+
+// The least a phone can do to serve a whole download over a pty: it
+// acknowledges every packet, answers READ_IMAGE_ATTR with the units it was
+// given and leaves at POWER_OFF. It blocks in poll() like the reference
+// phone and keeps no report beyond the image windows.
+class CMinimalPhone {
+ public:
+  CMinimalPhone(const std::string& strDir, int nCom, const std::string& strAttr,
+                Clock::time_point tZero)
+      : m_strLink(strDir + "/Gadget Serial (COM" + std::to_string(nCom) + ")"),
+        m_tZero(tZero),
+        m_attrReply(pdl::kHeaderSize + strAttr.size() + 1, 0) {
+    pdl::BuildHeader(m_attrReply.data(), static_cast<uint32_t>(strAttr.size() + 1));
+    std::copy(strAttr.begin(), strAttr.end(), m_attrReply.begin() + pdl::kHeaderSize);
+    if (!m_pair.Ok()) return;
+    const std::string strTmp = strDir + "/.COM" + std::to_string(nCom) + ".new";
+    unlink(strTmp.c_str());
+    if (symlink(ptsname(m_pair.Master()), strTmp.c_str()) != 0 ||
+        rename(strTmp.c_str(), m_strLink.c_str()) != 0) {
+      return;
+    }
+    m_thread = std::thread([this] { Run(); });
+  }
+  ~CMinimalPhone() {
+    Join();
+    unlink(m_strLink.c_str());
+  }
+  void Join() {
+    if (m_thread.joinable()) m_thread.join();
+  }
+  CMinimalPhone(const CMinimalPhone&) = delete;
+  CMinimalPhone& operator=(const CMinimalPhone&) = delete;
+
+  // After the thread ended: the phone was powered off, and its JSON record.
+  bool PoweredOff() const { return m_bPoweredOff; }
+  std::string Json() const {
+    std::string strOut = "{\"cpu_s\": " + std::to_string(m_cpuSeconds) +
+                         ", \"powered_off\": " + (m_bPoweredOff ? "true" : "false") +
+                         ", \"left\": \"" + m_strEnd + "\"" + ", \"images\": [";
+    for (size_t i = 0; i < m_images.size(); ++i) {
+      const SImageWindow& w = m_images[i];
+      char sz[256];
+      std::snprintf(sz, sizeof sz,
+                    "%s{\"name\": \"%s\", \"bytes\": %llu, \"chunk\": %u, \"start_us\": %.1f, "
+                    "\"end_us\": %.1f}",
+                    i ? ", " : "", w.strName.c_str(), static_cast<unsigned long long>(w.nBytes),
+                    w.nChunk, w.startUs, w.endUs);
+      strOut += sz;
+    }
+    return strOut + "]}";
+  }
+
+ private:
+  double Now() const { return Micros(Clock::now() - m_tZero); }
+
+  void Run() {
+    const int fd = m_pair.Master();
+    std::vector<uint8_t> buf(pdl::kPacketBufferSize + pdl::kPayloadOffset);
+    uint8_t ack[pdl::kAckSize];
+    pdl::BuildHeader(ack, 4);
+    pdl::PutU32(ack + pdl::kHeaderSize, pdl::RSP_ACK);
+    const double cpuStart = ThreadCpuSeconds();
+    std::optional<SImageWindow> open;
+    // The tool may take a while to start; once it talks, a minute of silence ends the phone.
+    int nWaitMs = 120000;
+    for (;;) {
+      m_strEnd = "no packet";
+      if (!ReadAll(fd, buf.data(), pdl::kHeaderSize, nWaitMs)) {
+        // The tool discards what it has not sent yet when it closes the
+        // port, its power-off among it when it quits at once: a phone whose
+        // images all ended and whose port was closed has done its work.
+        if (errno == EIO && !open && !m_images.empty()) m_bPoweredOff = true;
+        m_strEnd = errno == EIO ? "host closed" : "no packet";
+        break;
+      }
+      if (nWaitMs > 60000) m_pair.CloseSlave();  // the host has the port open now
+      nWaitMs = 60000;
+      const uint32_t nData = pdl::GetU32(buf.data() + 1);
+      m_strEnd = "bad packet";
+      if (buf[0] != pdl::kHeaderByte || nData < 4 || nData > buf.size() - pdl::kHeaderSize ||
+          !ReadAll(fd, buf.data() + pdl::kHeaderSize, nData, nWaitMs)) {
+        break;
+      }
+      m_strEnd = "answer not written";
+      const uint32_t nCmd = pdl::GetU32(buf.data() + pdl::kHeaderSize);
+      if (nCmd == pdl::CMD_POWER_OFF) {
+        m_strEnd = "powered off";
+        m_bPoweredOff = true;
+        break;
+      }
+      if (nCmd == pdl::CMD_END_DATA && open) {
+        open->endUs = Now();
+        m_images.push_back(std::move(*open));
+        open.reset();
+      } else if (nCmd == pdl::CMD_MID_DATA && open) {
+        const uint32_t nChunk = nData - 12;
+        open->nBytes += nChunk;
+        open->nChunk = std::max(open->nChunk, nChunk);
+      }
+      const bool bAttr = nCmd == pdl::CMD_READ_IMAGE_ATTR;
+      if (!WriteAll(fd, bAttr ? m_attrReply.data() : ack,
+                    bAttr ? m_attrReply.size() : sizeof ack)) {
+        break;
+      }
+      if (nCmd == pdl::CMD_START_DATA && pdl::GetU32(buf.data() + 10) == pdl::kNameMarker &&
+          nData > 13) {
+        open = SImageWindow{};
+        open->strName.assign(
+            reinterpret_cast<const char*>(buf.data()) + pdl::kPayloadOffset,
+            strnlen(reinterpret_cast<const char*>(buf.data()) + pdl::kPayloadOffset, nData - 12));
+        open->startUs = Now();
+      }
+    }
+    m_cpuSeconds = ThreadCpuSeconds() - cpuStart;
+    // Gone from the port list as a powered-off phone is.
+    unlink(m_strLink.c_str());
+  }
+
+  CPtyPair m_pair;
+  std::string m_strLink;
+  Clock::time_point m_tZero;
+  std::vector<uint8_t> m_attrReply;
+  std::vector<SImageWindow> m_images;
+  bool m_bPoweredOff = false;
+  std::string m_strEnd;  // why the phone left
+  double m_cpuSeconds = 0;
+  std::thread m_thread;
+};
+
+// nPhones minimal phones as COM1.. in strDir; prints their windows when every
+// one has left.
+int PhoneMode(const std::string& strDir, int nPhones, const std::string& strAttr) {
+  std::filesystem::create_directories(strDir);
+  const auto tZero = Clock::now();
+  std::vector<std::unique_ptr<CMinimalPhone>> phones;
+  for (int k = 1; k <= nPhones; ++k) {
+    phones.push_back(std::make_unique<CMinimalPhone>(strDir, k, strAttr, tZero));
+  }
+  bool bAll = true;
+  std::string strOut = "{\"phones\": [";
+  for (size_t i = 0; i < phones.size(); ++i) {
+    phones[i]->Join();
+    bAll = bAll && phones[i]->PoweredOff();
+    strOut += (i ? ", " : "") + phones[i]->Json();
+  }
+  std::printf("%s]}\n", strOut.c_str());
+  return bAll ? 0 : 1;
+}
+
+// The reference host loop driving a whole download of one image of about
+// nMegabytes to a phone on strDevice (the simulator's, say): connect, start
+// by name, nChunk-byte data packets, end, power off. Each packet goes out
+// whole and its answer is read whole, as in the reference loop.
+int HostMode(const std::string& strDevice, uint32_t nChunk, double megabytes) {
+  const int fd = open(strDevice.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 || !MakeRaw(fd)) return 1;
+  std::vector<uint8_t> packet(pdl::kPacketBufferSize + pdl::kPayloadOffset);
+  uint8_t reply[pdl::kAckSize];
+  const auto acked = [&](size_t nSend) {
+    return WriteAll(fd, packet.data(), nSend) && ReadAll(fd, reply, sizeof reply) &&
+           reply[0] == pdl::kHeaderByte && reply[5] == pdl::kFlowIdPc &&
+           pdl::GetU32(reply + pdl::kHeaderSize) == pdl::RSP_ACK;
+  };
+  const auto nPackets = static_cast<uint32_t>(std::max(50.0, megabytes * 1e6 / nChunk));
+  const uint32_t nImage = nPackets * nChunk;
+  static constexpr char kName[] = "system";
+  bool bOk = acked(pdl::BuildShortForm(packet.data(), pdl::CMD_CONNECT));
+  pdl::BuildLongForm(packet.data(), pdl::CMD_START_DATA, pdl::kNameMarker, nImage, sizeof kName);
+  std::copy(kName, kName + sizeof kName, packet.begin() + pdl::kPayloadOffset);
+  bOk = bOk && acked(pdl::kPayloadOffset + sizeof kName);
+  // Payload byte j is j * 7 + 3 (mod 256) in every packet.
+  for (size_t j = 0; j + pdl::kPayloadOffset < packet.size(); ++j) {
+    packet[pdl::kPayloadOffset + j] = static_cast<uint8_t>(j * 7 + 3);
+  }
+  const double cpuStart = ThreadCpuSeconds();
+  const auto start = Clock::now();
+  for (uint32_t i = 0; bOk && i < nPackets; ++i) {
+    pdl::BuildLongForm(packet.data(), pdl::CMD_MID_DATA, i + 2, nChunk, nChunk);
+    bOk = acked(pdl::kPayloadOffset + nChunk);
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const double cpu = ThreadCpuSeconds() - cpuStart;
+  bOk = bOk && acked(pdl::BuildShortForm(packet.data(), pdl::CMD_END_DATA));
+  pdl::BuildShortForm(packet.data(), pdl::CMD_POWER_OFF);
+  bOk = bOk && WriteAll(fd, packet.data(), pdl::kShortFormSize);
+  close(fd);
+  if (!bOk) return 1;
+  const double mb = static_cast<double>(nImage) / 1e6;
+  // Every payload holds the same bytes, so the phone's digest can be checked.
+  std::printf("{\"chunk\": %u, \"packets\": %u, \"mb_per_s\": %.3f, \"host_cpu_s_per_mb\": %.6f}\n",
+              nChunk, nPackets, mb / seconds, cpu / mb);
+  return 0;
+}
+
 int Summary() {
   if (AckMode() != 0) return 1;
   for (uint32_t nChunk : {4096u, 65536u, 131072u, 270336u}) {
@@ -417,6 +628,22 @@ int main(int argc, char** argv) {
   }
   if (strMode == "ack" && argc == 2) return AckMode();
   if (strMode == "replay" && argc == 3) return ReplayMode(argv[2]);
-  std::fprintf(stderr, "usage: link_bench [saw|eight CHUNK MB | ack | replay FILE]\n");
+  if (strMode == "phone" && argc == 5) {
+    const int nPhones = std::atoi(argv[3]);
+    if (nPhones < 1 || nPhones > 64) return 2;
+    return PhoneMode(argv[2], nPhones, argv[4]);
+  }
+  if (strMode == "host" && argc == 5) {
+    const auto nChunk = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));
+    const double megabytes = std::strtod(argv[4], nullptr);
+    if (nChunk == 0 || nChunk > pdl::kPacketBufferSize - pdl::kPayloadOffset || megabytes <= 0 ||
+        megabytes > 2000) {
+      return 2;
+    }
+    return HostMode(argv[2], nChunk, megabytes);
+  }
+  std::fprintf(stderr,
+               "usage: link_bench [saw|eight CHUNK MB | ack | replay FILE | phone DIR N ATTR | "
+               "host DEVICE CHUNK MB]\n");
   return 2;
 }

@@ -8,8 +8,11 @@
 //   link_bench eight CHUNK MB       eight reference loops at once, MB each
 //   link_bench ack                  10-byte round trip; what the port layer adds per ack
 //   link_bench replay FILE          reference round trips for "SEND REPLY" byte counts
-//   link_bench phone DIR N ATTR     N minimal phones linked in DIR, each serving one download
-//   link_bench host DEVICE CHUNK MB the reference host loop downloading MB to a phone on DEVICE
+//   link_bench phone DIR N ATTR [paired]
+//                                   N minimal phones linked in DIR, each serving one download;
+//                                   paired: with the reference loop interleaved
+//   link_bench host DEVICE CHUNK MB the reference host loop downloading MB to a phone on DEVICE,
+//                                   interleaved with the reference loop
 //
 // Every mode but the first prints one JSON object on stdout.
 
@@ -31,6 +34,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "pdl/pdl_link.h"
@@ -224,6 +228,64 @@ class CReferenceLoop {
   std::unique_ptr<CReferencePhone> m_pPhone;
 };
 
+// Interleaves the reference loop with a run it is compared with: whenever
+// the run has moved about 2 MB in one stretch, as many packets of the same
+// size go through the reference loop while the run waits for its next
+// answer. On a shared machine whose load changes within seconds, both then
+// see the same load; the ratio of the two rates is what counts.
+class CInterleave {
+ public:
+  struct SSums {
+    double runUs = 0, refUs = 0, refCpuSeconds = 0;
+    uint64_t nRunBytes = 0, nRefBytes = 0;
+  };
+  // A stretch of the run starts now, unless one is going.
+  void Begin() {
+    if (m_bInStretch) return;
+    m_bInStretch = true;
+    m_start = Clock::now();
+    m_nPackets = 0;
+    m_nBytes = 0;
+  }
+  // A packet of nChunk bytes of the stretch is through; at the stretch's
+  // end the reference runs. False when the reference loop failed.
+  bool Packet(uint32_t nChunk) {
+    if (!m_bInStretch) return true;
+    ++m_nPackets;
+    m_nBytes += nChunk;
+    if (m_nBytes < kStretchBytes) return true;
+    m_sums.runUs += Micros(Clock::now() - m_start);
+    m_sums.nRunBytes += m_nBytes;
+    m_bInStretch = false;
+    if (!m_pRef) m_pRef = std::make_unique<CReferenceLoop>();
+    const double cpuStart = ThreadCpuSeconds();
+    const auto start = Clock::now();
+    for (uint32_t i = 0; i < m_nPackets; ++i) {
+      if (!m_pRef->Ok() || !m_pRef->DataPacket(nChunk)) return false;
+    }
+    m_sums.refUs += Micros(Clock::now() - start);
+    m_sums.refCpuSeconds += ThreadCpuSeconds() - cpuStart;
+    m_sums.nRefBytes += m_nBytes;
+    return true;
+  }
+  // Ends the reference phone; returns the CPU time its thread used.
+  double StopReference() { return m_pRef ? m_pRef->StopPhone() : 0; }
+  // The sums so far, and a fresh start; a stretch cut short is dropped.
+  SSums Take() {
+    m_bInStretch = false;
+    return std::exchange(m_sums, SSums{});
+  }
+
+ private:
+  static constexpr uint64_t kStretchBytes = 2 << 20;
+  std::unique_ptr<CReferenceLoop> m_pRef;
+  bool m_bInStretch = false;
+  Clock::time_point m_start;
+  uint32_t m_nPackets = 0;
+  uint64_t m_nBytes = 0;
+  SSums m_sums;
+};
+
 struct SSawResult {
   double mbPerSecond = 0;
   double hostCpuPerMb = 0;
@@ -403,13 +465,15 @@ int ReplayMode(const char* pszFile) {
 }
 
 // Per image a phone received by name: its bytes, its largest chunk, when
-// its start command was answered and when its end command arrived.
+// its start command was answered and when its end command arrived; with
+// the reference interleaved, the paired stretches' sums.
 struct SImageWindow {
   std::string strName;
   uint64_t nBytes = 0;
   uint32_t nChunk = 0;
   double startUs = 0;
   double endUs = 0;
+  CInterleave::SSums paired;  // with the reference interleaved
 };
 
 // The least a phone can do to serve a whole download over a pty: it
@@ -419,8 +483,9 @@ struct SImageWindow {
 class CMinimalPhone {
  public:
   CMinimalPhone(const std::string& strDir, int nCom, const std::string& strAttr,
-                Clock::time_point tZero)
-      : m_strLink(strDir + "/Gadget Serial (COM" + std::to_string(nCom) + ")"),
+                Clock::time_point tZero, bool bInterleave)
+      : m_bInterleave(bInterleave),
+        m_strLink(strDir + "/Gadget Serial (COM" + std::to_string(nCom) + ")"),
         m_tZero(tZero),
         m_attrReply(pdl::kHeaderSize + strAttr.size() + 1, 0) {
     pdl::BuildHeader(m_attrReply.data(), static_cast<uint32_t>(strAttr.size() + 1));
@@ -452,12 +517,16 @@ class CMinimalPhone {
                          ", \"left\": \"" + m_strEnd + "\"" + ", \"images\": [";
     for (size_t i = 0; i < m_images.size(); ++i) {
       const SImageWindow& w = m_images[i];
-      char sz[256];
+      char sz[512];
       std::snprintf(sz, sizeof sz,
                     "%s{\"name\": \"%s\", \"bytes\": %llu, \"chunk\": %u, \"start_us\": %.1f, "
-                    "\"end_us\": %.1f}",
+                    "\"end_us\": %.1f, \"paired_bytes\": %llu, \"paired_us\": %.1f, "
+                    "\"ref_bytes\": %llu, \"ref_us\": %.1f, \"ref_host_cpu_s\": %.6f}",
                     i ? ", " : "", w.strName.c_str(), static_cast<unsigned long long>(w.nBytes),
-                    w.nChunk, w.startUs, w.endUs);
+                    w.nChunk, w.startUs, w.endUs,
+                    static_cast<unsigned long long>(w.paired.nRunBytes), w.paired.runUs,
+                    static_cast<unsigned long long>(w.paired.nRefBytes), w.paired.refUs,
+                    w.paired.refCpuSeconds);
       strOut += sz;
     }
     return strOut + "]}";
@@ -501,22 +570,31 @@ class CMinimalPhone {
         m_bPoweredOff = true;
         break;
       }
+      const bool bData = nCmd == pdl::CMD_MID_DATA && open;
       if (nCmd == pdl::CMD_END_DATA && open) {
         open->endUs = Now();
+        open->paired = m_interleave.Take();
         m_images.push_back(std::move(*open));
         open.reset();
-      } else if (nCmd == pdl::CMD_MID_DATA && open) {
+      } else if (bData) {
         const uint32_t nChunk = nData - 12;
         open->nBytes += nChunk;
         open->nChunk = std::max(open->nChunk, nChunk);
+        // The stretch ends with this packet's arrival, before its answer.
+        if (m_bInterleave && !m_interleave.Packet(nChunk)) {
+          m_strEnd = "reference loop failed";
+          break;
+        }
       }
       const bool bAttr = nCmd == pdl::CMD_READ_IMAGE_ATTR;
       if (!WriteAll(fd, bAttr ? m_attrReply.data() : ack,
                     bAttr ? m_attrReply.size() : sizeof ack)) {
         break;
       }
+      if (bData && m_bInterleave) m_interleave.Begin();
       if (nCmd == pdl::CMD_START_DATA && pdl::GetU32(buf.data() + 10) == pdl::kNameMarker &&
           nData > 13) {
+        m_interleave.Take();
         open = SImageWindow{};
         open->strName.assign(
             reinterpret_cast<const char*>(buf.data()) + pdl::kPayloadOffset,
@@ -529,6 +607,8 @@ class CMinimalPhone {
     unlink(m_strLink.c_str());
   }
 
+  const bool m_bInterleave;  // the reference loop's stretches between the tool's
+  CInterleave m_interleave;
   CPtyPair m_pair;
   std::string m_strLink;
   Clock::time_point m_tZero;
@@ -542,12 +622,13 @@ class CMinimalPhone {
 
 // nPhones minimal phones as COM1.. in strDir; prints their windows when every
 // one has left.
-int PhoneMode(const std::string& strDir, int nPhones, const std::string& strAttr) {
+int PhoneMode(const std::string& strDir, int nPhones, const std::string& strAttr,
+              bool bInterleave) {
   std::filesystem::create_directories(strDir);
   const auto tZero = Clock::now();
   std::vector<std::unique_ptr<CMinimalPhone>> phones;
   for (int k = 1; k <= nPhones; ++k) {
-    phones.push_back(std::make_unique<CMinimalPhone>(strDir, k, strAttr, tZero));
+    phones.push_back(std::make_unique<CMinimalPhone>(strDir, k, strAttr, tZero, bInterleave));
   }
   bool bAll = true;
   std::string strOut = "{\"phones\": [";
@@ -585,23 +666,32 @@ int HostMode(const std::string& strDevice, uint32_t nChunk, double megabytes) {
   for (size_t j = 0; j + pdl::kPayloadOffset < packet.size(); ++j) {
     packet[pdl::kPayloadOffset + j] = static_cast<uint8_t>(j * 7 + 3);
   }
+  // Every payload holds the same bytes, so the phone's digest can be checked.
+  // Stretches of about 2 MB alternate with the reference loop's.
+  CInterleave interleave;
   const double cpuStart = ThreadCpuSeconds();
-  const auto start = Clock::now();
   for (uint32_t i = 0; bOk && i < nPackets; ++i) {
+    interleave.Begin();
     pdl::BuildLongForm(packet.data(), pdl::CMD_MID_DATA, i + 2, nChunk, nChunk);
-    bOk = acked(pdl::kPayloadOffset + nChunk);
+    bOk = acked(pdl::kPayloadOffset + nChunk) && interleave.Packet(nChunk);
   }
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   const double cpu = ThreadCpuSeconds() - cpuStart;
   bOk = bOk && acked(pdl::BuildShortForm(packet.data(), pdl::CMD_END_DATA));
   pdl::BuildShortForm(packet.data(), pdl::CMD_POWER_OFF);
   bOk = bOk && WriteAll(fd, packet.data(), pdl::kShortFormSize);
   close(fd);
-  if (!bOk) return 1;
+  const double refPhoneCpu = interleave.StopReference();
+  const CInterleave::SSums sums = interleave.Take();
+  if (!bOk || sums.nRunBytes == 0 || sums.nRefBytes == 0) return 1;
   const double mb = static_cast<double>(nImage) / 1e6;
-  // Every payload holds the same bytes, so the phone's digest can be checked.
-  std::printf("{\"chunk\": %u, \"packets\": %u, \"mb_per_s\": %.3f, \"host_cpu_s_per_mb\": %.6f}\n",
-              nChunk, nPackets, mb / seconds, cpu / mb);
+  const double refMb = static_cast<double>(sums.nRefBytes) / 1e6;
+  std::printf(
+      "{\"chunk\": %u, \"packets\": %u, \"mb_per_s\": %.3f, \"ref_mb_per_s\": %.3f, "
+      "\"host_cpu_s_per_mb\": %.6f, \"ref_host_cpu_s_per_mb\": %.6f, "
+      "\"ref_phone_cpu_s_per_mb\": %.6f}\n",
+      nChunk, nPackets, static_cast<double>(sums.nRunBytes) / sums.runUs,
+      refMb / (sums.refUs * 1e-6), (cpu - sums.refCpuSeconds) / mb, sums.refCpuSeconds / refMb,
+      refPhoneCpu / refMb);
   return 0;
 }
 
@@ -628,10 +718,10 @@ int main(int argc, char** argv) {
   }
   if (strMode == "ack" && argc == 2) return AckMode();
   if (strMode == "replay" && argc == 3) return ReplayMode(argv[2]);
-  if (strMode == "phone" && argc == 5) {
+  if (strMode == "phone" && (argc == 5 || (argc == 6 && std::string(argv[5]) == "paired"))) {
     const int nPhones = std::atoi(argv[3]);
     if (nPhones < 1 || nPhones > 64) return 2;
-    return PhoneMode(argv[2], nPhones, argv[4]);
+    return PhoneMode(argv[2], nPhones, argv[4], argc == 6);
   }
   if (strMode == "host" && argc == 5) {
     const auto nChunk = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));

@@ -60,6 +60,31 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
 
+// What a phone sees per data packet: from its answer written to the next
+// packet's header (the host's turnaround), and from that header to the
+// packet's last byte (the packet's way over the link).
+struct SPacketTimes {
+  std::vector<double> turnaroundUs, receiveUs;
+  Clock::time_point answered, header;
+  bool bAnswered = false;
+  void Header() {
+    header = Clock::now();
+    if (bAnswered) turnaroundUs.push_back(Micros(header - answered));
+    bAnswered = false;
+  }
+  void Received() { receiveUs.push_back(Micros(Clock::now() - header)); }
+  void Answered() {
+    answered = Clock::now();
+    bAnswered = true;
+  }
+  std::string Json() const {
+    char sz[128];
+    std::snprintf(sz, sizeof sz, "\"turnaround_median_us\": %.1f, \"receive_median_us\": %.1f",
+                  Percentile(turnaroundUs, 0.5), Percentile(receiveUs, 0.5));
+    return sz;
+  }
+};
+
 // Reads exactly n bytes, blocking in poll() at most nWaitMs for each piece.
 bool ReadAll(int fd, uint8_t* p, size_t n, int nWaitMs = 5000) {
   while (n > 0) {
@@ -113,9 +138,11 @@ class CReferencePhone {
   ~CReferencePhone() {
     m_thread.join();
     if (m_pCpuSecondsOut) *m_pCpuSecondsOut = m_cpuSeconds;
+    if (m_pTimesOut) *m_pTimesOut = std::move(m_times);
   }
-  // Where the destructor leaves the thread's CPU time.
+  // Where the destructor leaves the thread's CPU time and packet times.
   double* m_pCpuSecondsOut = nullptr;
+  SPacketTimes* m_pTimesOut = nullptr;
   CReferencePhone(const CReferencePhone&) = delete;
   CReferencePhone& operator=(const CReferencePhone&) = delete;
 
@@ -131,15 +158,19 @@ class CReferencePhone {
     const double start = ThreadCpuSeconds();
     for (;;) {
       if (!ReadAll(m_fd, buf.data(), pdl::kHeaderSize)) break;
+      m_times.Header();
       const uint32_t nRest = pdl::GetU32(buf.data() + 1);
       if (nRest == 0 || nRest > buf.size() || !ReadAll(m_fd, buf.data(), nRest)) break;
+      m_times.Received();
       if (!WriteAll(m_fd, reply.data(), nReplyLen)) break;
+      m_times.Answered();
     }
     m_cpuSeconds = ThreadCpuSeconds() - start;
   }
 
   int m_fd;
   double m_cpuSeconds = 0;
+  SPacketTimes m_times;
   std::thread m_thread;
 };
 
@@ -181,6 +212,7 @@ class CReferenceLoop {
     if (!m_pair.Ok()) return;
     m_pPhone = std::make_unique<CReferencePhone>(m_pair.Master());
     m_pPhone->m_pCpuSecondsOut = &m_phoneCpuSeconds;
+    m_pPhone->m_pTimesOut = &m_phoneTimes;
   }
   ~CReferenceLoop() {
     if (!m_pPhone) return;
@@ -214,6 +246,8 @@ class CReferenceLoop {
     m_pPhone.reset();
     return m_phoneCpuSeconds;
   }
+  // The phone's packet times, once it has been stopped.
+  const SPacketTimes& PhoneTimes() const { return m_phoneTimes; }
 
  private:
   bool DrainReply(size_t n) {
@@ -225,6 +259,7 @@ class CReferenceLoop {
   std::vector<uint8_t> m_packet;
   uint8_t m_reply[pdl::kAckSize * 2] = {};
   double m_phoneCpuSeconds = 0;
+  SPacketTimes m_phoneTimes;
   std::unique_ptr<CReferencePhone> m_pPhone;
 };
 
@@ -291,6 +326,7 @@ struct SSawResult {
   double hostCpuPerMb = 0;
   double phoneCpuPerMb = 0;
   double packetMedianUs = 0;
+  std::string strPhoneTimes;
 };
 
 // The reference stop-and-wait loop: nMegabytes of nChunk-byte payloads.
@@ -315,6 +351,7 @@ SSawResult RunSaw(uint32_t nChunk, double megabytes) {
   const double mb = static_cast<double>(nPackets) * nChunk / 1e6;
   result.hostCpuPerMb = (ThreadCpuSeconds() - cpuStart) / mb;
   result.phoneCpuPerMb = loop.StopPhone() / mb;
+  result.strPhoneTimes = loop.PhoneTimes().Json();
   result.mbPerSecond = mb / seconds;
   result.packetMedianUs = Percentile(packetUs, 0.5);
   return result;
@@ -325,8 +362,9 @@ int SawMode(uint32_t nChunk, double megabytes) {
   if (r.mbPerSecond <= 0) return 1;
   std::printf(
       "{\"chunk\": %u, \"mb_per_s\": %.3f, \"host_cpu_s_per_mb\": %.6f, "
-      "\"phone_cpu_s_per_mb\": %.6f, \"packet_median_us\": %.2f}\n",
-      nChunk, r.mbPerSecond, r.hostCpuPerMb, r.phoneCpuPerMb, r.packetMedianUs);
+      "\"phone_cpu_s_per_mb\": %.6f, \"packet_median_us\": %.2f, %s}\n",
+      nChunk, r.mbPerSecond, r.hostCpuPerMb, r.phoneCpuPerMb, r.packetMedianUs,
+      r.strPhoneTimes.c_str());
   return 0;
 }
 
@@ -474,6 +512,7 @@ struct SImageWindow {
   double startUs = 0;
   double endUs = 0;
   CInterleave::SSums paired;  // with the reference interleaved
+  SPacketTimes times;         // of its data packets
 };
 
 // The least a phone can do to serve a whole download over a pty: it
@@ -521,12 +560,12 @@ class CMinimalPhone {
       std::snprintf(sz, sizeof sz,
                     "%s{\"name\": \"%s\", \"bytes\": %llu, \"chunk\": %u, \"start_us\": %.1f, "
                     "\"end_us\": %.1f, \"paired_bytes\": %llu, \"paired_us\": %.1f, "
-                    "\"ref_bytes\": %llu, \"ref_us\": %.1f, \"ref_host_cpu_s\": %.6f}",
+                    "\"ref_bytes\": %llu, \"ref_us\": %.1f, \"ref_host_cpu_s\": %.6f, %s}",
                     i ? ", " : "", w.strName.c_str(), static_cast<unsigned long long>(w.nBytes),
                     w.nChunk, w.startUs, w.endUs,
                     static_cast<unsigned long long>(w.paired.nRunBytes), w.paired.runUs,
                     static_cast<unsigned long long>(w.paired.nRefBytes), w.paired.refUs,
-                    w.paired.refCpuSeconds);
+                    w.paired.refCpuSeconds, w.times.Json().c_str());
       strOut += sz;
     }
     return strOut + "]}";
@@ -557,6 +596,7 @@ class CMinimalPhone {
       }
       if (nWaitMs > 60000) m_pair.CloseSlave();  // the host has the port open now
       nWaitMs = 60000;
+      if (open) m_times.Header();
       const uint32_t nData = pdl::GetU32(buf.data() + 1);
       m_strEnd = "bad packet";
       if (buf[0] != pdl::kHeaderByte || nData < 4 || nData > buf.size() - pdl::kHeaderSize ||
@@ -571,9 +611,11 @@ class CMinimalPhone {
         break;
       }
       const bool bData = nCmd == pdl::CMD_MID_DATA && open;
+      if (bData) m_times.Received();
       if (nCmd == pdl::CMD_END_DATA && open) {
         open->endUs = Now();
         open->paired = m_interleave.Take();
+        open->times = std::exchange(m_times, SPacketTimes{});
         m_images.push_back(std::move(*open));
         open.reset();
       } else if (bData) {
@@ -591,6 +633,7 @@ class CMinimalPhone {
                     bAttr ? m_attrReply.size() : sizeof ack)) {
         break;
       }
+      if (bData) m_times.Answered();
       if (bData && m_bInterleave) m_interleave.Begin();
       if (nCmd == pdl::CMD_START_DATA && pdl::GetU32(buf.data() + 10) == pdl::kNameMarker &&
           nData > 13) {
@@ -609,6 +652,7 @@ class CMinimalPhone {
 
   const bool m_bInterleave;  // the reference loop's stretches between the tool's
   CInterleave m_interleave;
+  SPacketTimes m_times;  // of the open image
   CPtyPair m_pair;
   std::string m_strLink;
   Clock::time_point m_tZero;

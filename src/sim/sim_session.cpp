@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -198,6 +199,9 @@ class CSession {
 
 void CSession::Run() {
   m_rep.strDevice = m_port.Device();
+  // A paced or delayed answer is due at a set time; the default timer slack
+  // of 50 us would make every one late by up to that much.
+  if (m_cfg.nRateBytesPerSec || m_cfg.nAckLatencyUs) prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
   while (!m_bLeft) {
     if (PulledAt() && TClock::now() >= *PulledAt()) {
       Leave(EOutcome::Unplugged, "pulled after " + std::to_string(m_cfg.nPulledAfterMs) + " ms");
@@ -681,6 +685,11 @@ void CSession::Answer(SReply reply, const std::vector<const SFault*>& faults, SC
     tDue += microseconds(buf.size() * 1000000 / m_cfg.nRateBytesPerSec);
   }
   m_tWriteOk = tDue;
+  // When the answer must wait anyway (pacing, an answer delay), the digest
+  // is taken in that wait rather than after the answer, where it would hold
+  // up reading the next packet and so push back when its bytes are counted
+  // as having crossed. About 2 us per KiB leaves room for the digest.
+  if (tDue - TClock::now() >= microseconds(m_toDigest.size() / 512)) DigestReceived();
   if (WaitUntil(tDue) && WriteAll(buf)) m_rep.commands.back().nReplyUs = SincePlugUs(TClock::now());
 }
 

@@ -8,6 +8,11 @@
 //   link_bench eight CHUNK MB       eight reference loops at once, MB each
 //   link_bench ack                  10-byte round trip; what the port layer adds per ack
 //   link_bench replay FILE          reference round trips for "SEND REPLY" byte counts
+//   link_bench phone DIR N ATTR [paired]
+//                                   N minimal phones linked in DIR, each serving one download;
+//                                   paired: with the reference loop interleaved
+//   link_bench host DEVICE CHUNK MB the reference host loop downloading MB to a phone on DEVICE,
+//                                   interleaved with the reference loop
 //
 // Every mode but the first prints one JSON object on stdout.
 
@@ -26,8 +31,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "pdl/pdl_link.h"
@@ -53,8 +60,33 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
 
-// Reads exactly n bytes, blocking in poll().
-bool ReadAll(int fd, uint8_t* p, size_t n) {
+// What a phone sees per data packet: from its answer written to the next
+// packet's header (the host's turnaround), and from that header to the
+// packet's last byte (the packet's way over the link).
+struct SPacketTimes {
+  std::vector<double> turnaroundUs, receiveUs;
+  Clock::time_point answered, header;
+  bool bAnswered = false;
+  void Header() {
+    header = Clock::now();
+    if (bAnswered) turnaroundUs.push_back(Micros(header - answered));
+    bAnswered = false;
+  }
+  void Received() { receiveUs.push_back(Micros(Clock::now() - header)); }
+  void Answered() {
+    answered = Clock::now();
+    bAnswered = true;
+  }
+  std::string Json() const {
+    char sz[128];
+    std::snprintf(sz, sizeof sz, "\"turnaround_median_us\": %.1f, \"receive_median_us\": %.1f",
+                  Percentile(turnaroundUs, 0.5), Percentile(receiveUs, 0.5));
+    return sz;
+  }
+};
+
+// Reads exactly n bytes, blocking in poll() at most nWaitMs for each piece.
+bool ReadAll(int fd, uint8_t* p, size_t n, int nWaitMs = 5000) {
   while (n > 0) {
     const ssize_t got = read(fd, p, n);
     if (got > 0) {
@@ -64,7 +96,7 @@ bool ReadAll(int fd, uint8_t* p, size_t n) {
     }
     if (got == 0 || errno != EAGAIN) return false;
     pollfd pfd{fd, POLLIN, 0};
-    if (poll(&pfd, 1, 5000) <= 0) return false;
+    if (poll(&pfd, 1, nWaitMs) <= 0) return false;
   }
   return true;
 }
@@ -106,9 +138,11 @@ class CReferencePhone {
   ~CReferencePhone() {
     m_thread.join();
     if (m_pCpuSecondsOut) *m_pCpuSecondsOut = m_cpuSeconds;
+    if (m_pTimesOut) *m_pTimesOut = std::move(m_times);
   }
-  // Where the destructor leaves the thread's CPU time.
+  // Where the destructor leaves the thread's CPU time and packet times.
   double* m_pCpuSecondsOut = nullptr;
+  SPacketTimes* m_pTimesOut = nullptr;
   CReferencePhone(const CReferencePhone&) = delete;
   CReferencePhone& operator=(const CReferencePhone&) = delete;
 
@@ -124,15 +158,19 @@ class CReferencePhone {
     const double start = ThreadCpuSeconds();
     for (;;) {
       if (!ReadAll(m_fd, buf.data(), pdl::kHeaderSize)) break;
+      m_times.Header();
       const uint32_t nRest = pdl::GetU32(buf.data() + 1);
       if (nRest == 0 || nRest > buf.size() || !ReadAll(m_fd, buf.data(), nRest)) break;
+      m_times.Received();
       if (!WriteAll(m_fd, reply.data(), nReplyLen)) break;
+      m_times.Answered();
     }
     m_cpuSeconds = ThreadCpuSeconds() - start;
   }
 
   int m_fd;
   double m_cpuSeconds = 0;
+  SPacketTimes m_times;
   std::thread m_thread;
 };
 
@@ -154,6 +192,11 @@ class CPtyPair {
   CPtyPair(const CPtyPair&) = delete;
   CPtyPair& operator=(const CPtyPair&) = delete;
   bool Ok() const { return m_master >= 0 && m_slave >= 0; }
+  // From now on the host's close hangs the master up.
+  void CloseSlave() {
+    if (m_slave >= 0) close(m_slave);
+    m_slave = -1;
+  }
   int Master() const { return m_master; }
   int Slave() const { return m_slave; }
 
@@ -169,6 +212,7 @@ class CReferenceLoop {
     if (!m_pair.Ok()) return;
     m_pPhone = std::make_unique<CReferencePhone>(m_pair.Master());
     m_pPhone->m_pCpuSecondsOut = &m_phoneCpuSeconds;
+    m_pPhone->m_pTimesOut = &m_phoneTimes;
   }
   ~CReferenceLoop() {
     if (!m_pPhone) return;
@@ -202,6 +246,8 @@ class CReferenceLoop {
     m_pPhone.reset();
     return m_phoneCpuSeconds;
   }
+  // The phone's packet times, once it has been stopped.
+  const SPacketTimes& PhoneTimes() const { return m_phoneTimes; }
 
  private:
   bool DrainReply(size_t n) {
@@ -213,7 +259,66 @@ class CReferenceLoop {
   std::vector<uint8_t> m_packet;
   uint8_t m_reply[pdl::kAckSize * 2] = {};
   double m_phoneCpuSeconds = 0;
+  SPacketTimes m_phoneTimes;
   std::unique_ptr<CReferencePhone> m_pPhone;
+};
+
+// Interleaves the reference loop with a run it is compared with: whenever
+// the run has moved about 2 MB in one stretch, as many packets of the same
+// size go through the reference loop while the run waits for its next
+// answer. On a shared machine whose load changes within seconds, both then
+// see the same load; the ratio of the two rates is what counts.
+class CInterleave {
+ public:
+  struct SSums {
+    double runUs = 0, refUs = 0, refCpuSeconds = 0;
+    uint64_t nRunBytes = 0, nRefBytes = 0;
+  };
+  // A stretch of the run starts now, unless one is going.
+  void Begin() {
+    if (m_bInStretch) return;
+    m_bInStretch = true;
+    m_start = Clock::now();
+    m_nPackets = 0;
+    m_nBytes = 0;
+  }
+  // A packet of nChunk bytes of the stretch is through; at the stretch's
+  // end the reference runs. False when the reference loop failed.
+  bool Packet(uint32_t nChunk) {
+    if (!m_bInStretch) return true;
+    ++m_nPackets;
+    m_nBytes += nChunk;
+    if (m_nBytes < kStretchBytes) return true;
+    m_sums.runUs += Micros(Clock::now() - m_start);
+    m_sums.nRunBytes += m_nBytes;
+    m_bInStretch = false;
+    if (!m_pRef) m_pRef = std::make_unique<CReferenceLoop>();
+    const double cpuStart = ThreadCpuSeconds();
+    const auto start = Clock::now();
+    for (uint32_t i = 0; i < m_nPackets; ++i) {
+      if (!m_pRef->Ok() || !m_pRef->DataPacket(nChunk)) return false;
+    }
+    m_sums.refUs += Micros(Clock::now() - start);
+    m_sums.refCpuSeconds += ThreadCpuSeconds() - cpuStart;
+    m_sums.nRefBytes += m_nBytes;
+    return true;
+  }
+  // Ends the reference phone; returns the CPU time its thread used.
+  double StopReference() { return m_pRef ? m_pRef->StopPhone() : 0; }
+  // The sums so far, and a fresh start; a stretch cut short is dropped.
+  SSums Take() {
+    m_bInStretch = false;
+    return std::exchange(m_sums, SSums{});
+  }
+
+ private:
+  static constexpr uint64_t kStretchBytes = 2 << 20;
+  std::unique_ptr<CReferenceLoop> m_pRef;
+  bool m_bInStretch = false;
+  Clock::time_point m_start;
+  uint32_t m_nPackets = 0;
+  uint64_t m_nBytes = 0;
+  SSums m_sums;
 };
 
 struct SSawResult {
@@ -221,6 +326,7 @@ struct SSawResult {
   double hostCpuPerMb = 0;
   double phoneCpuPerMb = 0;
   double packetMedianUs = 0;
+  std::string strPhoneTimes;
 };
 
 // The reference stop-and-wait loop: nMegabytes of nChunk-byte payloads.
@@ -245,6 +351,7 @@ SSawResult RunSaw(uint32_t nChunk, double megabytes) {
   const double mb = static_cast<double>(nPackets) * nChunk / 1e6;
   result.hostCpuPerMb = (ThreadCpuSeconds() - cpuStart) / mb;
   result.phoneCpuPerMb = loop.StopPhone() / mb;
+  result.strPhoneTimes = loop.PhoneTimes().Json();
   result.mbPerSecond = mb / seconds;
   result.packetMedianUs = Percentile(packetUs, 0.5);
   return result;
@@ -255,8 +362,9 @@ int SawMode(uint32_t nChunk, double megabytes) {
   if (r.mbPerSecond <= 0) return 1;
   std::printf(
       "{\"chunk\": %u, \"mb_per_s\": %.3f, \"host_cpu_s_per_mb\": %.6f, "
-      "\"phone_cpu_s_per_mb\": %.6f, \"packet_median_us\": %.2f}\n",
-      nChunk, r.mbPerSecond, r.hostCpuPerMb, r.phoneCpuPerMb, r.packetMedianUs);
+      "\"phone_cpu_s_per_mb\": %.6f, \"packet_median_us\": %.2f, %s}\n",
+      nChunk, r.mbPerSecond, r.hostCpuPerMb, r.phoneCpuPerMb, r.packetMedianUs,
+      r.strPhoneTimes.c_str());
   return 0;
 }
 
@@ -394,6 +502,243 @@ int ReplayMode(const char* pszFile) {
   return 0;
 }
 
+// Per image a phone received by name: its bytes, its largest chunk, when
+// its start command was answered and when its end command arrived; with
+// the reference interleaved, the paired stretches' sums.
+struct SImageWindow {
+  std::string strName;
+  uint64_t nBytes = 0;
+  uint32_t nChunk = 0;
+  double startUs = 0;
+  double endUs = 0;
+  CInterleave::SSums paired;  // with the reference interleaved
+  SPacketTimes times;         // of its data packets
+};
+
+// The least a phone can do to serve a whole download over a pty: it
+// acknowledges every packet, answers READ_IMAGE_ATTR with the units it was
+// given and leaves at POWER_OFF. It blocks in poll() like the reference
+// phone and keeps no report beyond the image windows.
+class CMinimalPhone {
+ public:
+  CMinimalPhone(const std::string& strDir, int nCom, const std::string& strAttr,
+                Clock::time_point tZero, bool bInterleave)
+      : m_bInterleave(bInterleave),
+        m_strLink(strDir + "/Gadget Serial (COM" + std::to_string(nCom) + ")"),
+        m_tZero(tZero),
+        m_attrReply(pdl::kHeaderSize + strAttr.size() + 1, 0) {
+    pdl::BuildHeader(m_attrReply.data(), static_cast<uint32_t>(strAttr.size() + 1));
+    std::copy(strAttr.begin(), strAttr.end(), m_attrReply.begin() + pdl::kHeaderSize);
+    if (!m_pair.Ok()) return;
+    const std::string strTmp = strDir + "/.COM" + std::to_string(nCom) + ".new";
+    unlink(strTmp.c_str());
+    if (symlink(ptsname(m_pair.Master()), strTmp.c_str()) != 0 ||
+        rename(strTmp.c_str(), m_strLink.c_str()) != 0) {
+      return;
+    }
+    m_thread = std::thread([this] { Run(); });
+  }
+  ~CMinimalPhone() {
+    Join();
+    unlink(m_strLink.c_str());
+  }
+  void Join() {
+    if (m_thread.joinable()) m_thread.join();
+  }
+  CMinimalPhone(const CMinimalPhone&) = delete;
+  CMinimalPhone& operator=(const CMinimalPhone&) = delete;
+
+  // After the thread ended: the phone was powered off, and its JSON record.
+  bool PoweredOff() const { return m_bPoweredOff; }
+  std::string Json() const {
+    std::string strOut = "{\"cpu_s\": " + std::to_string(m_cpuSeconds) +
+                         ", \"powered_off\": " + (m_bPoweredOff ? "true" : "false") +
+                         ", \"left\": \"" + m_strEnd + "\"" + ", \"images\": [";
+    for (size_t i = 0; i < m_images.size(); ++i) {
+      const SImageWindow& w = m_images[i];
+      char sz[512];
+      std::snprintf(sz, sizeof sz,
+                    "%s{\"name\": \"%s\", \"bytes\": %llu, \"chunk\": %u, \"start_us\": %.1f, "
+                    "\"end_us\": %.1f, \"paired_bytes\": %llu, \"paired_us\": %.1f, "
+                    "\"ref_bytes\": %llu, \"ref_us\": %.1f, \"ref_host_cpu_s\": %.6f, %s}",
+                    i ? ", " : "", w.strName.c_str(), static_cast<unsigned long long>(w.nBytes),
+                    w.nChunk, w.startUs, w.endUs,
+                    static_cast<unsigned long long>(w.paired.nRunBytes), w.paired.runUs,
+                    static_cast<unsigned long long>(w.paired.nRefBytes), w.paired.refUs,
+                    w.paired.refCpuSeconds, w.times.Json().c_str());
+      strOut += sz;
+    }
+    return strOut + "]}";
+  }
+
+ private:
+  double Now() const { return Micros(Clock::now() - m_tZero); }
+
+  void Run() {
+    const int fd = m_pair.Master();
+    std::vector<uint8_t> buf(pdl::kPacketBufferSize + pdl::kPayloadOffset);
+    uint8_t ack[pdl::kAckSize];
+    pdl::BuildHeader(ack, 4);
+    pdl::PutU32(ack + pdl::kHeaderSize, pdl::RSP_ACK);
+    const double cpuStart = ThreadCpuSeconds();
+    std::optional<SImageWindow> open;
+    // The tool may take a while to start; once it talks, a minute of silence ends the phone.
+    int nWaitMs = 120000;
+    for (;;) {
+      m_strEnd = "no packet";
+      if (!ReadAll(fd, buf.data(), pdl::kHeaderSize, nWaitMs)) {
+        // The tool discards what it has not sent yet when it closes the
+        // port, its power-off among it when it quits at once: a phone whose
+        // images all ended and whose port was closed has done its work.
+        if (errno == EIO && !open && !m_images.empty()) m_bPoweredOff = true;
+        m_strEnd = errno == EIO ? "host closed" : "no packet";
+        break;
+      }
+      if (nWaitMs > 60000) m_pair.CloseSlave();  // the host has the port open now
+      nWaitMs = 60000;
+      if (open) m_times.Header();
+      const uint32_t nData = pdl::GetU32(buf.data() + 1);
+      m_strEnd = "bad packet";
+      if (buf[0] != pdl::kHeaderByte || nData < 4 || nData > buf.size() - pdl::kHeaderSize ||
+          !ReadAll(fd, buf.data() + pdl::kHeaderSize, nData, nWaitMs)) {
+        break;
+      }
+      m_strEnd = "answer not written";
+      const uint32_t nCmd = pdl::GetU32(buf.data() + pdl::kHeaderSize);
+      if (nCmd == pdl::CMD_POWER_OFF) {
+        m_strEnd = "powered off";
+        m_bPoweredOff = true;
+        break;
+      }
+      const bool bData = nCmd == pdl::CMD_MID_DATA && open;
+      if (bData) m_times.Received();
+      if (nCmd == pdl::CMD_END_DATA && open) {
+        open->endUs = Now();
+        open->paired = m_interleave.Take();
+        open->times = std::exchange(m_times, SPacketTimes{});
+        m_images.push_back(std::move(*open));
+        open.reset();
+      } else if (bData) {
+        const uint32_t nChunk = nData - 12;
+        open->nBytes += nChunk;
+        open->nChunk = std::max(open->nChunk, nChunk);
+        // The stretch ends with this packet's arrival, before its answer.
+        if (m_bInterleave && !m_interleave.Packet(nChunk)) {
+          m_strEnd = "reference loop failed";
+          break;
+        }
+      }
+      const bool bAttr = nCmd == pdl::CMD_READ_IMAGE_ATTR;
+      if (!WriteAll(fd, bAttr ? m_attrReply.data() : ack,
+                    bAttr ? m_attrReply.size() : sizeof ack)) {
+        break;
+      }
+      if (bData) m_times.Answered();
+      if (bData && m_bInterleave) m_interleave.Begin();
+      if (nCmd == pdl::CMD_START_DATA && pdl::GetU32(buf.data() + 10) == pdl::kNameMarker &&
+          nData > 13) {
+        m_interleave.Take();
+        open = SImageWindow{};
+        open->strName.assign(
+            reinterpret_cast<const char*>(buf.data()) + pdl::kPayloadOffset,
+            strnlen(reinterpret_cast<const char*>(buf.data()) + pdl::kPayloadOffset, nData - 12));
+        open->startUs = Now();
+      }
+    }
+    m_cpuSeconds = ThreadCpuSeconds() - cpuStart;
+    // Gone from the port list as a powered-off phone is.
+    unlink(m_strLink.c_str());
+  }
+
+  const bool m_bInterleave;  // the reference loop's stretches between the tool's
+  CInterleave m_interleave;
+  SPacketTimes m_times;  // of the open image
+  CPtyPair m_pair;
+  std::string m_strLink;
+  Clock::time_point m_tZero;
+  std::vector<uint8_t> m_attrReply;
+  std::vector<SImageWindow> m_images;
+  bool m_bPoweredOff = false;
+  std::string m_strEnd;  // why the phone left
+  double m_cpuSeconds = 0;
+  std::thread m_thread;
+};
+
+// nPhones minimal phones as COM1.. in strDir; prints their windows when every
+// one has left.
+int PhoneMode(const std::string& strDir, int nPhones, const std::string& strAttr,
+              bool bInterleave) {
+  std::filesystem::create_directories(strDir);
+  const auto tZero = Clock::now();
+  std::vector<std::unique_ptr<CMinimalPhone>> phones;
+  for (int k = 1; k <= nPhones; ++k) {
+    phones.push_back(std::make_unique<CMinimalPhone>(strDir, k, strAttr, tZero, bInterleave));
+  }
+  bool bAll = true;
+  std::string strOut = "{\"phones\": [";
+  for (size_t i = 0; i < phones.size(); ++i) {
+    phones[i]->Join();
+    bAll = bAll && phones[i]->PoweredOff();
+    strOut += (i ? ", " : "") + phones[i]->Json();
+  }
+  std::printf("%s]}\n", strOut.c_str());
+  return bAll ? 0 : 1;
+}
+
+// The reference host loop driving a whole download of one image of about
+// nMegabytes to a phone on strDevice (the simulator's, say): connect, start
+// by name, nChunk-byte data packets, end, power off. Each packet goes out
+// whole and its answer is read whole, as in the reference loop.
+int HostMode(const std::string& strDevice, uint32_t nChunk, double megabytes) {
+  const int fd = open(strDevice.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 || !MakeRaw(fd)) return 1;
+  std::vector<uint8_t> packet(pdl::kPacketBufferSize + pdl::kPayloadOffset);
+  uint8_t reply[pdl::kAckSize];
+  const auto acked = [&](size_t nSend) {
+    return WriteAll(fd, packet.data(), nSend) && ReadAll(fd, reply, sizeof reply) &&
+           reply[0] == pdl::kHeaderByte && reply[5] == pdl::kFlowIdPc &&
+           pdl::GetU32(reply + pdl::kHeaderSize) == pdl::RSP_ACK;
+  };
+  const auto nPackets = static_cast<uint32_t>(std::max(50.0, megabytes * 1e6 / nChunk));
+  const uint32_t nImage = nPackets * nChunk;
+  static constexpr char kName[] = "system";
+  bool bOk = acked(pdl::BuildShortForm(packet.data(), pdl::CMD_CONNECT));
+  pdl::BuildLongForm(packet.data(), pdl::CMD_START_DATA, pdl::kNameMarker, nImage, sizeof kName);
+  std::copy(kName, kName + sizeof kName, packet.begin() + pdl::kPayloadOffset);
+  bOk = bOk && acked(pdl::kPayloadOffset + sizeof kName);
+  // Payload byte j is j * 7 + 3 (mod 256) in every packet.
+  for (size_t j = 0; j + pdl::kPayloadOffset < packet.size(); ++j) {
+    packet[pdl::kPayloadOffset + j] = static_cast<uint8_t>(j * 7 + 3);
+  }
+  // Every payload holds the same bytes, so the phone's digest can be checked.
+  // Stretches of about 2 MB alternate with the reference loop's.
+  CInterleave interleave;
+  const double cpuStart = ThreadCpuSeconds();
+  for (uint32_t i = 0; bOk && i < nPackets; ++i) {
+    interleave.Begin();
+    pdl::BuildLongForm(packet.data(), pdl::CMD_MID_DATA, i + 2, nChunk, nChunk);
+    bOk = acked(pdl::kPayloadOffset + nChunk) && interleave.Packet(nChunk);
+  }
+  const double cpu = ThreadCpuSeconds() - cpuStart;
+  bOk = bOk && acked(pdl::BuildShortForm(packet.data(), pdl::CMD_END_DATA));
+  pdl::BuildShortForm(packet.data(), pdl::CMD_POWER_OFF);
+  bOk = bOk && WriteAll(fd, packet.data(), pdl::kShortFormSize);
+  close(fd);
+  const double refPhoneCpu = interleave.StopReference();
+  const CInterleave::SSums sums = interleave.Take();
+  if (!bOk || sums.nRunBytes == 0 || sums.nRefBytes == 0) return 1;
+  const double mb = static_cast<double>(nImage) / 1e6;
+  const double refMb = static_cast<double>(sums.nRefBytes) / 1e6;
+  std::printf(
+      "{\"chunk\": %u, \"packets\": %u, \"mb_per_s\": %.3f, \"ref_mb_per_s\": %.3f, "
+      "\"host_cpu_s_per_mb\": %.6f, \"ref_host_cpu_s_per_mb\": %.6f, "
+      "\"ref_phone_cpu_s_per_mb\": %.6f}\n",
+      nChunk, nPackets, static_cast<double>(sums.nRunBytes) / sums.runUs,
+      refMb / (sums.refUs * 1e-6), (cpu - sums.refCpuSeconds) / mb, sums.refCpuSeconds / refMb,
+      refPhoneCpu / refMb);
+  return 0;
+}
+
 int Summary() {
   if (AckMode() != 0) return 1;
   for (uint32_t nChunk : {4096u, 65536u, 131072u, 270336u}) {
@@ -417,6 +762,22 @@ int main(int argc, char** argv) {
   }
   if (strMode == "ack" && argc == 2) return AckMode();
   if (strMode == "replay" && argc == 3) return ReplayMode(argv[2]);
-  std::fprintf(stderr, "usage: link_bench [saw|eight CHUNK MB | ack | replay FILE]\n");
+  if (strMode == "phone" && (argc == 5 || (argc == 6 && std::string(argv[5]) == "paired"))) {
+    const int nPhones = std::atoi(argv[3]);
+    if (nPhones < 1 || nPhones > 64) return 2;
+    return PhoneMode(argv[2], nPhones, argv[4], argc == 6);
+  }
+  if (strMode == "host" && argc == 5) {
+    const auto nChunk = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));
+    const double megabytes = std::strtod(argv[4], nullptr);
+    if (nChunk == 0 || nChunk > pdl::kPacketBufferSize - pdl::kPayloadOffset || megabytes <= 0 ||
+        megabytes > 2000) {
+      return 2;
+    }
+    return HostMode(argv[2], nChunk, megabytes);
+  }
+  std::fprintf(stderr,
+               "usage: link_bench [saw|eight CHUNK MB | ack | replay FILE | phone DIR N ATTR | "
+               "host DEVICE CHUNK MB]\n");
   return 2;
 }

@@ -238,10 +238,25 @@ uint32_t CHstPort::uart_write(const void* pBuf, uint32_t nCount) {
 
   const CDeadline deadline(kWriteLimitMs);
   bool bAborted = false;
+  // A terminal takes a large packet a few KiB at a time while the phone
+  // reads it. After a write that took bytes the rest is offered again at
+  // once, and the wait comes only when nothing was taken: a wait before
+  // every piece cost a poll and a sleep per few KiB.
+  bool bTook = nFirst > 0;
   while (nDone < nCount) {
     if (deadline.Passed()) {
       PortLog(0, "[uart_write] default");
       break;
+    }
+    if (bTook) {
+      const int n = io.pDevice->WriteSome(pBytes + nDone, nCount - nDone, &err);
+      if (n < 0) {
+        PortLog(0, "[uart_write] GetOverlappedResult");
+        break;
+      }
+      nDone += static_cast<uint32_t>(n);
+      bTook = n > 0;
+      continue;
     }
     const EWaitResult result = WaitIo(io, true, deadline.LeftMs(), &bAborted);
     if (bAborted) {
@@ -261,6 +276,7 @@ uint32_t CHstPort::uart_write(const void* pBuf, uint32_t nCount) {
       break;
     }
     nDone += static_cast<uint32_t>(n);
+    bTook = n > 0;
   }
   if (nDone == nCount) {
     PortLog(0, "[uart_write] ok 2 return dwBytesWritten:%d!", static_cast<int>(nDone));

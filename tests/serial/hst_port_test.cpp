@@ -87,6 +87,19 @@ TEST_F(HstPortTest, BytesPassUnchangedBothWays) {
   EXPECT_EQ(got, all);
 }
 
+// A data packet larger than the terminal takes at once goes out in pieces
+// while the phone reads: whole, in order, and counted once.
+TEST_F(HstPortTest, PacketLargerThanTheTerminalTakesAtOnceArrivesWhole) {
+  CHstPort port;
+  ASSERT_TRUE(Open(port));
+  std::vector<uint8_t> packet(270354);
+  for (size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<uint8_t>(i * 131 + i / 251);
+  auto received =
+      std::async(std::launch::async, [&] { return m_phone.ReceiveExactly(packet.size(), 20000); });
+  EXPECT_EQ(port.uart_write(packet.data(), static_cast<uint32_t>(packet.size())), packet.size());
+  EXPECT_EQ(received.get(), packet);
+}
+
 TEST_F(HstPortTest, ReadWaitsForTheRestOfASplitReply) {
   CHstPort port;
   ASSERT_TRUE(Open(port));

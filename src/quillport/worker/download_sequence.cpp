@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "common/op_log.h"
 #include "common/text.h"
@@ -92,6 +93,13 @@ CDownloadThread::EOutcome CDownloadThread::RunSequence(std::string& strFail) {
   // reconciliation below may rewrite its chunk lengths while this phone runs.
   const std::vector<PackEntry> entries = m_packList;
   const size_t nEntries = entries.size();
+  // The second packet buffer for reading ahead; without the memory the
+  // pieces are read one after another into the link's buffer.
+  std::vector<uint8_t> readAhead;
+  try {
+    readAhead.resize(pdl::kPacketBufferSize);
+  } catch (const std::bad_alloc&) {
+  }
   for (size_t i = 0; i < nEntries; ++i) {
     DispatchOnePending();
     if (Stopping()) return EOutcome::Stopped;
@@ -141,22 +149,39 @@ CDownloadThread::EOutcome CDownloadThread::RunSequence(std::string& strFail) {
     Log(0, "--SendStartDataCmd ok--");
     if (Stopping()) return EOutcome::Stopped;
 
+    // Two packet buffers: the next piece is read from the package while the
+    // phone takes the last bytes of this one and answers, so that the
+    // answer is usually waiting when it is looked for.
     uint8_t* pPacket = m_link.PacketBuffer();
+    uint8_t* pNext = readAhead.empty() ? pPacket : readAhead.data();
+    const auto pieceAt = [&](uint32_t dwAt) { return std::min(dwChunk, entry.m_dwSize - dwAt); };
+    const auto readPiece = [&](uint8_t* pBuf, uint32_t dwAt) {
+      return static_cast<uint32_t>(file.ReadAt(pBuf + pdl::kPayloadOffset, pieceAt(dwAt),
+                                               uint64_t{entry.m_dwOffset} + dwAt));
+    };
     uint32_t dwSent = 0, nPackets = 0;
+    uint32_t dwReadAhead = 0;  // bytes waiting in pNext when bReadAhead
+    bool bReadAhead = false;
     while (dwSent < entry.m_dwSize) {
       DispatchOnePending();
       if (Stopping()) return EOutcome::Stopped;
-      const uint32_t dwPiece = std::min(dwChunk, entry.m_dwSize - dwSent);
-      const auto dwRead = static_cast<uint32_t>(
-          file.ReadAt(pPacket + pdl::kPayloadOffset, dwPiece, uint64_t{entry.m_dwOffset} + dwSent));
+      const uint32_t dwPiece = pieceAt(dwSent);
+      const uint32_t dwRead = bReadAhead ? dwReadAhead : readPiece(pPacket, dwSent);
+      bReadAhead = false;
       if (dwRead > 0) {
         ++nPackets;
         if (!m_link.SendMidDataCmd(pPacket, dwRead, nPackets)) {
           return Fail(strFail, "Send data[CMD] command failed!");
         }
+        const uint32_t dwAfter = dwSent + dwRead;
+        if (pNext != pPacket && dwRead == dwPiece && dwAfter < entry.m_dwSize) {
+          dwReadAhead = readPiece(pNext, dwAfter);
+          bReadAhead = true;
+        }
         if (!m_link.WaitForAck(nullptr, kTimeout60s)) {
           return Fail(strFail, "Get data[ACK] command failed!");
         }
+        if (bReadAhead) std::swap(pPacket, pNext);
       }
       dwSent += dwRead;
       SetProgress(static_cast<int>(dwSent * 100.0 / entry.m_dwSize));

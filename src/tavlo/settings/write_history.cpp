@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -153,8 +156,66 @@ std::vector<HistoryEntry> ReadHistoryLines(const std::string& strPath, bool* pbO
   return entries;
 }
 
+// Numbers are short: a multiply per 8-byte word (the last word overlapping
+// the one before) and a final mix cost a few nanoseconds, where the general
+// string hash took an eighth of a load. The final mix spreads every byte
+// over both halves: the low bits pick the slot, the high ones make the tag.
+// The load's large buffers in 2 MiB pages where the system allows it: one
+// page fault and one TLB entry per 2 MiB instead of per 4 KiB, for buffers
+// filled once and then probed at random. Only a hint.
+void PreferLargePages(const void* pData, size_t nBytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr uintptr_t kLarge = uintptr_t{2} << 20;
+  const auto nAt = reinterpret_cast<uintptr_t>(pData);
+  const uintptr_t nBegin = (nAt + kLarge - 1) & ~(kLarge - 1);
+  const uintptr_t nEnd = (nAt + nBytes) & ~(kLarge - 1);
+  if (nEnd > nBegin) madvise(reinterpret_cast<void*>(nBegin), nEnd - nBegin, MADV_HUGEPAGE);
+#else
+  (void)pData;
+  (void)nBytes;
+#endif
+}
+
+// Makes room for nNeeded elements by doubling, as the container would,
+// each new block in large pages where allowed. The buffers grow with the
+// entries kept, never with the size of the file.
+template <typename TContainer>
+void GrowInLargePages(TContainer& c, size_t nNeeded) {
+  if (nNeeded <= c.capacity()) return;
+  // The new block is advised before the old content is copied into it, so
+  // that the copy's page faults already bring large pages.
+  TContainer grown;
+  grown.reserve(std::max(nNeeded, c.capacity() * 2));
+  PreferLargePages(grown.data(), grown.capacity() * sizeof(*grown.data()));
+  grown.insert(grown.end(), c.begin(), c.end());
+  c.swap(grown);
+}
+
 size_t HashOf(std::string_view number) {
-  return std::hash<std::string_view>{}(number);
+  constexpr uint64_t kMul = 0xBF58476D1CE4E5B9ULL;
+  const auto mix = [](uint64_t h, uint64_t w) {
+    h = (h ^ w) * kMul;
+    return h ^ (h >> 31);
+  };
+  const auto word = [](const char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+  };
+  const char* p = number.data();
+  const size_t n = number.size();
+  uint64_t h = 0x9E3779B97F4A7C15ULL ^ n;
+  if (n >= 8) {
+    for (size_t i = 0; i + 8 < n; i += 8) h = mix(h, word(p + i));
+    h = mix(h, word(p + n - 8));
+  } else {
+    uint64_t w = 0;
+    for (size_t i = 0; i < n; ++i) w = w << 8 | static_cast<unsigned char>(p[i]);
+    h = mix(h, w);
+  }
+  h ^= h >> 29;
+  h *= 0x94D049BB133111EBULL;
+  return static_cast<size_t>(h ^ (h >> 32));
 }
 
 // An index slot: the upper half of the number's hash, so that most probes
@@ -213,27 +274,36 @@ void CWriteHistory::Load() {
   // Read and indexed before taking the lock: reading serves the thread's queue.
   std::string text;
   std::vector<SEntrySpan> entries;
-  std::vector<size_t> hashes;
   const bool bOpened = ForEachEntryOfFile(m_strPath, [&](std::string_view line) {
     const size_t nAt = text.size();
+    GrowInLargePages(text, nAt + line.size());
+    GrowInLargePages(entries, entries.size() + 1);
     text.append(line);
     entries.push_back({nAt, static_cast<uint32_t>(kStampLength),
                        static_cast<uint32_t>(line.size() - kStampLength - 1)});
-    hashes.push_back(HashOf(NumberIn(text, entries.back())));
   });
   bool bPending = false;
   const std::vector<HistoryEntry> pending = ReadHistoryLines(PendingPath(), &bPending);
   if (!bOpened && !bPending) return;
   size_t nSlots = 64;
   while (nSlots < entries.size() * 2) nSlots *= 2;
-  std::vector<uint64_t> slots(nSlots, 0);
+  std::vector<uint64_t> slots;
+  slots.reserve(nSlots);
+  PreferLargePages(slots.data(), nSlots * sizeof(uint64_t));
+  slots.assign(nSlots, 0);
   // Slots are visited at random: asking for one a few entries ahead lets
-  // the memory fetches overlap instead of waiting for each in turn.
+  // the memory fetches overlap instead of waiting for each in turn. The
+  // hashes of those entries wait in a ring.
   constexpr size_t kAhead = 16;
+  size_t ahead[kAhead];
   const size_t nMask = slots.size() - 1;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (i + kAhead < hashes.size()) __builtin_prefetch(&slots[hashes[i + kAhead] & nMask], 1);
-    IndexEntry(text, entries, slots, i, hashes[i]);
+  for (size_t i = 0; i < entries.size() + kAhead; ++i) {
+    if (i >= kAhead) IndexEntry(text, entries, slots, i - kAhead, ahead[i % kAhead]);
+    if (i < entries.size()) {
+      const size_t nHash = HashOf(NumberIn(text, entries[i]));
+      __builtin_prefetch(&slots[nHash & nMask], 1);
+      ahead[i % kAhead] = nHash;
+    }
   }
   {
     std::lock_guard lock(m_mutex);

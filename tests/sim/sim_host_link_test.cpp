@@ -75,7 +75,7 @@ TEST_F(SimHostLink, DownloadToolFlowReachesThePhoneIntact) {
   ASSERT_TRUE(link.SendReadImageInfo() && link.RecvImageInfoData(info, sizeof info, &nInfo));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(info)), sim::SPhoneConfig{}.strImageAttr);
   ASSERT_TRUE(SendImage(link, 0, "system", system, 270336));
-  // The download flavor fails a failure reply without reading its code.
+  // The download tool's policy fails a failure reply without reading its code.
   ASSERT_TRUE(link.SendFormatFlashCmd());
   EXPECT_FALSE(link.WaitForAck(&nCode));
   ASSERT_TRUE(link.SendPowerOffCmd());

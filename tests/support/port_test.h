@@ -13,8 +13,8 @@
 #include "pty_phone.h"
 #include "serial/byte_port.h"
 
-// Tests of a port or a link that read its port log: the logs go to a folder
-// of their own, detailed lines are off unless a test turns them on.
+// Tests that read the logs, a port's or the program's: the logs go to a
+// folder of their own, detailed lines are off unless a test turns them on.
 class CPortLogTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -148,9 +148,8 @@ void CScriptedDevice::DiscardInput() {
   m_input.clear();
 }
 
-EWaitResult CScriptedDevice::WaitSlowWrite(std::span<const platform::WaitHandle> wakes,
+EWaitResult CScriptedDevice::WaitSlowWrite(std::span<const platform::WaitHandle> wakes, int nStepMs,
                                            int nTimeoutMs, int* pWokenIndex) {
-  const int nStepMs = m_nWriteStepMs;
   const int nWait = std::min(nTimeoutMs, nStepMs);
   const int nWoken = platform::WaitAny(wakes, nWait);
   if (nWoken >= 0) {
@@ -165,11 +164,15 @@ EWaitResult CScriptedDevice::WaitSlowWrite(std::span<const platform::WaitHandle>
 
 EWaitResult CScriptedDevice::Wait(bool bForWrite, std::span<const platform::WaitHandle> wakes,
                                   int nTimeoutMs, int* pWokenIndex) {
-  if (bForWrite && m_nWriteStepMs > 0) return WaitSlowWrite(wakes, nTimeoutMs, pWokenIndex);
+  std::unique_lock lock(m_mutex);
+  if (bForWrite && m_nWriteStepMs > 0) {
+    const int nStepMs = m_nWriteStepMs;
+    lock.unlock();
+    return WaitSlowWrite(wakes, nStepMs, nTimeoutMs, pWokenIndex);
+  }
   const auto end = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
   std::vector<platform::WaitHandle> handles(wakes.begin(), wakes.end());
   handles.push_back(m_scriptMoved.Handle());
-  std::unique_lock lock(m_mutex);
   for (;;) {
     const auto due = Advance();
     if (m_bGone) return EWaitResult::Gone;

@@ -70,8 +70,8 @@ class CScriptedDevice final : public platform::ISerialDevice {
   // Does every step that can be done now; the caller holds m_mutex. Returns
   // when the head step is due, if it waits for time.
   Clock::time_point Advance();
-  platform::EWaitResult WaitSlowWrite(std::span<const platform::WaitHandle> wakes, int nTimeoutMs,
-                                      int* pWokenIndex);
+  platform::EWaitResult WaitSlowWrite(std::span<const platform::WaitHandle> wakes, int nStepMs,
+                                      int nTimeoutMs, int* pWokenIndex);
 
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;   // a reader started waiting

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "pdl/pdl_link.h"
+#include "serial/hst_port.h"
 
 namespace {
 
@@ -431,9 +432,10 @@ int AckMode() {
   SListedPhone phone;
   CReferenceLoop ref;
   std::vector<uint8_t> packet(pdl::kPacketBufferSize);
-  g_iTimeout = 120000;
-  CPdlLink link(EToolFlavor::Download, packet.data());
-  if (!ref.Ok() || !link.uart_init(kCom, 921600, 0) || !link.uart_open()) return 1;
+  const SLinkPolicy policy = DownloadLinkPolicy(120000, 0);
+  CHstPort port(policy.port);
+  CPdlLink link(port, policy, packet.data());
+  if (!ref.Ok() || !port.uart_init(kCom, 921600, 0) || !port.uart_open()) return 1;
   constexpr uint32_t kDataChunk = 4096;
   std::vector<double> rtt0, refData, linkShort, linkData;
   auto timed = [](std::vector<double>& out, auto&& fnExchange) {
@@ -473,8 +475,8 @@ int AckMode() {
   // Stops the listed phone: a packet of data size 0.
   uint8_t quit[pdl::kHeaderSize] = {};
   pdl::BuildHeader(quit, 0);
-  link.uart_write(quit, sizeof quit);
-  link.uart_cleanup();
+  port.uart_write(quit, sizeof quit);
+  port.uart_cleanup();
   return 0;
 }
 

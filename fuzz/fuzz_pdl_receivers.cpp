@@ -13,6 +13,7 @@
 #include "fuzz_support.h"
 #include "pdl/pdl_link.h"
 #include "quillport/worker/image_list.h"
+#include "serial/hst_port.h"
 
 namespace {
 
@@ -50,15 +51,17 @@ class CStreamDevice final : public platform::ISerialDevice {
 // One open link per tool over one device, kept for the whole run: opening
 // starts the port's monitor thread, far too slow to repeat per input.
 struct SLinkOverStream {
-  explicit SLinkOverStream(EToolFlavor eFlavor)
+  explicit SLinkOverStream(const SLinkPolicy& policy)
       : pDevice(std::make_shared<CStreamDevice>()),
         packet(pdl::kPacketBufferSize),
-        link(eFlavor, packet.data()) {
-    link.uart_init(3, 115200, 0);
-    FUZZ_CHECK(link.OpenDevice(pDevice));
+        port(policy.port),
+        link(port, policy, packet.data()) {
+    port.uart_init(3, 115200, 0);
+    FUZZ_CHECK(port.OpenDevice(pDevice));
   }
   std::shared_ptr<CStreamDevice> pDevice;
   std::vector<uint8_t> packet;
+  CHstPort port;
   CPdlLink link;
 };
 
@@ -66,10 +69,10 @@ struct SLinkOverStream {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   static const CFuzzFolder folder;
-  // Long enough that no input reaches it; the device ends every wait first.
-  g_iTimeout = 60000;
-  static SLinkOverStream download(EToolFlavor::Download);
-  static SLinkOverStream writer(EToolFlavor::Writer);
+  // A time-out long enough that no input reaches it; the device ends every
+  // wait first.
+  static SLinkOverStream download(DownloadLinkPolicy(60000, 0));
+  static SLinkOverStream writer(WriterLinkPolicy());
   if (nSize < 2) return 0;
   const uint8_t nChoice = pData[0] % 4;
   const size_t nPiece = pData[1];

@@ -7,39 +7,40 @@
 #include "common/message_queue.h"
 #include "common/op_log.h"
 
-std::atomic<uint32_t> g_dwDebugFlags{0};
-
 namespace {
 
 using namespace pdl;
 
-// How long the writer and the image-information reply skip stray bytes.
-constexpr int kWriterReplyLimitMs = 10000;
+// How long a partition reply and the image-information reply skip stray
+// bytes.
+constexpr int kPartitionReplyLimitMs = 10000;
 constexpr int kImageInfoStartLimitMs = 3000;
 constexpr char kNoImageInfoText[] = "PDL cannot deal READ_IMAGE_ATTR!";
 
 }  // namespace
 
-CPdlLink::CPdlLink(EToolFlavor eFlavor, uint8_t* pPacketBuffer)
-    : CHstPort(eFlavor), m_pPacket(pPacketBuffer) {}
+CPdlLink::CPdlLink(IBytePort& port, const SLinkPolicy& policy, uint8_t* pPacketBuffer)
+    : m_port(port), m_policy(policy), m_pPacket(pPacketBuffer) {}
 
-CPdlLink::~CPdlLink() {
-  uart_cleanup();
+void CPdlLink::PortLog(int nLevel, const char* pszFormat, ...) const {
+  va_list args;
+  va_start(args, pszFormat);
+  m_port.PortLogV(nLevel, pszFormat, args);
+  va_end(args);
 }
 
 bool CPdlLink::ReadExact(void* pBuf, uint32_t nLen, int nTimeoutClass) {
   uint32_t nRead = 0;
-  return uart_read(pBuf, nLen, &nRead, nTimeoutClass) && nRead == nLen;
+  return m_port.uart_read(pBuf, nLen, &nRead, nTimeoutClass) && nRead == nLen;
 }
 
 bool CPdlLink::WaitForAck(int32_t* pnCode, int nTimeoutClass) {
-  if (!IsOpen()) return false;
+  if (!m_port.IsOpen()) return false;
   int32_t nUnused = 0;
   if (!pnCode) pnCode = &nUnused;
-  const bool bDownload = IsDownloadTool();
   // How long stray bytes may come before the header byte.
-  const CDeadline deadline(bDownload ? static_cast<int>(g_iTimeout) : kWriterReplyLimitMs);
-  if (StopRequested()) {
+  const CDeadline deadline(m_policy.nStrayLimitMs);
+  if (m_port.StopRequested()) {
     *pnCode = -1;
     return false;
   }
@@ -49,16 +50,12 @@ bool CPdlLink::WaitForAck(int32_t* pnCode, int nTimeoutClass) {
     DispatchOnePending();
     if (!ReadExact(&byte, 1, nTimeoutClass)) return false;
     if (byte == kHeaderByte) break;
-    if (!bDownload) {
-      if (deadline.Passed()) return false;
-      continue;
-    }
     if (deadline.Passed()) {
       PortLog(kLogAlways, "[WaitForAck] timeout! timeout:%d, end_time-start_time:%d, errCount:%d",
-              static_cast<int>(g_iTimeout), deadline.ElapsedMs(), 0);
+              m_policy.nStrayLimitMs, deadline.ElapsedMs(), 0);
       return false;
     }
-    if (StopRequested()) {
+    if (m_port.StopRequested()) {
       *pnCode = -1;
       return false;
     }
@@ -68,7 +65,7 @@ bool CPdlLink::WaitForAck(int32_t* pnCode, int nTimeoutClass) {
   // when the flow id is not a failure.
   uint8_t field[5];
   if (!ReadExact(field, 5, nTimeoutClass)) return false;
-  if (bDownload && field[4] == kFlowIdFailure) return false;
+  if (m_policy.bFailureEndsAck && field[4] == kFlowIdFailure) return false;
   if (!ReadExact(field, 4, nTimeoutClass)) return false;
   const uint32_t nCode = GetU32(field);
   *pnCode = static_cast<int32_t>(nCode);
@@ -77,7 +74,7 @@ bool CPdlLink::WaitForAck(int32_t* pnCode, int nTimeoutClass) {
     return true;
   }
   PortLog(kLogAlways, "[WaitForAck] rsp failed, code:%d, %s", static_cast<int>(nCode),
-          ResponseName(nCode, false));
+          ResponseName(nCode, m_policy.bNamesWithWaitsTimeout));
   return false;
 }
 
@@ -94,7 +91,7 @@ bool CPdlLink::WriteBuf2Phone(const uint8_t* pBuf, uint32_t nLen) {
   if (nLen == 0) return true;
   uint32_t nDone = 0;
   for (;;) {
-    const uint32_t n = uart_write(pBuf + nDone, nLen - nDone);
+    const uint32_t n = m_port.uart_write(pBuf + nDone, nLen - nDone);
     nDone += n;
     if (deadline.Passed()) {
       PortLog(kLogAlways, "[WriteBuf2Phone]--time out!");
@@ -103,18 +100,18 @@ bool CPdlLink::WriteBuf2Phone(const uint8_t* pBuf, uint32_t nLen) {
     if (nDone == nLen) return true;
     // A port that has gone will not take the bytes however often they are
     // offered; trying again until the limit would only fill the log.
-    if (n == 0 && !IsOpen()) return false;
-    if (n == 0 && DeviceGone()) return false;
+    if (n == 0 && !m_port.IsOpen()) return false;
+    if (n == 0 && m_port.DeviceGone()) return false;
   }
 }
 
 bool CPdlLink::WritePart(const uint8_t* pBuf, uint32_t nLen) {
-  if (IsDownloadTool()) return WriteBuf2Phone(pBuf, nLen);
-  return uart_write(pBuf, nLen) == nLen;
+  if (m_policy.bWriteByLength) return WriteBuf2Phone(pBuf, nLen);
+  return m_port.uart_write(pBuf, nLen) == nLen;
 }
 
 bool CPdlLink::SendShort(uint32_t nCmd, const char* pszFailLine) {
-  if (!IsOpen()) return false;
+  if (!m_port.IsOpen()) return false;
   const size_t nLen = BuildShortForm(m_pPacket, nCmd);
   if (WritePart(m_pPacket, static_cast<uint32_t>(nLen))) return true;
   if (pszFailLine) PortLog(kLogAlways, "%s", pszFailLine);
@@ -142,7 +139,7 @@ bool CPdlLink::SendPowerOffCmd() {
 
 bool CPdlLink::SendStartDataCmd(uint32_t nAddr, const char* pszName, uint32_t nImageLen,
                                 bool bByName) {
-  if (!IsOpen()) return false;
+  if (!m_port.IsOpen()) return false;
   const uint32_t nNameLen = bByName ? static_cast<uint32_t>(std::strlen(pszName)) + 1 : 0;
   if (nNameLen > kPacketBufferSize) return false;
   BuildLongForm(m_pPacket, CMD_START_DATA, bByName ? kNameMarker : nAddr, nImageLen, nNameLen);
@@ -157,8 +154,8 @@ bool CPdlLink::SendStartDataCmd(uint32_t nAddr, const char* pszName, uint32_t nI
 }
 
 bool CPdlLink::SendMidDataCmd(uint8_t* pBuf, uint32_t nLen, uint32_t nPacketCount) {
-  if (!IsOpen() || nLen > kPacketBufferSize - kPayloadOffset) return false;
-  const uint32_t nAddr = IsDownloadTool() ? nPacketCount + 1 : kNameMarker;
+  if (!m_port.IsOpen() || nLen > kPacketBufferSize - kPayloadOffset) return false;
+  const uint32_t nAddr = m_policy.bNumberDataPackets ? nPacketCount + 1 : kNameMarker;
   BuildLongForm(pBuf, CMD_MID_DATA, nAddr, nLen, nLen);
   if (!WritePart(pBuf, nLen + kPayloadOffset)) return false;
   PortLog(0, "[SendMidDataCmd] after write len:%d", static_cast<int>(nLen + kPayloadOffset));
@@ -166,7 +163,7 @@ bool CPdlLink::SendMidDataCmd(uint8_t* pBuf, uint32_t nLen, uint32_t nPacketCoun
 }
 
 bool CPdlLink::SendReadPartionCmd(const char* pszName) {
-  if (!IsOpen()) return false;
+  if (!m_port.IsOpen()) return false;
   const uint32_t nNameLen = static_cast<uint32_t>(std::strlen(pszName)) + 1;
   if (nNameLen > kPacketBufferSize) return false;
   BuildLongForm(m_pPacket, CMD_READ_PARTITION, kNameMarker, kFactoryPartitionSize, nNameLen);
@@ -176,19 +173,19 @@ bool CPdlLink::SendReadPartionCmd(const char* pszName) {
 }
 
 bool CPdlLink::SendReadImageInfo() {
-  if (!IsOpen()) return false;
+  if (!m_port.IsOpen()) return false;
   BuildLongForm(m_pPacket, CMD_READ_IMAGE_ATTR, kNameMarker, kImageInfoSize);
   return WritePart(m_pPacket, kLongFormSize);
 }
 
 bool CPdlLink::SendDebugCmd() {
-  if (!IsOpen()) return false;
-  BuildLongForm(m_pPacket, CMD_DEBUG, g_dwDebugFlags, 0);
+  if (!m_port.IsOpen()) return false;
+  BuildLongForm(m_pPacket, CMD_DEBUG, m_policy.dwDebugFlags, 0);
   return WritePart(m_pPacket, kLongFormSize);
 }
 
 bool CPdlLink::SendDonwloadPartitionTable(const char* pszList) {
-  if (!IsOpen()) return false;
+  if (!m_port.IsOpen()) return false;
   const size_t nText = std::strlen(pszList);
   if (nText + 1 > kPacketBufferSize - kPayloadOffset) return false;
   const auto nTextLen = static_cast<uint32_t>(nText);
@@ -209,11 +206,11 @@ void CPdlLink::DiscardReply(uint32_t nLen, int nTimeoutClass) {
 }
 
 bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pnLen) {
-  if (!IsOpen()) return false;
+  if (!m_port.IsOpen()) return false;
   const CDeadline deadline(kImageInfoStartLimitMs);
   *pnLen = 0;
   DispatchOnePending();
-  if (StopRequested()) return false;
+  if (m_port.StopRequested()) return false;
 
   uint8_t byte = 0;
   for (;;) {
@@ -222,7 +219,7 @@ bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pn
     if (byte == kHeaderByte) break;
     if (deadline.Passed()) return false;
     DispatchOnePending();
-    if (StopRequested()) return false;
+    if (m_port.StopRequested()) return false;
   }
   uint8_t field[4];
   PortLog(0, "[RecvImageInfoData] start read data_size");
@@ -238,7 +235,7 @@ bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pn
     return false;
   }
   uint32_t nRead = 0;
-  if (!uart_read(pBuf, nDataSize, &nRead, kTimeoutSetting)) return false;
+  if (!m_port.uart_read(pBuf, nDataSize, &nRead, kTimeoutSetting)) return false;
   if (nRead > 0) {
     *pnLen = nRead;
     return true;
@@ -251,8 +248,8 @@ bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pn
 }
 
 bool CPdlLink::RecvPartionData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pnLen) {
-  if (!IsOpen()) return false;
-  const CDeadline deadline(kWriterReplyLimitMs);
+  if (!m_port.IsOpen()) return false;
+  const CDeadline deadline(kPartitionReplyLimitMs);
   *pnLen = 0;
   DispatchOnePending();
   uint8_t byte = 0;
@@ -274,7 +271,7 @@ bool CPdlLink::RecvPartionData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pnLe
   uint32_t nGot = 0;
   while (nGot < nDataSize) {
     uint32_t nRead = 0;
-    if (!uart_read(pBuf + nGot, nDataSize - nGot, &nRead, kTimeoutSetting) || nRead == 0) {
+    if (!m_port.uart_read(pBuf + nGot, nDataSize - nGot, &nRead, kTimeoutSetting) || nRead == 0) {
       return false;
     }
     nGot += nRead;

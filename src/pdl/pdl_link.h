@@ -1,42 +1,44 @@
 #pragma once
 
-#include <atomic>
+#include <cstdarg>
 #include <cstdint>
 
+#include "pdl/link_policy.h"
 #include "pdl/packet.h"
-#include "serial/hst_port.h"
+#include "serial/byte_port.h"
 
-// The loader's debug flag word (DEBUG_LEVEL of the download settings).
-extern std::atomic<uint32_t> g_dwDebugFlags;
-
-// The PDL command layer on one serial port. Every outgoing packet is built in
-// place at the start of the caller's packet buffer (kPacketBufferSize bytes,
-// never owned): a data packet's chunk is read to offset 18 by the caller and
-// the header is written in front of it, so one write carries the packet.
+// The PDL command layer over one port, which it uses but does not own: the
+// owner opens and closes the port around the link's exchanges. Every
+// outgoing packet is built in place at the start of the caller's packet
+// buffer (kPacketBufferSize bytes, never owned): a data packet's chunk is
+// read to offset 18 by the caller and the header is written in front of it,
+// so one write carries the packet.
 //
-// The download tool writes through WriteBuf2Phone (time limits by length)
-// and logs to the port log; the writer writes each part once and checks that
-// all of it went out, and logs nothing. Acknowledgement waits differ as
-// described at WaitForAck.
-class CPdlLink : public CHstPort {
+// How packet parts are written, how acknowledgements are waited for and
+// what the commands carry follow the link's policy.
+class CPdlLink {
  public:
-  CPdlLink(EToolFlavor eFlavor, uint8_t* pPacketBuffer);
-  ~CPdlLink() override;
+  CPdlLink(IBytePort& port, const SLinkPolicy& policy, uint8_t* pPacketBuffer);
+  CPdlLink(const CPdlLink&) = delete;
+  CPdlLink& operator=(const CPdlLink&) = delete;
+
+  // Set by the owner between runs, while no exchange runs.
+  void SetPolicy(const SLinkPolicy& policy) { m_policy = policy; }
+  const SLinkPolicy& Policy() const { return m_policy; }
 
   void SetPacketBuffer(uint8_t* pPacketBuffer) { m_pPacket = pPacketBuffer; }
   uint8_t* PacketBuffer() const { return m_pPacket; }
 
   // True only when an acknowledgement with code ACK arrived; the code is
-  // stored in *pnCode (-1 when the operator stopped). The download tool skips
-  // stray bytes until g_iTimeout has passed, fails a failure reply (flow id
-  // 0xEE) without reading its code and reads with the given time-out class;
-  // the writer gives up after 10 s and judges every reply by its code.
+  // stored in *pnCode (-1 when the operator stopped). Stray bytes before the
+  // header byte are skipped until the policy's stray limit has passed; reads
+  // use the given time-out class.
   bool WaitForAck(int32_t* pnCode = nullptr, int nTimeoutClass = kTimeoutSetting);
 
   bool SendConnectCmd();
   bool SendStartDataCmd(uint32_t nAddr, const char* pszName, uint32_t nImageLen, bool bByName);
-  // The chunk of nLen bytes waits at offset 18 of pBuf. The download tool
-  // puts nPacketCount + 1 in addr, the writer the name marker.
+  // The chunk of nLen bytes waits at offset 18 of pBuf. Its address is
+  // nPacketCount + 1 or the name marker, as the policy says.
   bool SendMidDataCmd(uint8_t* pBuf, uint32_t nLen, uint32_t nPacketCount = 0);
   bool SendEndDataCmd();
   bool SendExecDataCmd();
@@ -59,12 +61,15 @@ class CPdlLink : public CHstPort {
   static int WriteLimitMs(uint32_t nLen);
 
  private:
+  void PortLog(int nLevel, const char* pszFormat, ...) const __attribute__((format(printf, 3, 4)));
   bool ReadExact(void* pBuf, uint32_t nLen, int nTimeoutClass);
-  // Writes one packet part the way this tool writes.
+  // Writes one packet part the way the policy says.
   bool WritePart(const uint8_t* pBuf, uint32_t nLen);
   bool SendShort(uint32_t nCmd, const char* pszFailLine);
   // Reads and drops nLen bytes of a reply that does not fit its buffer.
   void DiscardReply(uint32_t nLen, int nTimeoutClass);
 
+  IBytePort& m_port;
+  SLinkPolicy m_policy;
   uint8_t* m_pPacket;
 };

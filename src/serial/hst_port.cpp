@@ -11,16 +11,10 @@
 #include "common/op_log.h"
 #include "serial/port_discovery.h"
 
-std::atomic<int32_t> g_iTimeout{0};
-
 namespace {
 
 using platform::EWaitResult;
 
-// The writer's fixed limits: no first byte within 10 s ends a read; a read
-// that has started waits at most this long for the rest.
-constexpr int kWriterIdleLimitMs = 10000;
-constexpr int kWriterPendingLimitMs = 54464;
 constexpr int kWriteLimitMs = 5000;
 // Upper bound of one pass of a read waiting for its first byte.
 constexpr int kReadPollMs = 20;
@@ -31,18 +25,22 @@ constexpr int kErrorAccessDenied = 5;
 
 }  // namespace
 
-CHstPort::CHstPort(EToolFlavor eFlavor) : m_eFlavor(eFlavor) {}
+CHstPort::CHstPort(const SPortPolicy& policy) : m_policy(policy) {}
 
 CHstPort::~CHstPort() {
   m_bClosing = true;
   if (m_bOpened || m_monitor.joinable()) uart_cleanup();
 }
 
+void CHstPort::PortLogV(int nLevel, const char* pszFormat, va_list args) const {
+  if (m_policy.pfnPortLog) m_policy.pfnPortLog(m_nPort, nLevel, pszFormat, args);
+}
+
 void CHstPort::PortLog(int nLevel, const char* pszFormat, ...) const {
-  if (!IsDownloadTool()) return;
+  if (!m_policy.pfnPortLog) return;
   va_list args;
   va_start(args, pszFormat);
-  WritePortLogV(m_nPort, nLevel, pszFormat, args);
+  m_policy.pfnPortLog(m_nPort, nLevel, pszFormat, args);
   va_end(args);
 }
 
@@ -119,24 +117,6 @@ void CHstPort::MonitorMain() {
   if (auto pAbort = Handles().pAbort) pAbort->Signal();
 }
 
-int CHstPort::ReadLimitMs(int nTimeoutClass) const {
-  if (!IsDownloadTool()) return kWriterIdleLimitMs;
-  switch (nTimeoutClass) {
-    case kTimeout60s:
-      return 60000;
-    case kTimeout90s:
-      return 90000;
-    case kTimeout120s:
-      return 120000;
-    default:
-      return g_iTimeout;
-  }
-}
-
-int CHstPort::PendingLimitMs(int nTimeoutClass) const {
-  return IsDownloadTool() ? ReadLimitMs(nTimeoutClass) : kWriterPendingLimitMs;
-}
-
 EWaitResult CHstPort::WaitIo(const SIoHandles& io, bool bForWrite, int nTimeoutMs,
                              bool* pbAborted) {
   // Wake-up sources in a fixed order: abort, queue, then the stop event
@@ -145,7 +125,7 @@ EWaitResult CHstPort::WaitIo(const SIoHandles& io, bool bForWrite, int nTimeoutM
   size_t nWakes = 0;
   wakes[nWakes++] = io.pAbort->Handle();
   if (CMessageQueue* pQueue = CMessageQueue::Current()) wakes[nWakes++] = pQueue->WakeHandle();
-  if (!bForWrite && IsDownloadTool() && m_pStopBlock) {
+  if (!bForWrite && m_policy.bStopEndsReads && m_pStopBlock) {
     wakes[nWakes++] = m_pStopBlock->stopEvent.Handle();
   }
   int nWoken = -1;
@@ -163,7 +143,8 @@ bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTim
     return true;
   }
   auto* pBytes = static_cast<uint8_t*>(pBuf);
-  const CDeadline idle(ReadLimitMs(nTimeoutClass));
+  const SReadLimits limits = m_policy.ReadLimits(nTimeoutClass);
+  const CDeadline idle(limits.nFirstByteMs);
   bool bAborted = false;
 
   // Wait for the first byte. Reading straight away, rather than asking how
@@ -191,7 +172,7 @@ bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTim
     *pnRead = nGot;
     return true;
   }
-  const CDeadline pending(PendingLimitMs(nTimeoutClass));
+  const CDeadline pending(limits.nRestMs);
   for (;;) {
     if (pending.Passed()) return false;
     const EWaitResult result = WaitIo(io, false, pending.LeftMs(), &bAborted);

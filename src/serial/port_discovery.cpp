@@ -149,10 +149,10 @@ void AddVirtualPorts(std::list<SSerInfo>& ports) {
 
 // True when the port cannot be opened exclusively now; a port that can is
 // closed again at once.
-bool IsBusy(const SSerInfo& port, EToolFlavor eFlavor) {
+bool IsBusy(const SSerInfo& port, const SPortPolicy& policy) {
   int err = 0;
   if (platform::OpenSerialDevice(port.m_strOpenName, &err)) return false;
-  if (eFlavor == EToolFlavor::Download) {
+  if (policy.bLogBusyPorts) {
     const char* pszName = port.m_strFriendly.c_str();
     WriteOperateLog("INVALID_HANDLE_VALUE %s,err:%d", pszName, err);
     WritePortLog(GadgetComNumber(port.m_strFriendly), kLogAlways, "INVALID_HANDLE_VALUE %s,err:%d",
@@ -219,7 +219,7 @@ int GadgetComNumber(const std::string& strFriendly) {
   return n;
 }
 
-void ListSerialPorts(std::list<SSerInfo>& ports, bool bLeaveOutBusy, EToolFlavor eFlavor) {
+void ListSerialPorts(std::list<SSerInfo>& ports, bool bLeaveOutBusy, const SPortPolicy& policy) {
   ports.clear();
   AddUsbPorts(ports);
   AddVirtualPorts(ports);
@@ -230,7 +230,7 @@ void ListSerialPorts(std::list<SSerInfo>& ports, bool bLeaveOutBusy, EToolFlavor
     return port.m_strFriendly.find(kPhonePortName) == std::string::npos;
   });
   if (bLeaveOutBusy) {
-    std::erase_if(ports, [eFlavor](const SSerInfo& port) { return IsBusy(port, eFlavor); });
+    std::erase_if(ports, [&policy](const SSerInfo& port) { return IsBusy(port, policy); });
   }
 }
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "serial/tool_flavor.h"
+#include "serial/port_policy.h"
 
 // Serial port discovery. A phone in loader mode lists as a port whose friendly
 // name reads "Gadget Serial (COM<n>)".
@@ -28,10 +28,10 @@ struct SSerInfo {
 // Empties the list and fills it with the phone ports present (a friendly
 // name holding "Gadget Serial"), in a stable order; other serial devices are
 // neither listed nor opened. With bLeaveOutBusy every port that cannot be
-// opened exclusively right now is left out; the download tool logs each such
-// port.
+// opened exclusively right now is left out, and logged when the policy says
+// so.
 void ListSerialPorts(std::list<SSerInfo>& ports, bool bLeaveOutBusy,
-                     EToolFlavor eFlavor = EToolFlavor::Download);
+                     const SPortPolicy& policy = {});
 
 // The device to open for COM port nPort; empty when no such port is present.
 std::string DeviceOfComPort(int nPort);

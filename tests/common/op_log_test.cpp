@@ -6,28 +6,21 @@
 #include <thread>
 #include <vector>
 
+#include "port_test.h"
 #include "pty_phone.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class OpLogTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    InitLogFolders(m_base.Path());
-    g_bOpenDebug = false;
-  }
-  void TearDown() override { g_bOpenDebug = false; }
-  CTempDir m_base;
-};
+using OpLogTest = CPortLogTest;
 
 TEST_F(OpLogTest, StartUpMakesTheThreeFoldersBelowTheBaseFolder) {
   for (const char* sub : {"log", "log/portslog", "log/factorydata"}) {
-    EXPECT_TRUE(fs::is_directory(m_base.File(sub))) << sub;
+    EXPECT_TRUE(fs::is_directory(m_logs.File(sub))) << sub;
   }
-  EXPECT_EQ(PortLogPath(4), m_base.File("log/portslog/COM_4.log"));
-  EXPECT_EQ(OperateLogPath(), m_base.File("log/multi_operate.log"));
+  EXPECT_EQ(PortLogPath(4), m_logs.File("log/portslog/COM_4.log"));
+  EXPECT_EQ(OperateLogPath(), m_logs.File("log/multi_operate.log"));
 }
 
 TEST_F(OpLogTest, DetailedLinesNeedTheDebugSwitch) {
@@ -46,7 +39,7 @@ TEST_F(OpLogTest, DetailedLinesNeedTheDebugSwitch) {
 
 TEST_F(OpLogTest, PortZeroHasItsOwnFile) {
   WritePortLog(0, kLogAlways, "zero");
-  EXPECT_EQ(ReadWholeFile(m_base.File("log/portslog/COM_0.log")), "zero\n");
+  EXPECT_EQ(ReadWholeFile(m_logs.File("log/portslog/COM_0.log")), "zero\n");
 }
 
 TEST_F(OpLogTest, LongLinesAreCutAt255BytesWithoutSplittingACharacter) {
@@ -60,7 +53,7 @@ TEST_F(OpLogTest, LongLinesAreCutAt255BytesWithoutSplittingACharacter) {
 }
 
 TEST_F(OpLogTest, AMissingFolderLosesTheLineButNeverFails) {
-  fs::remove_all(m_base.File("log"));
+  fs::remove_all(m_logs.File("log"));
   WritePortLog(7, kLogAlways, "lost");
   WriteOperateLog("lost");
   EXPECT_FALSE(fs::exists(PortLogPath(7)));
@@ -70,7 +63,8 @@ TEST_F(OpLogTest, ConcurrentWritersNeverInterleaveWithinALine) {
   std::vector<std::thread> writers;
   for (int t = 0; t < 8; ++t) {
     writers.emplace_back([t] {
-      for (int i = 0; i < 200; ++i) WritePortLog(8, kLogAlways, "%d:%s", t, std::string(100, 'a' + t).c_str());
+      for (int i = 0; i < 200; ++i)
+        WritePortLog(8, kLogAlways, "%d:%s", t, std::string(100, 'a' + t).c_str());
     });
   }
   for (auto& w : writers) w.join();

@@ -58,9 +58,9 @@ std::vector<std::string> ComNames(const std::list<SSerInfo>& ports) {
   return names;
 }
 
-std::list<SSerInfo> List(bool bLeaveOutBusy, EToolFlavor eFlavor = EToolFlavor::Download) {
+std::list<SSerInfo> List(bool bLeaveOutBusy, bool bLogBusy = true) {
   std::list<SSerInfo> ports{{"stale", "COM99", "stale"}};  // must be emptied first
-  ListSerialPorts(ports, bLeaveOutBusy, eFlavor);
+  ListSerialPorts(ports, bLeaveOutBusy, SPortPolicy{.bLogBusyPorts = bLogBusy});
   return ports;
 }
 
@@ -146,7 +146,7 @@ TEST_F(DiscoveryTest, BusyPortLeftOutOnlyWhenAskedAndLoggedOnlyByDownloadTool) {
   // The writer tool leaves it out too, but logs nothing.
   fs::remove_all(m_strDir + "/log");
   InitLogFolders(m_strDir);
-  EXPECT_EQ(ComNames(List(true, EToolFlavor::Writer)), (std::vector<std::string>{"COM10"}));
+  EXPECT_EQ(ComNames(List(true, false)), (std::vector<std::string>{"COM10"}));
   EXPECT_FALSE(fs::exists(PortLogPath(9)));
   EXPECT_FALSE(fs::exists(OperateLogPath()));
 

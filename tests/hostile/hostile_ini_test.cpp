@@ -21,10 +21,7 @@ constexpr size_t kLineLimit = 65536;  // what the reader holds of one line
 class HostileIniTest : public ::testing::Test {
  protected:
   void SetUp() override { WriteBytes(m_dir.File("images/boot_fact.bin"), "boot"); }
-  void TearDown() override {
-    g_bOpenDebug = false;
-    g_dwDebugFlags = 0;
-  }
+  void TearDown() override { g_bOpenDebug = false; }
   std::string Base() const { return m_dir.Path(); }
   std::string Ini(const std::string& strName) const { return m_dir.File("ini/" + strName); }
 
@@ -126,7 +123,7 @@ TEST_F(HostileIniTest, BinaryGarbageGivesTheDefaults) {
   EXPECT_TRUE(LoadFileListIni(Base(), &m_settings));
   EXPECT_TRUE(m_settings.m_fileList.empty());
   EXPECT_FALSE(m_settings.m_bFormatFlash);
-  EXPECT_EQ(g_dwDebugFlags, 0u);
+  EXPECT_EQ(m_settings.m_dwDebugFlags, 0u);
   EXPECT_TRUE(LoadDownloadIni(Base(), &m_ports));
   for (const PortSetting& port : m_ports) {
     EXPECT_FALSE(port.m_bUsed);

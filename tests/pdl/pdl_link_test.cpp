@@ -4,10 +4,9 @@
 
 #include <chrono>
 #include <functional>
-#include <thread>
 
-#include "common/op_log.h"
-#include "pty_phone.h"
+#include "port_link.h"
+#include "port_test.h"
 #include "scripted_device.h"
 
 namespace {
@@ -26,27 +25,27 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end() + 1); }  // with its zero
+Bytes Text(const std::string& s) {
+  return Bytes(s.begin(), s.end() + 1);
+}  // with its zero
 
-class PdlLinkTest : public ::testing::Test {
+// The links of both tools over a scripted phone: no terminal, and every
+// reply comes in the fragments, at the moments and with the failures the
+// test writes down.
+class PdlLinkTest : public CPortLogTest {
  protected:
-  void SetUp() override {
-    InitLogFolders(m_logs.Path());
-    g_bOpenDebug = false;
-    g_iTimeout = 2000;
+  bool Open(SPortLink& host) {
+    return host.port.uart_init(kCom, 921600, 0) && host.port.OpenDevice(m_pDevice);
   }
-  void TearDown() override {
-    g_bOpenDebug = false;
-    g_dwDebugFlags = 0;
-  }
-  bool Open(CPdlLink& link) { return link.uart_init(kCom, 921600, 0) && link.uart_open(); }
-  std::string PortLog() { return ReadWholeFile(PortLogPath(kCom)); }
+  std::string PortLog() { return CPortLogTest::PortLog(kCom); }
 
-  CTempDir m_logs;
-  CPtyPhone m_phone{kCom};
+  std::shared_ptr<CScriptedDevice> m_pDevice = std::make_shared<CScriptedDevice>();
+  CScriptedDevice& m_phone = *m_pDevice;
   Bytes m_packet = Bytes(pdl::kPacketBufferSize);
-  CPdlLink m_link{EToolFlavor::Download, m_packet.data()};
-  CPdlLink m_writer{EToolFlavor::Writer, m_packet.data()};
+  SPortLink m_download{DownloadLinkPolicy(2000, 0), m_packet.data()};
+  SPortLink m_writerHost{WriterLinkPolicy(), m_packet.data()};
+  CPdlLink& m_link = m_download.link;
+  CPdlLink& m_writer = m_writerHost.link;
 };
 
 struct SCommandCase {
@@ -83,7 +82,7 @@ TEST_F(PdlLinkTest, EveryCommandPutsItsExactBytesOnTheWire) {
        Cat({{0xAE}, Le(12), {0xFF}, Le(15), Le(kMarker), Le(1024)})},
       {"debug flags",
        [](CPdlLink& l, uint8_t*) {
-         g_dwDebugFlags = 0x14;
+         l.SetPolicy(DownloadLinkPolicy(2000, 0x14));
          return l.SendDebugCmd();
        },
        Cat({{0xAE}, Le(12), {0xFF}, Le(19), Le(0x14), Le(0)})},
@@ -93,10 +92,10 @@ TEST_F(PdlLinkTest, EveryCommandPutsItsExactBytesOnTheWire) {
        [](CPdlLink& l, uint8_t*) { return l.SendDonwloadPartitionTable("abc"); },
        Cat({{0xAE}, Le(16), {0xFF}, Le(22), Le(kMarker), Le(3), Text("abc")})},
   };
-  ASSERT_TRUE(Open(m_link));
+  ASSERT_TRUE(Open(m_download));
   for (const SCommandCase& c : cases) {
     ASSERT_TRUE(c.fnSend(m_link, m_packet.data())) << c.pszName;
-    EXPECT_EQ(m_phone.ReceiveExactly(c.expected.size() + 1, 100), c.expected) << c.pszName;
+    EXPECT_EQ(m_phone.TakeWritten(), c.expected) << c.pszName;
   }
   EXPECT_EQ(Cat({{0xAE}, Le(16), {0xFF}, Le(22), Le(kMarker), Le(3), Text("abc")}).size(), 22u);
 }
@@ -106,8 +105,7 @@ TEST_F(PdlLinkTest, WriterCommandsUseTheNameMarkerForDataAndReadPartitions) {
   const SCommandCase cases[] = {
       {"factory mode", [](CPdlLink& l, uint8_t*) { return l.SendFactModeCmd(); },
        Cat({{0xAE}, Le(4), {0xFF}, Le(17)})},
-      {"read partition",
-       [](CPdlLink& l, uint8_t*) { return l.SendReadPartionCmd("factorydata"); },
+      {"read partition", [](CPdlLink& l, uint8_t*) { return l.SendReadPartionCmd("factorydata"); },
        Cat({{0xAE}, Le(24), {0xFF}, Le(9), Le(kMarker), Le(0x4000), Text("factorydata")})},
       {"data packet",
        [](CPdlLink& l, uint8_t* p) {
@@ -119,10 +117,10 @@ TEST_F(PdlLinkTest, WriterCommandsUseTheNameMarkerForDataAndReadPartitions) {
        [](CPdlLink& l, uint8_t*) { return l.SendStartDataCmd(0x100100, "", 2048, false); },
        Cat({{0xAE}, Le(12), {0xFF}, Le(4), Le(0x100100), Le(2048)})},
   };
-  ASSERT_TRUE(Open(m_writer));
+  ASSERT_TRUE(Open(m_writerHost));
   for (const SCommandCase& c : cases) {
     ASSERT_TRUE(c.fnSend(m_writer, m_packet.data())) << c.pszName;
-    EXPECT_EQ(m_phone.ReceiveExactly(c.expected.size() + 1, 100), c.expected) << c.pszName;
+    EXPECT_EQ(m_phone.TakeWritten(), c.expected) << c.pszName;
   }
 }
 
@@ -131,12 +129,12 @@ TEST_F(PdlLinkTest, CommandsOnAClosedLinkWriteNothing) {
   EXPECT_FALSE(m_link.SendStartDataCmd(0, "boot", 1, true));
   EXPECT_FALSE(m_link.SendMidDataCmd(m_packet.data(), 1, 1));
   EXPECT_FALSE(m_link.WaitForAck());
-  EXPECT_TRUE(m_phone.Receive(20).empty());
+  EXPECT_TRUE(m_phone.Written().empty());
 }
 
 TEST_F(PdlLinkTest, StartByNameLogsHeaderAndNameLines) {
   g_bOpenDebug = true;
-  ASSERT_TRUE(Open(m_link));
+  ASSERT_TRUE(Open(m_download));
   ASSERT_TRUE(m_link.SendStartDataCmd(0, "userdata", 1234, true));
   const std::string log = PortLog();
   EXPECT_NE(log.find("[SendStartDataCmd] write header pkt_size:21, data_size:1234, write len:18\n"),
@@ -160,7 +158,7 @@ TEST_F(PdlLinkTest, AcknowledgementsAreJudgedByTheirCode) {
       {"code 14 has no name", AckPacket(14), false, 14, "[WaitForAck] rsp failed, code:14, \n"},
       {"failure reply is not read further", AckPacket(0, 0xEE), false, 1234, ""},
   };
-  ASSERT_TRUE(Open(m_link));
+  ASSERT_TRUE(Open(m_download));
   for (const SCase& c : cases) {
     std::remove(PortLogPath(kCom).c_str());
     m_phone.Send(c.reply);
@@ -168,13 +166,12 @@ TEST_F(PdlLinkTest, AcknowledgementsAreJudgedByTheirCode) {
     EXPECT_EQ(m_link.WaitForAck(&nCode, kTimeout60s), c.bAccepted) << c.pszName;
     EXPECT_EQ(nCode, c.nCode) << c.pszName;
     EXPECT_EQ(PortLog(), c.pszLogLine) << c.pszName;
-    m_link.uart_write("", 0);  // drops what a failure reply left unread
-    m_phone.Receive(10);
+    m_download.port.uart_write("", 0);  // drops what a failure reply left unread
   }
 }
 
 TEST_F(PdlLinkTest, WriterJudgesAFailureReplyByItsCode) {
-  ASSERT_TRUE(Open(m_writer));
+  ASSERT_TRUE(Open(m_writerHost));
   m_phone.Send(AckPacket(0, 0xEE));
   EXPECT_TRUE(m_writer.WaitForAck());
   m_phone.Send(AckPacket(8, 0xEE));
@@ -186,10 +183,9 @@ TEST_F(PdlLinkTest, WriterJudgesAFailureReplyByItsCode) {
 
 TEST_F(PdlLinkTest, StopFlagFailsTheWaitWithMinusOneAndReadsNothing) {
   SStopBlock stop;
-  m_link.SetStopBlock(&stop);
-  ASSERT_TRUE(Open(m_link));
+  m_download.port.SetStopBlock(&stop);
+  ASSERT_TRUE(Open(m_download));
   m_phone.Send(AckPacket(0));
-  std::this_thread::sleep_for(20ms);
   stop.SetStop(true);
   int32_t nCode = 0;
   EXPECT_FALSE(m_link.WaitForAck(&nCode, kTimeout60s));
@@ -199,39 +195,31 @@ TEST_F(PdlLinkTest, StopFlagFailsTheWaitWithMinusOneAndReadsNothing) {
 }
 
 TEST_F(PdlLinkTest, StrayBytesAreSkippedOnlyUntilTheTimeoutSetting) {
-  g_iTimeout = 150;
-  ASSERT_TRUE(Open(m_link));
-  std::atomic<bool> bDone{false};
-  std::thread noise([&] {
-    while (!bDone) {
-      m_phone.Send(Bytes{0x11});
-      std::this_thread::sleep_for(5ms);
-    }
-  });
+  m_link.SetPolicy(DownloadLinkPolicy(150, 0));
+  ASSERT_TRUE(Open(m_download));
+  // Noise every 5 ms for far longer than the time-out, then an ack too late.
+  for (int i = 0; i < 400; ++i) m_phone.Send(Bytes{0x11}, 5);
+  m_phone.Send(AckPacket(0));
   int32_t nCode = 0;
   EXPECT_FALSE(m_link.WaitForAck(&nCode, kTimeout60s));
-  bDone = true;
-  noise.join();
+  EXPECT_FALSE(m_phone.ScriptDone()) << "gave up within the noise";
   EXPECT_NE(PortLog().find("[WaitForAck] timeout! timeout:150, end_time-start_time:"),
             std::string::npos);
   EXPECT_NE(PortLog().find(", errCount:0\n"), std::string::npos);
 }
 
 TEST_F(PdlLinkTest, PartitionReplySplitOverSeveralWritesIsReassembled) {
-  ASSERT_TRUE(Open(m_writer));
+  ASSERT_TRUE(Open(m_writerHost));
   Bytes data(16384);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 3);
   const Bytes reply = Cat({{0x42}, DataReply(data)});
-  std::thread phone([&] {
-    for (size_t at = 0; at < reply.size(); at += 1000) {
-      m_phone.Send(Bytes(reply.begin() + at, reply.begin() + std::min(reply.size(), at + 1000)));
-      std::this_thread::sleep_for(2ms);
-    }
-  });
+  for (size_t at = 0; at < reply.size(); at += 1000) {
+    m_phone.Send(Bytes(reply.begin() + at, reply.begin() + std::min(reply.size(), at + 1000)), 2);
+  }
   Bytes got(16384 + 64, 0xCC);
   uint32_t nLen = 0;
   EXPECT_TRUE(m_writer.RecvPartionData(got.data(), 16384, &nLen));
-  phone.join();
+  EXPECT_TRUE(m_phone.ScriptDone());
   EXPECT_TRUE(std::equal(data.begin(), data.end(), got.begin()));
   EXPECT_GT(nLen, 0u);
 }
@@ -245,34 +233,32 @@ TEST_F(PdlLinkTest, DataRepliesThatFailLeaveTheBufferAlone) {
       {"empty reply", DataReply({})},
       {"longer than the buffer", DataReply(Bytes(20000, 0x77))},
   };
-  ASSERT_TRUE(Open(m_writer));
+  ASSERT_TRUE(Open(m_writerHost));
   for (const SCase& c : cases) {
-    // A reply larger than the terminal's queue blocks its writer until read.
-    std::thread phone([&] { m_phone.Send(c.reply); });
+    m_phone.Send(c.reply);
     Bytes buf(16384 + 64, 0xCC);
     uint32_t nLen = 0;
     EXPECT_FALSE(m_writer.RecvPartionData(buf.data(), 16384, &nLen)) << c.pszName;
-    phone.join();
     EXPECT_TRUE(std::all_of(buf.begin() + 16384, buf.end(), [](uint8_t b) { return b == 0xCC; }))
         << c.pszName;
-    m_writer.uart_write("", 0);
-    m_phone.Receive(10);
+    m_writerHost.port.uart_write("", 0);
   }
 }
 
 TEST_F(PdlLinkTest, OversizedImageInfoReplyIsReadPastAndRefused) {
-  ASSERT_TRUE(Open(m_link));
+  ASSERT_TRUE(Open(m_download));
   m_phone.Send(Cat({DataReply(Bytes(1500, 'x')), AckPacket(0)}));
   Bytes info(pdl::kImageInfoSize + 16, 0xCC);
   uint32_t nLen = 0;
   EXPECT_FALSE(m_link.RecvImageInfoData(info.data(), pdl::kImageInfoSize, &nLen));
   EXPECT_TRUE(std::all_of(info.begin() + pdl::kImageInfoSize, info.end(),
                           [](uint8_t b) { return b == 0xCC; }));
-  EXPECT_TRUE(m_link.WaitForAck(nullptr, kTimeout60s)) << "the excess was consumed, not left behind";
+  EXPECT_TRUE(m_link.WaitForAck(nullptr, kTimeout60s))
+      << "the excess was consumed, not left behind";
 }
 
 TEST_F(PdlLinkTest, ImageInfoReplyIsReadWholeOrExplained) {
-  ASSERT_TRUE(Open(m_link));
+  ASSERT_TRUE(Open(m_download));
   const std::string text = "modem(2112)#system(2048)";
   m_phone.Send(Cat({{0, 0}, DataReply(Bytes(text.begin(), text.end()))}));
   Bytes info(pdl::kImageInfoSize);
@@ -289,25 +275,116 @@ TEST_F(PdlLinkTest, ImageInfoReplyIsReadWholeOrExplained) {
 }
 
 TEST(WriteBuf2PhoneTest, LimitsFollowThePacketLength) {
-  const std::pair<uint32_t, int> cases[] = {{1, 200},       {1023, 200},    {1024, 2000},
-                                            {32767, 2000},  {32768, 6000},  {262143, 6000},
+  const std::pair<uint32_t, int> cases[] = {{1, 200},       {1023, 200},   {1024, 2000},
+                                            {32767, 2000},  {32768, 6000}, {262143, 6000},
                                             {262162, 6000}, {307200, 6000}};
   for (auto [nLen, nLimit] : cases) EXPECT_EQ(CPdlLink::WriteLimitMs(nLen), nLimit) << nLen;
 }
 
-TEST(WriteBuf2PhoneTest, ASlowTenByteCommandFailsWithTheTimeOutLine) {
-  CTempDir logs;
-  InitLogFolders(logs.Path());
-  Bytes packet(pdl::kPacketBufferSize);
-  CPdlLink link(EToolFlavor::Download, packet.data());
-  auto pDevice = std::make_shared<CScriptedDevice>();
-  pDevice->SetWriteStepMs(25);  // ten bytes take 225 ms or more
-  ASSERT_TRUE(link.uart_init(3, 921600, 0));
-  ASSERT_TRUE(link.OpenDevice(pDevice));
-  EXPECT_FALSE(link.SendConnectCmd());
-  EXPECT_EQ(ReadWholeFile(PortLogPath(3)),
-            "[WriteBuf2Phone]--time out!\n[SendConnectCmd] timeout!\n");
-  EXPECT_EQ(pDevice->Written().size(), 10u) << "bytes that went out are not sent again";
+TEST_F(PdlLinkTest, ASlowTenByteCommandFailsWithTheTimeOutLine) {
+  m_phone.SetWriteStepMs(25);  // ten bytes take 225 ms or more
+  ASSERT_TRUE(Open(m_download));
+  EXPECT_FALSE(m_link.SendConnectCmd());
+  EXPECT_EQ(PortLog(), "[WriteBuf2Phone]--time out!\n[SendConnectCmd] timeout!\n");
+  EXPECT_EQ(m_phone.Written().size(), 10u) << "bytes that went out are not sent again";
+}
+
+TEST_F(PdlLinkTest, RepliesCutIntoAnyFragmentsAreReassembled) {
+  const Bytes connect = Cat({{0xAE}, Le(4), {0xFF}, Le(0)});
+  const Bytes ack = AckPacket(0);
+  struct {
+    const char* pszName;
+    std::vector<size_t> cuts;  // fragment lengths of the reply
+    int nGapMs;                // between two fragments
+  } const cases[] = {
+      {"byte by byte", std::vector<size_t>(ack.size(), 1), 2},
+      {"header, size and flow id, code", {1, 5, 4}, 5},
+      {"all but the last byte", {ack.size() - 1, 1}, 20},
+      {"at once", {ack.size()}, 0},
+  };
+  for (SPortLink* pHost : {&m_download, &m_writerHost}) {
+    m_pDevice = std::make_shared<CScriptedDevice>();
+    ASSERT_TRUE(Open(*pHost));
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.pszName);
+      // Stray bytes left from before the command are dropped by its write.
+      m_pDevice->Send({0x00, 0x7E}).Expect(connect);
+      size_t nAt = 0;
+      for (size_t nCut : c.cuts) {
+        m_pDevice->Send(Bytes(ack.begin() + nAt, ack.begin() + nAt + nCut), c.nGapMs);
+        nAt += nCut;
+      }
+      ASSERT_TRUE(pHost->link.SendConnectCmd());
+      int32_t nCode = -1;
+      EXPECT_TRUE(pHost->link.WaitForAck(&nCode, kTimeout60s));
+      EXPECT_EQ(nCode, 0);
+      EXPECT_TRUE(m_pDevice->ScriptDone());
+      EXPECT_TRUE(m_pDevice->WritesAsExpected());
+    }
+    pHost->port.uart_cleanup();
+  }
+}
+
+TEST_F(PdlLinkTest, APhoneThatHangsUpMidReplyFailsTheExchange) {
+  const Bytes ack = AckPacket(0);
+  const Bytes data = DataReply(Bytes(3000, 0x5A));
+  struct {
+    const char* pszName;
+    Bytes part;  // what comes before the hang-up
+    std::function<bool(CPdlLink&)> fnReceive;
+  } const cases[] = {
+      {"acknowledgement", Bytes(ack.begin(), ack.begin() + 7),
+       [](CPdlLink& l) { return l.WaitForAck(nullptr, kTimeout60s); }},
+      {"image information", Bytes(data.begin(), data.begin() + 1000),
+       [](CPdlLink& l) {
+         Bytes info(pdl::kImageInfoSize);
+         uint32_t nLen = 0;
+         return l.RecvImageInfoData(info.data(), pdl::kImageInfoSize, &nLen);
+       }},
+      {"partition data", Bytes(data.begin(), data.begin() + 2000),
+       [](CPdlLink& l) {
+         Bytes buf(pdl::kFactoryPartitionSize);
+         uint32_t nLen = 0;
+         return l.RecvPartionData(buf.data(), pdl::kFactoryPartitionSize, &nLen);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszName);
+    m_pDevice = std::make_shared<CScriptedDevice>();
+    ASSERT_TRUE(Open(m_download));
+    m_pDevice->Send(Bytes(c.part.begin(), c.part.begin() + 3))
+        .Send(Bytes(c.part.begin() + 3, c.part.end()), 10)
+        .HangUp();
+    EXPECT_FALSE(c.fnReceive(m_link));
+    EXPECT_TRUE(m_download.port.DeviceGone());
+    EXPECT_FALSE(m_link.SendConnectCmd()) << "nothing more goes out";
+    m_download.port.uart_cleanup();
+  }
+}
+
+TEST(LinkPolicyTest, EachToolReadsWithItsOwnLimits) {
+  const SLinkPolicy download = DownloadLinkPolicy(4500, 0x21);
+  const SLinkPolicy writer = WriterLinkPolicy();
+  const struct {
+    int nClass;
+    SReadLimits download, writer;
+  } cases[] = {
+      {kTimeoutSetting, {4500, 4500}, {10000, 54464}},
+      {kTimeout60s, {60000, 60000}, {10000, 54464}},
+      {kTimeout90s, {90000, 90000}, {10000, 54464}},
+      {kTimeout120s, {120000, 120000}, {10000, 54464}},
+      {7, {4500, 4500}, {10000, 54464}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(download.port.ReadLimits(c.nClass).nFirstByteMs, c.download.nFirstByteMs) << c.nClass;
+    EXPECT_EQ(download.port.ReadLimits(c.nClass).nRestMs, c.download.nRestMs) << c.nClass;
+    EXPECT_EQ(writer.port.ReadLimits(c.nClass).nFirstByteMs, c.writer.nFirstByteMs) << c.nClass;
+    EXPECT_EQ(writer.port.ReadLimits(c.nClass).nRestMs, c.writer.nRestMs) << c.nClass;
+  }
+  EXPECT_EQ(download.TimeoutSettingMs(), 4500);
+  EXPECT_EQ(download.dwDebugFlags, 0x21u);
+  EXPECT_EQ(download.nStrayLimitMs, 4500);
+  EXPECT_EQ(writer.nStrayLimitMs, 10000);
 }
 
 }  // namespace

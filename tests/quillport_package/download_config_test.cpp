@@ -17,7 +17,6 @@ class DownloadConfigTest : public ::testing::Test {
     mkdir(m_base.File("ini").c_str(), 0755);
     InitLogFolders(m_base.Path());
     g_bOpenDebug = false;
-    g_dwDebugFlags = 0;
   }
   void TearDown() override { g_bOpenDebug = false; }
 
@@ -69,29 +68,25 @@ TEST_F(DownloadConfigTest, FileSectionValuesFollowTheParseRules) {
 TEST_F(DownloadConfigTest, SwitchesAndDebugBits) {
   struct {
     const char* pszIni;
-    uint32_t dwFlagsBefore;
     bool bFormat, bDebug;
     uint32_t dwFlags;
   } const cases[] = {
-      {"", 0, false, false, 0},
-      {"[CONFIGURE]\nISFORMAT=Yes\nOPENDEBUG=Yes\n", 0, true, true, 0},
-      {"[configure]\nisformat=yes\nOPENDEBUG=No\n", 0, false, false, 0},
-      {"[DEBUG_LEVEL]\nPDL_DBG_PDL=1\nPDL_DBG_RW_CHECK=2\n", 0, false, false, 0x01},
-      {"[DEBUG_LEVEL]\nPDL_DBG_USB_SERIAL=1\nPDL_DBG_PDL_VERBOSE=1\n", 0, false, false, 0x24},
+      {"", false, false, 0},
+      {"[CONFIGURE]\nISFORMAT=Yes\nOPENDEBUG=Yes\n", true, true, 0},
+      {"[configure]\nisformat=yes\nOPENDEBUG=No\n", false, false, 0},
+      {"[DEBUG_LEVEL]\nPDL_DBG_PDL=1\nPDL_DBG_RW_CHECK=2\n", false, false, 0x01},
+      {"[DEBUG_LEVEL]\nPDL_DBG_USB_SERIAL=1\nPDL_DBG_PDL_VERBOSE=1\n", false, false, 0x24},
       {"[DEBUG_LEVEL]\nPDL_DBG_PDL=1\nPDL_DBG_USB_EP0=1\nPDL_DBG_USB_SERIAL=1\nPDL_DBG_RW_CHECK=1\n"
        "PDL_DBG_FACTORY_PART=1\nPDL_DBG_PDL_VERBOSE=1\n",
-       0, false, false, 0x3F},
-      // Bits are only ever added: a key of 0 does not clear one set before.
-      {"[DEBUG_LEVEL]\nPDL_DBG_RW_CHECK=0\nPDL_DBG_FACTORY_PART=1\n", 0x08, false, false, 0x18},
+       false, false, 0x3F},
+      {"[DEBUG_LEVEL]\nPDL_DBG_RW_CHECK=0\nPDL_DBG_FACTORY_PART=1\n", false, false, 0x10},
   };
   for (const auto& c : cases) {
     WriteIni("filelist.ini", c.pszIni);
-    g_dwDebugFlags = c.dwFlagsBefore;
     ASSERT_TRUE(LoadFileListIni(m_base.Path(), &m_settings));
     EXPECT_EQ(m_settings.m_bFormatFlash, c.bFormat) << c.pszIni;
     EXPECT_EQ(g_bOpenDebug, c.bDebug) << c.pszIni;
-    EXPECT_EQ(g_dwDebugFlags, c.dwFlags) << c.pszIni;
-    EXPECT_EQ(m_settings.m_dwDebugFlags, c.dwFlags & ~c.dwFlagsBefore) << c.pszIni;
+    EXPECT_EQ(m_settings.m_dwDebugFlags, c.dwFlags) << c.pszIni;
   }
 }
 

@@ -63,7 +63,7 @@ TEST_F(WindowModelTest, OpensWithEightIdleRowsAndTheLongestTimeout) {
   }
   EXPECT_TRUE(view.bStartAllEnabled);
   EXPECT_FALSE(view.bStopAllEnabled);
-  EXPECT_EQ(g_iTimeout, 120000);
+  EXPECT_EQ(window.TimeoutMs(), 120000);
 }
 
 TEST_F(WindowModelTest, APackagePathWhoseFileIsGoneComesUpEmpty) {

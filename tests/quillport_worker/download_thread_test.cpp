@@ -117,7 +117,6 @@ class DownloadWorker : public ::testing::Test {
     InitLogFolders(m_logs.Path());
     setenv("PHONE_PORTS_DIR", m_ports.Path().c_str(), 1);
     setenv("PHONE_COM_MAP", (m_logs.Path() + "/com-ports.ini").c_str(), 1);
-    g_iTimeout = 3000;
     m_settings.m_bFormatFlash = true;
 
     std::vector<SPackImage> images;
@@ -144,7 +143,6 @@ class DownloadWorker : public ::testing::Test {
     unsetenv("PHONE_PORTS_DIR");
     unsetenv("PHONE_COM_MAP");
     g_bOpenDebug = false;
-    g_dwDebugFlags = 0;
     // A joined thread may still be listed for a moment while the kernel
     // finishes it, longer on a loaded machine.
     EXPECT_TRUE(
@@ -171,6 +169,7 @@ class DownloadWorker : public ::testing::Test {
     m_pPackage =
         std::make_shared<const CDownloadPackage>(strPackPath, pLoaded->Entries(), m_settings);
     m_stop.SetStop(false);
+    m_pWorker->SetLinkPolicy(DownloadLinkPolicy(3000, m_settings.m_dwDebugFlags));
     ASSERT_TRUE(m_pWorker->PostStart(0, &m_stop, m_pPackage));
   }
   void AddRemovalReports() {
@@ -251,7 +250,7 @@ class DownloadWorker : public ::testing::Test {
 
 TEST_F(DownloadWorker, ServesPhoneAfterPhoneOnOneRow) {
   g_bOpenDebug = true;
-  g_dwDebugFlags = 5;
+  m_settings.m_dwDebugFlags = 5;
   Plug(2, {});
   // A new start that clears the stop flag after the run saw it, before the run ended.
   m_ui.m_fnOnStopTimer = [this] { m_stop.SetStop(false); };

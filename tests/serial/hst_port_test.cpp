@@ -3,36 +3,41 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <future>
 #include <thread>
 
 #include "common/message_queue.h"
-#include "common/op_log.h"
-#include "pty_phone.h"
+#include "pdl/link_policy.h"
+#include "port_test.h"
+#include "scripted_device.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
 
 constexpr int kCom = 7;
+constexpr auto kBound = 10s;  // far below the 60 s read limit, far above any wake-up
 
-class HstPortTest : public ::testing::Test {
+Bytes Text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+class HstPortTest : public CPortLogTest {
  protected:
-  void SetUp() override {
-    InitLogFolders(m_logs.Path());
-    g_bOpenDebug = false;
-    g_iTimeout = 500;
-  }
-  void TearDown() override { g_bOpenDebug = false; }
-
   bool Open(CHstPort& port, int nCom = kCom) {
     return port.uart_init(nCom, 921600, 0) && port.uart_open();
   }
-  std::string PortLog(int nCom = kCom) { return ReadWholeFile(PortLogPath(nCom)); }
+  // Opens the port over the scripted device instead of the pseudo-terminal.
+  bool OpenScripted(CHstPort& port) {
+    return port.uart_init(kCom, 921600, 0) && port.OpenDevice(m_pDevice);
+  }
+  std::string PortLog(int nCom = kCom) { return CPortLogTest::PortLog(nCom); }
 
-  CTempDir m_logs;
+  const SPortPolicy m_download = DownloadLinkPolicy(500, 0).port;
+  const SPortPolicy m_writer = WriterLinkPolicy().port;
   CPtyPhone m_phone{kCom};
+  std::shared_ptr<CScriptedDevice> m_pDevice = std::make_shared<CScriptedDevice>();
 };
 
 constexpr char kMonitor[] = "port-monitor";
@@ -40,7 +45,7 @@ constexpr char kMonitor[] = "port-monitor";
 TEST_F(HstPortTest, PortNumbersOutsideOneTo255AreRefusedWithoutAThread) {
   const int nThreads = CountThreads(kMonitor);
   for (int nCom : {0, 256, -1}) {
-    CHstPort port;
+    CHstPort port(m_download);
     EXPECT_FALSE(Open(port, nCom)) << nCom;
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(CountThreads(kMonitor), nThreads);
@@ -48,12 +53,12 @@ TEST_F(HstPortTest, PortNumbersOutsideOneTo255AreRefusedWithoutAThread) {
 }
 
 TEST_F(HstPortTest, AbsentPortFailsToOpen) {
-  CHstPort port;
+  CHstPort port(m_download);
   EXPECT_FALSE(Open(port, kCom + 1));
 }
 
 TEST_F(HstPortTest, SecondOpenOfAnOpenPortStartsNoSecondMonitor) {
-  CHstPort port;
+  CHstPort port(m_download);
   ASSERT_TRUE(Open(port));
   EXPECT_EQ(CountThreads(kMonitor), 1);
   EXPECT_TRUE(port.uart_open());
@@ -64,7 +69,7 @@ TEST_F(HstPortTest, SecondOpenOfAnOpenPortStartsNoSecondMonitor) {
 }
 
 TEST_F(HstPortTest, OnlyOneObjectCanHoldThePort) {
-  CHstPort first, second;
+  CHstPort first(m_download), second(m_download);
   ASSERT_TRUE(Open(first));
   EXPECT_FALSE(Open(second));
   first.uart_cleanup();
@@ -72,7 +77,7 @@ TEST_F(HstPortTest, OnlyOneObjectCanHoldThePort) {
 }
 
 TEST_F(HstPortTest, BytesPassUnchangedBothWays) {
-  CHstPort port;
+  CHstPort port(m_download);
   ASSERT_TRUE(Open(port));
   std::vector<uint8_t> all(256);
   for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
@@ -101,36 +106,32 @@ TEST_F(HstPortTest, PacketLargerThanTheTerminalTakesAtOnceArrivesWhole) {
 }
 
 TEST_F(HstPortTest, ReadWaitsForTheRestOfASplitReply) {
-  CHstPort port;
-  ASSERT_TRUE(Open(port));
-  auto phone = std::async(std::launch::async, [&] {
-    m_phone.Send("ab");
-    std::this_thread::sleep_for(50ms);
-    m_phone.Send("cd");
-  });
+  CHstPort port(m_download);
+  ASSERT_TRUE(OpenScripted(port));
+  m_pDevice->Send(Text("ab")).Send(Text("c"), 30).Send(Text("d"), 30);
   char buf[4];
   uint32_t nRead = 0;
   ASSERT_TRUE(port.uart_read(buf, 4, &nRead, kTimeoutSetting));
+  EXPECT_EQ(nRead, 4u);
   EXPECT_EQ(std::string(buf, 4), "abcd");
 }
 
 TEST_F(HstPortTest, WriteDiscardsUnreadInput) {
-  CHstPort port;
-  ASSERT_TRUE(Open(port));
-  m_phone.Send("stale");
-  std::this_thread::sleep_for(20ms);
+  CHstPort port(m_download);
+  ASSERT_TRUE(OpenScripted(port));
+  m_pDevice->Send(Text("stale")).Expect(Text("x")).Send(Text("new"));
   ASSERT_EQ(port.uart_write("x", 1), 1u);
-  m_phone.Send("new");
+  EXPECT_EQ(m_pDevice->Discarded(), 5u) << "the stale reply had arrived and was dropped";
   char buf[3];
   uint32_t nRead = 0;
   ASSERT_TRUE(port.uart_read(buf, 3, &nRead, kTimeoutSetting));
   EXPECT_EQ(std::string(buf, 3), "new");
+  EXPECT_TRUE(m_pDevice->WritesAsExpected());
 }
 
 TEST_F(HstPortTest, ReadWithoutDataGivesUpAfterTheClassLimit) {
-  CHstPort port;
+  CHstPort port(DownloadLinkPolicy(150, 0).port);
   ASSERT_TRUE(Open(port));
-  g_iTimeout = 150;
   char c;
   uint32_t nRead = 0;
   const auto start = Clock::now();
@@ -142,12 +143,11 @@ TEST_F(HstPortTest, ReadWithoutDataGivesUpAfterTheClassLimit) {
 }
 
 TEST_F(HstPortTest, StopFlagEndsAReadAtOnceEvenWithDataQueued) {
-  CHstPort port;
+  CHstPort port(m_download);
   SStopBlock stop;
   port.SetStopBlock(&stop);
-  ASSERT_TRUE(Open(port));
-  m_phone.Send("data");
-  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(OpenScripted(port));
+  m_pDevice->Send(Text("data"));
   stop.SetStop(true);
   char buf[4];
   uint32_t nRead = 0;
@@ -157,24 +157,21 @@ TEST_F(HstPortTest, StopFlagEndsAReadAtOnceEvenWithDataQueued) {
   EXPECT_EQ(std::string(buf, 4), "data");
 }
 
-TEST_F(HstPortTest, StopDuringAWaitEndsItPromptly) {
-  CHstPort port;
+TEST_F(HstPortTest, StopDuringAWaitEndsIt) {
+  CHstPort port(m_download);
   SStopBlock stop;
   port.SetStopBlock(&stop);
-  ASSERT_TRUE(Open(port));
-  auto stopper = std::async(std::launch::async, [&] {
-    std::this_thread::sleep_for(50ms);
-    stop.SetStop(true);
-  });
-  char c;
-  uint32_t nRead = 0;
-  const auto start = Clock::now();
-  EXPECT_FALSE(port.uart_read(&c, 1, &nRead, kTimeout60s));
-  EXPECT_LT(Clock::now() - start, 10s) << "ended before the 60 s limit";
+  ASSERT_TRUE(OpenScripted(port));
+  CPendingRead read(port, 1, kTimeout60s);
+  ASSERT_TRUE(m_pDevice->WaitForIdleReader(kBound));
+  stop.SetStop(true);
+  const auto end = read.End(kBound);
+  ASSERT_TRUE(end) << "ended by the stop, not by the 60 s limit";
+  EXPECT_FALSE(end->bOk);
 }
 
 TEST_F(HstPortTest, WriterIgnoresTheStopFlag) {
-  CHstPort port(EToolFlavor::Writer);
+  CHstPort port(m_writer);
   SStopBlock stop;
   stop.SetStop(true);
   port.SetStopBlock(&stop);
@@ -186,46 +183,35 @@ TEST_F(HstPortTest, WriterIgnoresTheStopFlag) {
 }
 
 TEST_F(HstPortTest, ClosingFromAnotherThreadWakesAPendingRead) {
-  CHstPort port;
-  ASSERT_TRUE(Open(port));
-  std::promise<Clock::time_point> ended;
-  std::thread reader([&] {
-    char buf[8];
-    uint32_t nRead = 0;
-    EXPECT_FALSE(port.uart_read(buf, 8, &nRead, kTimeout60s));
-    ended.set_value(Clock::now());
-  });
-  std::this_thread::sleep_for(100ms);
-  const auto closed = Clock::now();
-  port.uart_cleanup();
-  const auto woke = ended.get_future().get();
-  reader.join();
-  EXPECT_LT(woke - closed, 10s) << "woken by the close, not by the 60 s limit";
-}
-
-TEST_F(HstPortTest, ClosingWakesAReadWaitingForTheRestOfItsBytes) {
-  CHstPort port;
+  struct {
+    const char* pszName;
+    Bytes sent;      // what arrives before the read waits
+    bool bWaitLine;  // the woken read logs the abort
+  } const cases[] = {
+      {"waiting for the first byte", {}, false},
+      {"waiting for the rest of its bytes", Text("ab"), true},
+  };
   g_bOpenDebug = true;
-  ASSERT_TRUE(Open(port));
-  m_phone.Send("ab");
-  std::promise<Clock::time_point> ended;
-  std::thread reader([&] {
-    char buf[8];
-    uint32_t nRead = 0;
-    EXPECT_FALSE(port.uart_read(buf, 8, &nRead, kTimeout60s));
-    ended.set_value(Clock::now());
-  });
-  std::this_thread::sleep_for(100ms);
-  const auto closed = Clock::now();
-  port.uart_cleanup();
-  const auto woke = ended.get_future().get();
-  reader.join();
-  EXPECT_LT(woke - closed, 10s) << "woken by the close, not by the 60 s limit";
-  EXPECT_NE(PortLog().find("WAIT_OBJECT_0\n"), std::string::npos);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszName);
+    std::remove(PortLogPath(kCom).c_str());
+    m_pDevice = std::make_shared<CScriptedDevice>();
+    CHstPort port(m_download);
+    ASSERT_TRUE(OpenScripted(port));
+    m_pDevice->Send(c.sent);
+    CPendingRead read(port, 8, kTimeout60s);
+    ASSERT_TRUE(m_pDevice->WaitForIdleReader(kBound));
+    port.uart_cleanup();
+    const auto end = read.End(kBound);
+    ASSERT_TRUE(end) << "woken by the close, not by the 60 s limit";
+    EXPECT_FALSE(end->bOk);
+    const std::string log = PortLog();
+    EXPECT_EQ(log.find("WAIT_OBJECT_0\n") != std::string::npos, c.bWaitLine) << log;
+  }
 }
 
 TEST_F(HstPortTest, UnplugFailsTheNextReadWithTheAlwaysLine) {
-  CHstPort port;
+  CHstPort port(m_download);
   ASSERT_TRUE(Open(port));
   m_phone.Unplug();
   char c;
@@ -239,7 +225,7 @@ TEST_F(HstPortTest, UnplugFailsTheNextReadWithTheAlwaysLine) {
 }
 
 TEST_F(HstPortTest, WriterLogsNothing) {
-  CHstPort port(EToolFlavor::Writer);
+  CHstPort port(m_writer);
   g_bOpenDebug = true;
   ASSERT_TRUE(Open(port));
   port.uart_write("x", 1);
@@ -254,7 +240,7 @@ TEST_F(HstPortTest, WriterLogsNothing) {
 TEST_F(HstPortTest, DetailedLinesFollowTheDebugSwitch) {
   g_bOpenDebug = true;
   {
-    CHstPort port;
+    CHstPort port(m_download);
     ASSERT_TRUE(port.uart_init(kCom, 921600, 0));
     port.uart_cleanup();  // closed: only the first line
     EXPECT_EQ(PortLog(), "[CHstPort] uart_cleanup m_bOpened:0, m_hComDev:0x0\n");
@@ -268,22 +254,20 @@ TEST_F(HstPortTest, DetailedLinesFollowTheDebugSwitch) {
 }
 
 TEST_F(HstPortTest, WaitingReadServicesTheThreadsQueue) {
-  CHstPort port;
-  ASSERT_TRUE(Open(port));
+  CHstPort port(m_download);
+  ASSERT_TRUE(OpenScripted(port));
   CMessageQueue queue;
   CQueueBinding binding(queue);
-  std::atomic<bool> bRan{false};
+  // The reply comes only once a task of the reading thread's queue has run.
+  m_pDevice->Hold().Send(Text("z"));
   std::thread poster([&] {
-    std::this_thread::sleep_for(30ms);
-    queue.PostTask([&] { bRan = true; });
-    std::this_thread::sleep_for(30ms);
-    m_phone.Send("z");
+    if (m_pDevice->WaitForIdleReader(kBound)) queue.PostTask([&] { m_pDevice->Release(); });
   });
-  char c;
+  char c = 0;
   uint32_t nRead = 0;
   EXPECT_TRUE(port.uart_read(&c, 1, &nRead, kTimeout60s));
   poster.join();
-  EXPECT_TRUE(bRan);
+  EXPECT_EQ(c, 'z');
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "common/op_log.h"
-#include "pdl/pdl_link.h"
+#include "port_link.h"
 #include "sim/sim_digest.h"
 #include "sim_test_host.h"
 
@@ -20,13 +20,9 @@ class SimHostLink : public ::testing::Test {
  protected:
   void SetUp() override {
     InitLogFolders(m_logs.Path());
-    g_iTimeout = 3000;
     setenv("PHONE_PORTS_DIR", m_ports.Path().c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("PHONE_PORTS_DIR");
-    g_dwDebugFlags = 0;
-  }
+  void TearDown() override { unsetenv("PHONE_PORTS_DIR"); }
   void Plug(const std::vector<const char*>& faults) {
     sim::SPhoneConfig cfg;
     for (const char* psz : faults) ASSERT_TRUE(sim::ApplySetting(cfg, "fault", psz, nullptr));
@@ -62,8 +58,9 @@ class SimHostLink : public ::testing::Test {
 
 TEST_F(SimHostLink, DownloadToolFlowReachesThePhoneIntact) {
   Plug({"cmd=format,fail"});
-  CPdlLink link(EToolFlavor::Download, m_packet.data());
-  ASSERT_TRUE(link.uart_init(kHostCom, 921600, 0) && link.uart_open());
+  SPortLink host(DownloadLinkPolicy(3000, 3), m_packet.data());
+  ASSERT_TRUE(host.Open(kHostCom));
+  CPdlLink& link = host.link;
   int32_t nCode = -1;
   ASSERT_TRUE(link.SendConnectCmd() && link.WaitForAck(&nCode));
   const Bytes pdl1 = Pattern(9000, 1), pdl2 = Pattern(20000, 2), system = Pattern(700000, 3);
@@ -72,14 +69,13 @@ TEST_F(SimHostLink, DownloadToolFlowReachesThePhoneIntact) {
   ASSERT_TRUE(SendImage(link, kPdl2Addr, nullptr, pdl2, 4096));
   ASSERT_TRUE(link.SendExecDataCmd() && link.WaitForAck(&nCode));
   ASSERT_TRUE(link.SendDonwloadPartitionTable("modem,system") && link.WaitForAck(&nCode));
-  g_dwDebugFlags = 3;
   ASSERT_TRUE(link.SendDebugCmd() && link.WaitForAck(&nCode));
   uint8_t info[pdl::kImageInfoSize] = {};
   uint32_t nInfo = 0;
   ASSERT_TRUE(link.SendReadImageInfo() && link.RecvImageInfoData(info, sizeof info, &nInfo));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(info)), sim::SPhoneConfig{}.strImageAttr);
   ASSERT_TRUE(SendImage(link, 0, "system", system, 270336));
-  // The download flavor fails a failure reply without reading its code.
+  // The download tool's policy fails a failure reply without reading its code.
   ASSERT_TRUE(link.SendFormatFlashCmd());
   EXPECT_FALSE(link.WaitForAck(&nCode));
   ASSERT_TRUE(link.SendPowerOffCmd());
@@ -99,8 +95,9 @@ TEST_F(SimHostLink, DownloadToolFlowReachesThePhoneIntact) {
 
 TEST_F(SimHostLink, WriterFlowReadsAndWritesBackTheFactoryData) {
   Plug({});
-  CPdlLink link(EToolFlavor::Writer, m_packet.data());
-  ASSERT_TRUE(link.uart_init(kHostCom, 921600, 0) && link.uart_open());
+  SPortLink host(WriterLinkPolicy(), m_packet.data());
+  ASSERT_TRUE(host.Open(kHostCom));
+  CPdlLink& link = host.link;
   int32_t nCode = -1;
   ASSERT_TRUE(link.SendConnectCmd() && link.WaitForAck(&nCode));
   ASSERT_TRUE(SendImage(link, 0x100100, nullptr, Pattern(30000, 6), 4096));

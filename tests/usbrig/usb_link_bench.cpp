@@ -23,7 +23,7 @@
 
 #include "common/op_log.h"
 #include "pdl/packet.h"
-#include "pdl/pdl_link.h"
+#include "port_link.h"
 #include "pty_phone.h"
 #include "usb_link.h"
 
@@ -142,7 +142,6 @@ int main(int argc, char** argv) {
   if (gadget < 0) return 1;
   std::vector<uint8_t> packet(pdl::kPacketBufferSize);
   for (size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<uint8_t>(i * 13);
-  g_iTimeout = 120000;
 
   std::vector<double> refRates, linkRates;
   uint64_t nExpected = 0, nTaken = 0;
@@ -165,15 +164,15 @@ int main(int argc, char** argv) {
       nTaken += phone.PayloadBytes();
     }
     {
-      CPdlLink link(EToolFlavor::Download, packet.data());
-      const int nCom = GadgetComNumber(port->m_strFriendly);
-      if (!link.uart_init(nCom, 921600, 0) || !link.uart_open()) return 1;
+      SPortLink host(DownloadLinkPolicy(120000, 0), packet.data());
+      CPdlLink& link = host.link;
+      if (!host.Open(GadgetComNumber(port->m_strFriendly))) return 1;
       CAckingPhone phone(gadget);
       linkRates.push_back(Rate(nPackets, [&](int i) {
         return link.SendMidDataCmd(packet.data(), kChunk, static_cast<uint32_t>(i + 1)) &&
                link.WaitForAck(nullptr, kTimeout60s);
       }));
-      link.uart_cleanup();
+      host.port.uart_cleanup();
       nExpected += uint64_t(nPackets) * kChunk;
       nTaken += phone.PayloadBytes();
     }

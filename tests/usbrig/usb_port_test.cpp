@@ -9,17 +9,18 @@
 #include <thread>
 
 #include "common/op_log.h"
+#include "pdl/link_policy.h"
 #include "platform/serial_device.h"
+#include "port_event_log.h"
+#include "port_test.h"
 #include "serial/hst_port.h"
 #include "serial/port_watcher.h"
-#include "port_event_log.h"
 #include "usb_link.h"
 
 namespace usbrig {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
 
 using UsbDiscovery = CUsbRigTest;
 
@@ -73,16 +74,16 @@ class UsbPort : public CUsbRigTest {
     CUsbRigTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     g_bOpenDebug = false;
-    g_iTimeout = 500;
     ASSERT_TRUE(m_phone.IsOpen()) << kGadgetDevice;
   }
   bool Open(CHstPort& port) { return port.uart_init(m_nCom, 921600, 0) && port.uart_open(); }
 
+  const SPortPolicy m_download = DownloadLinkPolicy(500, 0).port;
   CGadgetEnd m_phone;
 };
 
 TEST_F(UsbPort, RawBytesPassUnchangedBothWaysAndTheOpenIsExclusive) {
-  CHstPort port;
+  CHstPort port(m_download);
   ASSERT_TRUE(Open(port));
   // Every byte value, among them the ones a terminal's line discipline would
   // change or act on (CR, LF, XON, XOFF, ^C), over many USB packets.
@@ -102,7 +103,7 @@ TEST_F(UsbPort, RawBytesPassUnchangedBothWaysAndTheOpenIsExclusive) {
   EXPECT_EQ(nRead, bytes.size());
   EXPECT_EQ(got, bytes);
 
-  CHstPort second;
+  CHstPort second(m_download);
   EXPECT_FALSE(Open(second)) << "a second port object";
   int err = 0;
   EXPECT_FALSE(platform::OpenSerialDevice(m_port.m_strOpenName, &err)) << "a second device open";
@@ -111,28 +112,21 @@ TEST_F(UsbPort, RawBytesPassUnchangedBothWaysAndTheOpenIsExclusive) {
 }
 
 TEST_F(UsbPort, UnplugWakesAPendingReadAndShowsTheDeviceGone) {
-  CHstPort port;
+  CHstPort port(m_download);
   ASSERT_TRUE(Open(port));
-  std::promise<Clock::time_point> ended;
-  std::thread reader([&] {
-    uint8_t buf[16];
-    uint32_t nRead = 0;
-    EXPECT_FALSE(port.uart_read(buf, sizeof buf, &nRead, kTimeout60s));
-    ended.set_value(Clock::now());
-  });
+  CPendingRead read(port, 16, kTimeout60s);
   std::this_thread::sleep_for(200ms);
   m_phone.Close();
   const auto unplugging = Clock::now();
   ASSERT_TRUE(UnplugPhone());
-  auto woke = ended.get_future();
   // A read with a 60 s limit ends with the unplug, not with its limit.
-  const bool bWoke = woke.wait_for(20s) == std::future_status::ready;
-  reader.join();
-  ASSERT_TRUE(bWoke);
+  const auto end = read.End(20s);
+  ASSERT_TRUE(end);
+  EXPECT_FALSE(end->bOk);
   std::printf(
       "[ usb-rig  ] pending read ended %lld ms after the unplug began\n",
       static_cast<long long>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(woke.get() - unplugging).count()));
+          std::chrono::duration_cast<std::chrono::milliseconds>(end->at - unplugging).count()));
   EXPECT_TRUE(port.DeviceGone());
   EXPECT_EQ(ReadWholeFile(PortLogPath(m_nCom)), "ClearCommError err:5 return false\n");
   EXPECT_EQ(port.uart_write("x", 1), 0u);

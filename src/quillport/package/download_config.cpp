@@ -6,7 +6,6 @@
 
 #include "common/ini_file.h"
 #include "common/op_log.h"
-#include "pdl/pdl_link.h"
 
 std::string FileListIniPath(const std::string& strBaseFolder) {
   return strBaseFolder + "/ini/filelist.ini";
@@ -93,7 +92,6 @@ bool LoadFileListIni(const std::string& strBaseFolder, SDownloadSettings* pSetti
     if (IniGetInt("DEBUG_LEVEL", key.pszKey, 0, strIni) == 1)
       pSettings->m_dwDebugFlags |= key.dwBit;
   }
-  g_dwDebugFlags |= pSettings->m_dwDebugFlags;
 
   pSettings->m_fileList.clear();
   for (int n = 1; n <= kMaxFileEntries; ++n) {

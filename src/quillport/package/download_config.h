@@ -49,8 +49,7 @@ uint32_t ParseStartAddr(const std::string& strValue);  // "0x" + up to 8 hex dig
 // All report success; missing files, sections and keys give the defaults.
 bool LoadDownloadIni(const std::string& strBaseFolder, PortSettings* pPorts);
 bool SaveDownloadIni(const std::string& strBaseFolder, const PortSettings& ports);
-// Also sets the process's log switch (OPENDEBUG) and adds the debug switches
-// to the link's flags.
+// Also sets the process's log switch (OPENDEBUG).
 bool LoadFileListIni(const std::string& strBaseFolder, SDownloadSettings* pSettings);
 // [FILE_PATH] IMG_PATH of filelist.ini; the cfp path is emptied on load and
 // never stored.

@@ -180,7 +180,10 @@ void IWindowHost::ServeQueueWhileWaiting(CMessageQueue& queue, int nMs) {
 }
 
 void CQuillportWindow::ReadTimeout() {
-  g_iTimeout = std::atoi(m_view.strTimeout.c_str());
+  m_nTimeoutMs = std::atoi(m_view.strTimeout.c_str());
+  // Rows that run keep the policy they started with.
+  const SLinkPolicy policy = DownloadLinkPolicy(m_nTimeoutMs, m_settings.m_dwDebugFlags);
+  for (const auto& pWorker : m_workers) pWorker->SetLinkPolicy(policy);
 }
 
 void CQuillportWindow::SavePortSelection() {

@@ -113,6 +113,8 @@ class CQuillportWindow {
   CQuillportWindow& operator=(const CQuillportWindow&) = delete;
 
   const SWindowView& View() const { return m_view; }
+  // The operator's time-out the next started rows get.
+  int TimeoutMs() const { return m_nTimeoutMs; }
 
   // Button and control handlers.
   void OnStartAll();
@@ -152,6 +154,7 @@ class CQuillportWindow {
   void EnableRestart(bool bOneRow, bool bEnable, int nRow);
   void ResetRow(int nRow, const std::string& strStatus);
   void EnableRowControls(int nRow, bool bEnable);
+  // Takes the operator's time-out from the view into the rows' next runs.
   void ReadTimeout();
   // Serves the window queue for at most nMs: the wait loops of Stop all and
   // of the destructor, which must keep answering the workers' sent notices.
@@ -162,6 +165,7 @@ class CQuillportWindow {
   IWindowHost& m_host;
   CMessageQueue& m_queue;
   const std::string m_strBase;
+  int m_nTimeoutMs = 0;  // the operator's time-out the rows start with
   SWindowView m_view;
   SDownloadSettings m_settings;  // ini/filelist.ini
   PortSettings m_ports;          // ini/download.ini

@@ -127,7 +127,7 @@ CDownloadThread::EOutcome CDownloadThread::RunSequence(std::string& strFail) {
     m_ui.SetBoxText(ERowBox::State, FormatText("[%d of %d] %s", static_cast<int>(i + 1),
                                                static_cast<int>(nEntries), strName.c_str()));
     Log(0, "--SendStartDataCmd--");
-    Log(0, "g_iTimeout:%d", static_cast<int>(g_iTimeout));
+    Log(0, "g_iTimeout:%d", m_link.Policy().TimeoutSettingMs());
     m_ui.SetBoxText(ERowBox::Status, strName + " " + kDownloading);
 
     if (entry.m_bIsAddr) dwChunk = kAddrChunk;

@@ -50,6 +50,11 @@ CDownloadThread::~CDownloadThread() {
   m_wake.Signal();
 }
 
+void CDownloadThread::SetLinkPolicy(const SLinkPolicy& policy) {
+  std::lock_guard lock(m_startMutex);
+  m_startLinkPolicy = policy;
+}
+
 bool CDownloadThread::PostStart(int nRow, SStopBlock* pStopBlock,
                                 std::shared_ptr<const CDownloadPackage> pPackage) {
   {
@@ -124,7 +129,7 @@ bool CDownloadThread::CheckGadgetPort() {
   {
     std::lock_guard lock(PortSearchLock());
     std::list<SSerInfo> ports;
-    ListSerialPorts(ports, true);
+    ListSerialPorts(ports, true, m_port.Policy());
     const auto it = std::find_if(ports.begin(), ports.end(), [](const SSerInfo& port) {
       // A port without a COM number in its name could never be matched to its
       // removal, and the row would wait for it for good.
@@ -137,8 +142,8 @@ bool CDownloadThread::CheckGadgetPort() {
     // Opened before the lock goes: otherwise the next worker's busy test
     // can take the same free port in between, and a healthy phone fails
     // with "port open failed" on one of the two rows.
-    m_link.uart_init(m_nPort, kBaudRate, 0);
-    m_link.uart_open();
+    m_port.uart_init(m_nPort, kBaudRate, 0);
+    m_port.uart_open();
   }
   m_ui.SetBoxText(ERowBox::PortLabel, strComName);  // after the lock: the window may be slow
   return true;
@@ -155,6 +160,8 @@ void CDownloadThread::Run(SStopBlock* pStop) {
   {
     std::lock_guard lock(m_startMutex);
     m_pPackage = m_pStartPackage;
+    m_port.SetPolicy(m_startLinkPolicy.port);
+    m_link.SetPolicy(m_startLinkPolicy);
   }
   m_packList = m_pPackage ? m_pPackage->Entries() : std::vector<PackEntry>{};
   m_ui.EnableSharedControls(false);
@@ -171,7 +178,7 @@ void CDownloadThread::Run(SStopBlock* pStop) {
     m_bBusy = false;
     return;
   }
-  m_link.SetStopBlock(pStop);
+  m_port.SetStopBlock(pStop);
   m_notify = UiNotify{};
 
   std::string strFail;
@@ -200,7 +207,7 @@ void CDownloadThread::Run(SStopBlock* pStop) {
       WaitPass(kPassMs, false);
       eOutcome = WaitForRemoval();
       if (eOutcome == EOutcome::Stopped) break;
-      m_link.uart_cleanup();
+      m_port.uart_cleanup();
     } else if (eOutcome == EOutcome::Failed) {
       if (HandleFailure(strFail) == EOutcome::Stopped) break;
     } else {
@@ -209,7 +216,7 @@ void CDownloadThread::Run(SStopBlock* pStop) {
   }
 
   Log(0, "l_end m_nIndex:%d", m_nIndex.load());
-  m_link.uart_cleanup();
+  m_port.uart_cleanup();
   DispatchOnePending();
   Log(0, "com close finished!");
   m_ui.StopTimer();
@@ -219,7 +226,7 @@ void CDownloadThread::Run(SStopBlock* pStop) {
     Notify(TYPE_UI_END, strFail, true);
   }
   m_link.SetPacketBuffer(nullptr);
-  m_link.SetStopBlock(nullptr);
+  m_port.SetStopBlock(nullptr);
   ReleasePackage();
   if (bStop) {
     Notify(TYPE_UI_STOP, strFail, false);
@@ -252,7 +259,7 @@ CDownloadThread::EOutcome CDownloadThread::ServePhone(std::string& strFail) {
   m_ui.SetBoxText(ERowBox::PortLabel, PortText());
 
   // The search made the first attempt under the port lock; four more follow.
-  if (!m_link.IsOpen()) {
+  if (!m_port.IsOpen()) {
     strFail = kPortOpenFailed;
     Log(0, "m_nThreadIndex:%d", m_nIndex.load());
     Log(0, "%s", strFail.c_str());
@@ -261,7 +268,7 @@ CDownloadThread::EOutcome CDownloadThread::ServePhone(std::string& strFail) {
     for (int i = 0; i < kOpenRetries && !bOpen; ++i) {
       WaitPass(kPassMs, false);
       if (Stopping()) return EOutcome::Stopped;
-      bOpen = m_link.uart_open();
+      bOpen = m_port.uart_open();
     }
     if (!bOpen) return EOutcome::Failed;
     strFail.clear();
@@ -324,7 +331,7 @@ CDownloadThread::EOutcome CDownloadThread::HandleFailure(const std::string& strF
 
   Log(0, "l_err end! go to l_next! m_nThreadIndex:%d", m_nIndex.load());
   m_nPort = -1;
-  m_link.uart_cleanup();
+  m_port.uart_cleanup();
   DispatchOnePending();
   return EOutcome::Failed;
 }
@@ -346,7 +353,7 @@ CDownloadThread::EOutcome CDownloadThread::WaitForRemoval() {
     // The port is still open here: when it hangs up, this phone has gone,
     // even if the next one already sits on the same socket and name, which
     // a listing, or a watcher comparing listings, cannot tell apart.
-    if (m_link.DeviceGone()) break;
+    if (m_port.DeviceGone()) break;
     WaitPass(kPassMs, true);
   }
   return EOutcome::Passed;

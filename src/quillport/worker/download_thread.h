@@ -13,6 +13,7 @@
 #include "quillport/package/download_package.h"
 #include "quillport/worker/image_list.h"
 #include "quillport/worker/row_ui.h"
+#include "serial/hst_port.h"
 #include "serial/stop_block.h"
 
 // The worker behind one port row: a thread with its own message queue that,
@@ -45,6 +46,8 @@ class CDownloadThread {
   // while a run is in progress is dropped.
   bool PostStart(int nRow, SStopBlock* pStopBlock,
                  std::shared_ptr<const CDownloadPackage> pPackage);
+  // The link's policy for the next run; a run keeps the one it started with.
+  void SetLinkPolicy(const SLinkPolicy& policy);
   bool PostThreadMessage(uint32_t nId, uintptr_t wParam, intptr_t lParam) {
     return m_thread.PostThreadMessage(nId, wParam, lParam);
   }
@@ -103,13 +106,15 @@ class CDownloadThread {
   std::atomic<SStopBlock*> m_pRunStop{nullptr};
   platform::CWakeEvent m_wake;  // ends a port-search or removal wait pass early
 
-  mutable std::mutex m_startMutex;  // guards m_pStartPackage
+  mutable std::mutex m_startMutex;  // guards m_pStartPackage and m_startLinkPolicy
   // The package of the last start posted; the run takes it when it begins.
   // Null once that run ended.
   std::shared_ptr<const CDownloadPackage> m_pStartPackage;
+  SLinkPolicy m_startLinkPolicy = DownloadLinkPolicy(0, 0);
 
   // Worker thread only.
-  CPdlLink m_link{EToolFlavor::Download, nullptr};
+  CHstPort m_port{m_startLinkPolicy.port};
+  CPdlLink m_link{m_port, m_startLinkPolicy, nullptr};
   std::vector<ImageInfo> m_imageInfo;
   std::shared_ptr<const CDownloadPackage> m_pPackage;  // the run's package, null between runs
   // The run's own copy of the package's directory, whose chunk lengths the

@@ -175,7 +175,7 @@ bool CImeiSetup::OnOK(std::string* pMessage) {
 std::vector<std::string> GadgetPortNames() {
   std::list<SSerInfo> ports;
   try {
-    ListSerialPorts(ports, false, EToolFlavor::Writer);
+    ListSerialPorts(ports, false);
   } catch (const std::exception&) {
     return {};  // no ports found is not reported
   }

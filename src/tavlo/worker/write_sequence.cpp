@@ -26,15 +26,11 @@ EWriteStep FailStep(IWriterUi& ui, const std::string& strLine) {
 
 CWriteSequence::CWriteSequence(IWriterUi& ui, const WriterSettings& settings,
                                uint8_t* pPacketBuffer, const std::atomic<bool>& bStop)
-    : m_ui(ui),
-      m_settings(settings),
-      m_pPacket(pPacketBuffer),
-      m_bStop(bStop),
-      m_link(EToolFlavor::Writer, pPacketBuffer) {}
+    : m_ui(ui), m_settings(settings), m_pPacket(pPacketBuffer), m_bStop(bStop) {}
 
 bool CWriteSequence::Open(int nComPort) {
-  m_link.uart_init(nComPort, kBaudRate, 0);
-  return m_link.uart_open();
+  m_port.uart_init(nComPort, kBaudRate, 0);
+  return m_port.uart_open();
 }
 
 EWriteStep CWriteSequence::Connect() {

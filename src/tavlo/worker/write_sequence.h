@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pdl/pdl_link.h"
+#include "serial/hst_port.h"
 #include "tavlo/factory/factory_data.h"
 #include "tavlo/numbers/phone_numbers.h"
 #include "tavlo/settings/writer_settings.h"
@@ -40,8 +41,8 @@ class CWriteSequence {
   // The phone's port: Open sets it up and makes the first attempt, Reopen
   // each further one, Close lets it go (harmless when it is not open).
   bool Open(int nComPort);
-  bool Reopen() { return m_link.uart_open(); }
-  void Close() { m_link.uart_cleanup(); }
+  bool Reopen() { return m_port.uart_open(); }
+  void Close() { m_port.uart_cleanup(); }
   // A connect command that can still be written means the phone is there.
   bool IsPhoneConnected() { return m_link.SendConnectCmd(); }
 
@@ -69,5 +70,6 @@ class CWriteSequence {
   const WriterSettings& m_settings;
   uint8_t* const m_pPacket;
   const std::atomic<bool>& m_bStop;
-  CPdlLink m_link;
+  CHstPort m_port{WriterLinkPolicy().port};
+  CPdlLink m_link{m_port, WriterLinkPolicy(), m_pPacket};
 };

@@ -70,7 +70,7 @@ CWriteThread::EStep CWriteThread::PollWhile(const std::function<bool()>& fnWaiti
 bool CWriteThread::FindGadgetPort() {
   std::list<SSerInfo> ports;
   try {
-    ListSerialPorts(ports, false, EToolFlavor::Writer);
+    ListSerialPorts(ports, false);
   } catch (const std::exception&) {
     return false;  // a failed system query counts as no phone yet
   }

@@ -95,7 +95,7 @@ TEST_F(HstPortTest, BytesPassUnchangedBothWays) {
 // A data packet larger than the terminal takes at once goes out in pieces
 // while the phone reads: whole, in order, and counted once.
 TEST_F(HstPortTest, PacketLargerThanTheTerminalTakesAtOnceArrivesWhole) {
-  CHstPort port;
+  CHstPort port(m_download);
   ASSERT_TRUE(Open(port));
   std::vector<uint8_t> packet(270354);
   for (size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<uint8_t>(i * 131 + i / 251);

@@ -589,10 +589,6 @@ class CMinimalPhone {
     for (;;) {
       m_strEnd = "no packet";
       if (!ReadAll(fd, buf.data(), pdl::kHeaderSize, nWaitMs)) {
-        // The tool discards what it has not sent yet when it closes the
-        // port, its power-off among it when it quits at once: a phone whose
-        // images all ended and whose port was closed has done its work.
-        if (errno == EIO && !open && !m_images.empty()) m_bPoweredOff = true;
         m_strEnd = errno == EIO ? "host closed" : "no packet";
         break;
       }

@@ -105,6 +105,17 @@ TEST_F(HstPortTest, PacketLargerThanTheTerminalTakesAtOnceArrivesWhole) {
   EXPECT_EQ(received.get(), packet);
 }
 
+// A passed phone's power-off is the last write before the port is let go;
+// the close must not take it back from a phone that has not read it yet.
+TEST_F(HstPortTest, BytesWrittenRightBeforeTheCloseStillReachThePhone) {
+  CHstPort port(m_download);
+  ASSERT_TRUE(Open(port));
+  const std::vector<uint8_t> command{0x7E, 0, 0, 0, 0, 0, 0, 0x17};
+  ASSERT_EQ(port.uart_write(command.data(), static_cast<uint32_t>(command.size())), command.size());
+  port.uart_cleanup();
+  EXPECT_EQ(m_phone.ReceiveExactly(command.size()), command);
+}
+
 TEST_F(HstPortTest, ReadWaitsForTheRestOfASplitReply) {
   CHstPort port(m_download);
   ASSERT_TRUE(OpenScripted(port));

@@ -183,3 +183,17 @@ TEST_F(SerialEchoTest, WakeHandleEndsAReadWaitAndDiscardDropsUnreadInput) {
   ASSERT_TRUE(WriteAll(*pDev, "xyz"));
   EXPECT_EQ(ReadBytes(*pDev, 3), "XYZ");
 }
+
+// A passed phone's power-off is written just before the port is let go: the
+// close must send it, not discard it.
+TEST_F(SerialEchoTest, BytesWrittenJustBeforeTheCloseStillGoOut) {
+  int err = 0;
+  auto pDev = platform::OpenSerialDevice(m_strPort, &err);
+  ASSERT_NE(pDev, nullptr) << "error " << err;
+  pDev->DiscardBoth();
+  ASSERT_TRUE(WriteAll(*pDev, "last words"));
+  pDev.reset();
+  pDev = platform::OpenSerialDevice(m_strPort, &err);
+  ASSERT_NE(pDev, nullptr) << "error " << err;
+  EXPECT_EQ(ReadBytes(*pDev, 10), "LAST WORDS");
+}

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -23,10 +25,14 @@ class CPosixSerialDevice final : public ISerialDevice {
 
   ~CPosixSerialDevice() override {
     // Clear exclusive mode for the next opener (it outlives this descriptor
-    // when the other side keeps the terminal open), and discard output so
-    // that close() does not wait for stuck bytes to drain.
+    // when the other side keeps the terminal open).
     ioctl(m_fd, TIOCNXCL);
-    tcflush(m_fd, TCOFLUSH);
+    // The last bytes written (a passed phone's power-off) must still reach
+    // the phone, so the driver gets a bounded moment to send them. Only bytes
+    // still stuck after it are discarded, so that close() does not wait for a
+    // phone that stopped reading. A flush with nothing queued is skipped: on
+    // a pseudo-terminal it would take back bytes the other side has not read.
+    if (!m_bGone && WaitForOutputToLeave() > 0) tcflush(m_fd, TCOFLUSH);
     close(m_fd);
   }
 
@@ -104,6 +110,20 @@ class CPosixSerialDevice final : public ISerialDevice {
   long NativeHandle() const override { return m_fd; }
 
  private:
+  // Bytes the driver still holds for sending once the wait ends.
+  int WaitForOutputToLeave() {
+    constexpr auto kLimit = std::chrono::milliseconds(200);
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    int queued = 0;
+    // No descriptor event says "sent", so the queue is polled; this runs once
+    // per close and only while bytes are queued.
+    while (ioctl(m_fd, TIOCOUTQ, &queued) == 0 && queued > 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return queued;
+  }
+
   int MarkGone() {
     m_bGone = true;
     return -1;

@@ -69,8 +69,12 @@ class CWinSerialDevice final : public ISerialDevice {
     // The driver writes into this object's buffers until each pending
     // operation has completed, so both are ended before anything is freed.
     CancelPending(m_ovRead, m_bReadPending);
+    // The last bytes written (a passed phone's power-off) must still reach
+    // the phone: only what is still unsent after a bounded wait is dropped,
+    // so a phone that stopped reading cannot hold the close.
+    const bool bOutputStuck = m_bGone || OutputStuckAfterWait();
     CancelPending(m_ovWrite, m_bWritePending);
-    PurgeComm(m_h, PURGE_RXABORT | PURGE_TXABORT | PURGE_RXCLEAR | PURGE_TXCLEAR);
+    if (bOutputStuck) PurgeComm(m_h, PURGE_TXABORT | PURGE_TXCLEAR);
     CloseHandle(m_h);
     std::lock_guard lock(g_openMutex);
     g_openDevices.erase(m_wstrKey);
@@ -275,6 +279,28 @@ class CWinSerialDevice final : public ISerialDevice {
     m_dwWriteError = err;
     *pErr = static_cast<int>(err);
     return false;
+  }
+
+  // Whether bytes are still unsent once the pending write has had, and the
+  // driver's queue has had, a bounded time to go out.
+  bool OutputStuckAfterWait() {
+    constexpr DWORD kLimitMs = 200;
+    const ULONGLONG deadline = GetTickCount64() + kLimitMs;
+    if (m_bWritePending) {
+      int err = 0;
+      WaitForSingleObject(m_writeEvent, kLimitMs);
+      CollectWrite(&err);
+      if (m_bWritePending) return true;
+    }
+    // No event says "sent", so the queue is polled; this runs once per close
+    // and only while bytes are queued.
+    for (;;) {
+      DWORD dwErrors = 0;
+      COMSTAT stat{};
+      if (!ClearCommError(m_h, &dwErrors, &stat) || stat.cbOutQue == 0) return false;
+      if (GetTickCount64() >= deadline) return true;
+      Sleep(1);
+    }
   }
 
   // Ends a pending operation and waits until the driver has let go of it.

@@ -223,7 +223,7 @@ TEST_F(LedgerStore, ToolImportsTwiceToTheSameLedgerAndExportsTheLines) {
   };
   std::string out;
   ASSERT_EQ(tool("init", &out), 0) << out;
-  EXPECT_NE(out.find("version 1 (was 1)"), std::string::npos) << out;
+  EXPECT_NE(out.find("version 2 (was 2)"), std::string::npos) << out;
   const std::string files = dir.File("wimei.history") + " " + dir.File("wpsn.history");
   ASSERT_EQ(tool("import " + files, &out), 0) << out;
   EXPECT_NE(out.find("3 numbers, 3 new"), std::string::npos) << out;

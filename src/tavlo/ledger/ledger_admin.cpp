@@ -39,7 +39,28 @@ bool ImportHistory(CPgConnection& conn, const std::string& strPath, HistoryKind 
     ++counts.nRead;
     const CPgResult r = conn.Run("import", {strKind, e.m_strNumber, strStation, e.m_strTime});
     if (!r.Ok()) return Failed("cannot import " + e.m_strNumber, r, conn, pError);
-    counts.nAdded += static_cast<size_t>(r.Changed());
+    if (r.Changed() == 1) {
+      ++counts.nAdded;
+      continue;
+    }
+    const CPgResult holder = conn.Run("holder", {strKind, e.m_strNumber});
+    if (!holder.Ok()) return Failed("cannot import " + e.m_strNumber, holder, conn, pError);
+    if (holder.Rows() != 1) {
+      return Failed("cannot import " + e.m_strNumber + ": the ledger neither took it nor has it",
+                    CPgResult(), conn, pError);
+    }
+    const std::string strHolder = holder.Text(0, 0), strState = holder.Text(0, 1);
+    if (strHolder == strStation) continue;  // imported before
+    // Booked to another station: kept, so that its release never frees it.
+    const CPgResult noted = conn.Run(
+        "conflict_add", {strKind, e.m_strNumber, strStation, strHolder, strState, e.m_strTime});
+    if (!noted.Ok()) return Failed("cannot import " + e.m_strNumber, noted, conn, pError);
+    std::fprintf(stderr,
+                 "tavlo-ledger: conflict: %s %s of %s (station %s) is %s by station %s in the "
+                 "ledger; kept in tavlo_conflict\n",
+                 strKind.c_str(), e.m_strNumber.c_str(), strPath.c_str(), strStation.c_str(),
+                 strState.c_str(), strHolder.c_str());
+    ++counts.nConflicts;
   }
   if (CPgResult r = conn.Exec("COMMIT"); !r.Ok()) return Failed("cannot import", r, conn, pError);
   if (pCounts) *pCounts = counts;
@@ -70,6 +91,18 @@ bool PrintLedgerStatus(CPgConnection& conn, std::FILE* pOut, std::string* pError
   for (int i = 0; i < stations.Rows(); ++i) {
     std::fprintf(pOut, "  %s: %s numbers, last %s\n", stations.Text(i, 0).c_str(),
                  stations.Text(i, 1).c_str(), stations.Text(i, 2).c_str());
+  }
+  const CPgResult nConflicts = conn.Run("status_conflict_count", {});
+  if (!nConflicts.Ok() || nConflicts.Rows() != 1)
+    return Failed("cannot read the conflicts", nConflicts, conn, pError);
+  std::fprintf(pOut, "conflicts: %s\n", nConflicts.Text(0, 0).c_str());
+  const CPgResult conflicts = conn.Run("status_conflicts", {});
+  if (!conflicts.Ok()) return Failed("cannot read the conflicts", conflicts, conn, pError);
+  for (int i = 0; i < conflicts.Rows(); ++i) {
+    std::fprintf(pOut, "  %s %s: in a phone of %s, %s by %s (noted %s)\n",
+                 conflicts.Text(i, 0).c_str(), conflicts.Text(i, 1).c_str(),
+                 conflicts.Text(i, 2).c_str(), conflicts.Text(i, 4).c_str(),
+                 conflicts.Text(i, 3).c_str(), conflicts.Text(i, 5).c_str());
   }
   const CPgResult oldest = conn.Run("status_oldest", {});
   if (!oldest.Ok()) return Failed("cannot read the reservations", oldest, conn, pError);

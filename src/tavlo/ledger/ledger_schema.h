@@ -6,9 +6,14 @@ class CPgConnection;
 
 // The schema version this program works with; older ledgers are upgraded
 // by `tavlo-ledger init`, never by a station.
-inline constexpr int kLedgerSchemaVersion = 1;
+inline constexpr int kLedgerSchemaVersion = 2;
 
 // Creates the tables or brings them up to kLedgerSchemaVersion, one
 // version per transaction, each noted in tavlo_schema. Safe to run from
 // several places at once. *pnVersion: the version found before.
 bool ApplyLedgerSchema(CPgConnection& conn, int* pnVersion, std::string* pError);
+// Gives the existing role strRole what a station needs, and no more: it
+// draws, reserves, records and releases its own unwritten numbers only, and
+// can neither change nor delete a written one. On a connection Ensure has
+// readied, as the ledger's owner.
+bool GrantStationRole(CPgConnection& conn, const std::string& strRole, std::string* pError);

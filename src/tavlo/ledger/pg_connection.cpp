@@ -13,38 +13,34 @@ const std::vector<CPgConnection::SStatement>& CPgConnection::Statements() {
       {"cursor_lock",
        "SELECT position FROM tavlo_cursor WHERE kind = $1 AND source = $2 FOR UPDATE"},
       {"cursor_set", "UPDATE tavlo_cursor SET position = $3 WHERE kind = $1 AND source = $2"},
+      // Released positions, in the source's order (list indexes have no
+      // leading zeros, range counters one width), before the cursor's.
+      {"free_first",
+       "SELECT position, number FROM tavlo_free WHERE kind = $1 AND source = $2 "
+       "ORDER BY length(position), position LIMIT 64"},
+      {"free_take",
+       "DELETE FROM tavlo_free WHERE kind = $1 AND source = $2 AND position = $3"},
       // Numbers sort bytewise (the column's collation), as the pools' ranges do.
       {"stretch_used",
        "SELECT count(*) FROM tavlo_number WHERE kind = $1 AND number BETWEEN $2 AND $3 "
        "AND length(number) = $4::integer"},
       {"taken", "SELECT number FROM tavlo_number WHERE kind = $1 AND number = ANY ($2::text[])"},
-      {"claim",
-       "INSERT INTO tavlo_number(kind, number, state, station, stamp) "
-       "VALUES ($1, $2, 'claimed', $3, $4) ON CONFLICT DO NOTHING"},
-      // A number this station claimed, or one nobody holds; never one that
-      // is written or another station's.
-      {"reserve",
-       "INSERT INTO tavlo_number(kind, number, state, station, stamp) "
-       "VALUES ($1, $2, 'reserved', $3, $4) ON CONFLICT (kind, number) DO UPDATE "
-       "SET state = 'reserved', stamp = excluded.stamp, changed = now() "
-       "WHERE tavlo_number.station = excluded.station AND tavlo_number.state <> 'written' "
-       "RETURNING number"},
-      {"release",
-       "DELETE FROM tavlo_number WHERE kind = $1 AND station = $2 AND state <> 'written'"},
-      // Idempotent, so that a spool replayed twice records once.
-      {"record",
-       "INSERT INTO tavlo_number(kind, number, state, station, com_port, stamp) "
-       "VALUES ($1, $2, 'written', $3, $4::integer, $5) ON CONFLICT (kind, number) DO UPDATE "
-       "SET state = 'written', com_port = excluded.com_port, stamp = excluded.stamp, "
-       "changed = now() "
-       "WHERE tavlo_number.station = excluded.station AND tavlo_number.state <> 'written'"},
-      {"resolve_claimed", "DELETE FROM tavlo_number WHERE station = $1 AND state = 'claimed'"},
-      {"resolve_reserved",
-       "UPDATE tavlo_number SET state = 'written', changed = now() "
-       "WHERE station = $1 AND state = 'reserved'"},
+      // A station's name is its own while its session lasts: the lock ends
+      // with the session, so a station that died leaves no stale claim on it.
+      {"station_lock", "SELECT pg_try_advisory_lock(7340717, hashtext($1))"},
+      {"claim", "SELECT tavlo_claim($1, $2, $3, $4, $5, $6)"},
+      {"reserve", "SELECT tavlo_reserve($1, $2, $3, $4)"},
+      {"release", "SELECT tavlo_release($1, $2)"},
+      {"record", "SELECT booked_to, booked_state FROM tavlo_record($1, $2, $3, $4::integer, $5)"},
+      {"resolve", "SELECT tavlo_resolve($1)"},
       {"import",
        "INSERT INTO tavlo_number(kind, number, state, station, stamp) "
        "VALUES ($1, $2, 'written', $3, $4) ON CONFLICT DO NOTHING"},
+      {"holder", "SELECT station, state FROM tavlo_number WHERE kind = $1 AND number = $2"},
+      {"conflict_add",
+       "INSERT INTO tavlo_conflict(kind, number, station, holder, holder_state, stamp) "
+       "VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT DO NOTHING"},
+      {"grant_station", "SELECT tavlo_grant_station($1)"},
       {"export",
        "SELECT stamp, number FROM tavlo_number WHERE kind = $1 AND state = 'written' "
        "ORDER BY stamp, number"},
@@ -53,6 +49,10 @@ const std::vector<CPgConnection::SStatement>& CPgConnection::Statements() {
       {"status_stations",
        "SELECT station, count(*), max(changed)::text FROM tavlo_number GROUP BY station "
        "ORDER BY station"},
+      {"status_conflicts",
+       "SELECT kind, number, station, holder, holder_state, noted::text FROM tavlo_conflict "
+       "ORDER BY noted DESC, kind, number LIMIT 20"},
+      {"status_conflict_count", "SELECT count(*) FROM tavlo_conflict"},
       {"status_oldest",
        "SELECT kind, number, station, changed::text FROM tavlo_number WHERE state <> 'written' "
        "ORDER BY changed LIMIT 1"},

@@ -29,6 +29,33 @@ bool SyncFolderOf(const std::string& strPath) {
   return bOk;
 }
 
+// A value of one row and one column, as a statement that always answers
+// one row gives it; nullopt for anything else.
+std::optional<std::string> OneValue(const CPgResult& r, int nCol = 0) {
+  if (!r.Ok() || r.Rows() != 1 || r.IsNull(0, nCol)) return std::nullopt;
+  return r.Text(0, nCol);
+}
+
+std::optional<bool> BoolOf(const CPgResult& r) {
+  const std::optional<std::string> v = OneValue(r);
+  if (v == "t") return true;
+  if (v == "f") return false;
+  return std::nullopt;
+}
+
+std::optional<uint64_t> CountOf(const CPgResult& r) {
+  const std::optional<std::string> v = OneValue(r);
+  if (!v || v->empty() || v->size() > 19 ||
+      !std::all_of(v->begin(), v->end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  return std::strtoull(v->c_str(), nullptr, 10);
+}
+
+bool IsPositionOf(const SLedgerWalk& walk, const std::string& strPos) {
+  return !walk.fnIsPosition || walk.fnIsPosition(strPos);
+}
+
 std::vector<std::string> SplitTabs(const std::string& line) {
   std::vector<std::string> fields;
   std::string field;
@@ -50,6 +77,30 @@ std::optional<SLedgerSettings> ReadLedgerSettings(const std::string& strBase) {
   const std::string strFolder = std::filesystem::absolute(strBase, ec).lexically_normal().string();
   s.strStation = IniGetString("LEDGER", "STATION", std::string(szHost) + ":" + strFolder, strIni);
   return s;
+}
+
+std::string LedgerTlsWarning(const std::string& strConnect) {
+  if (const char* psz = std::getenv("PGSSLMODE"); psz && *psz) return "";
+  char* pszError = nullptr;
+  PQconninfoOption* options = PQconninfoParse(strConnect.c_str(), &pszError);
+  if (pszError) PQfreemem(pszError);
+  if (!options) return "";
+  std::string strHost, strSslMode;
+  for (PQconninfoOption* o = options; o->keyword; ++o) {
+    const std::string strKey = o->keyword;
+    const std::string strValue = o->val ? o->val : "";
+    if (strKey == "sslmode") strSslMode = strValue;
+    // A host that is no socket folder, or an address, is reached over TCP.
+    if ((strKey == "host" || strKey == "hostaddr") && !strValue.empty() && strValue[0] != '/' &&
+        strValue[0] != '@' && strHost.empty()) {
+      strHost = strValue;
+    }
+  }
+  PQconninfoFree(options);
+  if (strHost.empty() || !strSslMode.empty()) return "";
+  return "CONNECT names the server " + strHost +
+         " but no sslmode: claims may go unencrypted to whatever answers there; add "
+         "sslmode=verify-full sslrootcert=<the factory's CA certificate>";
 }
 
 const char* LedgerKindName(HistoryKind eKind) {
@@ -77,24 +128,46 @@ CPgLedger::CPgLedger(const SLedgerSettings& settings, std::string strSpoolPath)
       m_conn(settings.strConnect) {}
 
 bool CPgLedger::Abort(const std::string& strWhat, const CPgResult& r, std::string* pError) {
-  if (pError) *pError = strWhat + ": " + (m_conn.Connected() ? r.Error() : m_conn.LastError());
-  while (pError && !pError->empty() && pError->back() == '\n') pError->pop_back();
+  std::string strWhy = m_conn.Connected() ? r.Error() : m_conn.LastError();
+  while (!strWhy.empty() && (strWhy.back() == '\n' || strWhy.back() == ' ')) strWhy.pop_back();
+  if (strWhy.empty()) strWhy = "the ledger gave no answer";
+  return Refuse(strWhat + ": " + strWhy, pError);
+}
+
+bool CPgLedger::Refuse(const std::string& strWhy, std::string* pError) {
+  if (pError) *pError = strWhy;
   m_conn.Exec("ROLLBACK");
+  // The session may be a new one by the next step: its name lock is asked
+  // for again (taking a lock this session holds already is harmless).
+  m_bNameHeld = false;
   return false;
 }
 
 bool CPgLedger::Open(std::string* pError) {
   std::lock_guard lock(m_mutex);
   if (!ReadyLocked(pError)) return false;
-  if (CPgResult r = m_conn.Run("resolve_claimed", {m_strStation}); !r.Ok())
-    return Abort("cannot free the numbers left claimed", r, pError);
-  if (CPgResult r = m_conn.Run("resolve_reserved", {m_strStation}); !r.Ok())
-    return Abort("cannot keep the numbers left reserved", r, pError);
+  if (CPgResult r = m_conn.Run("resolve", {m_strStation}); !r.Ok())
+    return Abort("cannot settle what the last run left open", r, pError);
   return true;
 }
 
 bool CPgLedger::ReadyLocked(std::string* pError) {
-  return m_conn.Ensure(pError) && ReplaySpoolLocked(pError);
+  if (!m_conn.Connected()) m_bNameHeld = false;
+  if (!m_conn.Ensure(pError)) return false;
+  if (!m_bNameHeld) {
+    // Before the spool: its records are made in the station's name.
+    const CPgResult r = m_conn.Run("station_lock", {m_strStation});
+    const std::optional<bool> held = BoolOf(r);
+    if (!held) return Abort("cannot take the station name " + m_strStation, r, pError);
+    if (!*held) {
+      return Refuse("another station named \"" + m_strStation +
+                        "\" is on the ledger now: give every station a STATION name of its own "
+                        "in [LEDGER] of ini/wimei.ini",
+                    pError);
+    }
+    m_bNameHeld = true;
+  }
+  return ReplaySpoolLocked(pError);
 }
 
 bool CPgLedger::ReplaySpoolLocked(std::string* pError) {
@@ -117,6 +190,17 @@ bool CPgLedger::RecordLocked(const std::string& strKind, const std::string& strN
                              std::string* pError) {
   const CPgResult r = m_conn.Run("record", {strKind, strNumber, m_strStation, strPort, strTime});
   if (!r.Ok()) return Abort("cannot record " + strNumber, r, pError);
+  const std::optional<std::string> bookedTo = OneValue(r, 0), state = OneValue(r, 1);
+  if (!bookedTo || !state) return Refuse("cannot record " + strNumber + ": no answer", pError);
+  if (*bookedTo != m_strStation) {
+    // Kept in the ledger's conflicts, where neither station's release can
+    // free it; recorded as far as it can be, so never spooled again.
+    std::fprintf(stderr,
+                 "tavlo: ledger: conflict: %s %s is in a phone of station %s but the ledger has it "
+                 "%s by station %s; kept in tavlo_conflict\n",
+                 strKind.c_str(), strNumber.c_str(), m_strStation.c_str(), state->c_str(),
+                 bookedTo->c_str());
+  }
   return true;
 }
 
@@ -152,12 +236,33 @@ std::optional<std::string> CPgLedger::Draw(HistoryKind eKind, const SLedgerWalk&
     return std::nullopt;
   }
   const CPgResult cursor = m_conn.Run("cursor_lock", {strKind, walk.strSource});
-  if (!cursor.Ok() || cursor.Rows() != 1) {
+  if (!cursor.Ok()) {
     Abort("cannot draw", cursor, pError);
     return std::nullopt;
   }
-  std::string strPos = cursor.Text(0, 0);
+  const std::optional<std::string> cursorPos = OneValue(cursor);
+  if (!cursorPos) {
+    Refuse("cannot draw: the ledger has no cursor for " + walk.strSource, pError);
+    return std::nullopt;
+  }
+  std::string strPos = *cursorPos;
+  if (!IsPositionOf(walk, strPos)) {
+    Refuse("cannot draw: the ledger's cursor for " + walk.strSource + " is \"" + strPos +
+               "\", no position of this pool; the draw is refused",
+           pError);
+    return std::nullopt;
+  }
   const std::string strTime = HistoryTimeStamp();
+  // A released number comes before any the cursor has not passed yet.
+  const std::optional<std::string> freed = DrawFreedLocked(strKind, walk, strTime, pError);
+  if (!freed) return std::nullopt;
+  if (!freed->empty()) {
+    if (CPgResult commit = m_conn.Exec("COMMIT"); !commit.Ok()) {
+      Abort("cannot claim " + *freed, commit, pError);
+      return std::nullopt;
+    }
+    return freed;
+  }
   size_t nBatch = kFirstBatch;
   for (;;) {
     if (walk.fnAdvance && !SkipUsedStretchesLocked(strKind, walk, &strPos, pError)) {
@@ -185,12 +290,10 @@ std::optional<std::string> CPgLedger::Draw(HistoryKind eKind, const SLedgerWalk&
     for (size_t i = 0; i < batch.size(); ++i) {
       const std::string& strNumber = batch[i].second;
       if (used.count(strNumber) || walk.fnSkip(strNumber)) continue;
-      const CPgResult claim = m_conn.Run("claim", {strKind, strNumber, m_strStation, strTime});
-      if (!claim.Ok()) {
-        Abort("cannot claim " + strNumber, claim, pError);
-        return std::nullopt;
-      }
-      if (claim.Changed() != 1) continue;  // typed or imported elsewhere meanwhile
+      const std::optional<bool> claimed =
+          ClaimLocked(strKind, strNumber, strTime, walk.strSource, batch[i].first, pError);
+      if (!claimed) return std::nullopt;
+      if (!*claimed) continue;  // typed or imported elsewhere meanwhile
       // Every entry before this one is used: the next draw starts after it.
       std::string strAfter = batch[i].first;
       if (!walk.fnStep(&strAfter)) strAfter = batch[i].first;
@@ -242,8 +345,10 @@ bool CPgLedger::SkipUsedStretchesLocked(const std::string& strKind, const SLedge
     }
     const CPgResult r =
         m_conn.Run("stretch_used", {strKind, walk.fnEntry(*pPos), walk.fnEntry(strEnd), strLength});
-    if (!r.Ok() || r.Rows() != 1) return Abort("cannot draw", r, pError);
-    if (std::strtoull(r.Text(0, 0).c_str(), nullptr, 10) < nSpan) {
+    if (!r.Ok()) return Abort("cannot draw", r, pError);
+    const std::optional<uint64_t> nUsed = CountOf(r);
+    if (!nUsed) return Refuse("cannot draw: the ledger gave no count of used numbers", pError);
+    if (*nUsed < nSpan) {
       nSpan /= 2;
       continue;
     }
@@ -258,6 +363,46 @@ bool CPgLedger::SkipUsedStretchesLocked(const std::string& strKind, const SLedge
   return true;
 }
 
+std::optional<bool> CPgLedger::ClaimLocked(const std::string& strKind, const std::string& strNumber,
+                                           const std::string& strTime, const std::string& strSource,
+                                           const std::string& strPos, std::string* pError) {
+  const CPgResult claim =
+      m_conn.Run("claim", {strKind, strNumber, m_strStation, strTime, strSource, strPos});
+  const std::optional<bool> claimed = BoolOf(claim);
+  if (!claimed) Abort("cannot claim " + strNumber, claim, pError);
+  return claimed;
+}
+
+std::optional<std::string> CPgLedger::DrawFreedLocked(const std::string& strKind,
+                                                      const SLedgerWalk& walk,
+                                                      const std::string& strTime,
+                                                      std::string* pError) {
+  const CPgResult freed = m_conn.Run("free_first", {strKind, walk.strSource});
+  if (!freed.Ok()) {
+    Abort("cannot draw", freed, pError);
+    return std::nullopt;
+  }
+  for (int i = 0; i < freed.Rows(); ++i) {
+    const std::string strPos = freed.Text(i, 0), strNumber = freed.Text(i, 1);
+    if (!IsPositionOf(walk, strPos) || walk.fnEntry(strPos) != strNumber) {
+      Refuse("cannot draw: the ledger offers " + strNumber + " at \"" + strPos + "\" of " +
+                 walk.strSource + ", which is not this pool's entry there; the draw is refused",
+             pError);
+      return std::nullopt;
+    }
+    if (walk.fnSkip(strNumber)) continue;  // left for another station
+    if (CPgResult r = m_conn.Run("free_take", {strKind, walk.strSource, strPos}); !r.Ok()) {
+      Abort("cannot draw", r, pError);
+      return std::nullopt;
+    }
+    const std::optional<bool> claimed =
+        ClaimLocked(strKind, strNumber, strTime, walk.strSource, strPos, pError);
+    if (!claimed) return std::nullopt;
+    if (*claimed) return strNumber;
+  }
+  return std::string();
+}
+
 bool CPgLedger::Reserve(HistoryKind eKind, const std::vector<std::string>& numbers,
                         const std::string& strTime, std::string* pError) {
   std::lock_guard lock(m_mutex);
@@ -266,8 +411,9 @@ bool CPgLedger::Reserve(HistoryKind eKind, const std::vector<std::string>& numbe
   if (CPgResult r = m_conn.Exec("BEGIN"); !r.Ok()) return Abort("cannot reserve", r, pError);
   for (const std::string& strNumber : numbers) {
     const CPgResult r = m_conn.Run("reserve", {strKind, strNumber, m_strStation, strTime});
-    if (!r.Ok()) return Abort("cannot reserve " + strNumber, r, pError);
-    if (r.Rows() != 1) {
+    const std::optional<bool> reserved = BoolOf(r);
+    if (!reserved) return Abort("cannot reserve " + strNumber, r, pError);
+    if (!*reserved) {
       if (pError) *pError = strNumber + " is already used in the ledger";
       m_conn.Exec("ROLLBACK");
       return false;
@@ -282,7 +428,8 @@ void CPgLedger::Release(HistoryKind eKind) {
   // The spool first: a number it holds must never look free, not even for
   // the moment between this delete and its replay.
   if (!ReadyLocked(nullptr)) return;
-  m_conn.Run("release", {LedgerKindName(eKind), m_strStation});
+  if (CPgResult r = m_conn.Run("release", {LedgerKindName(eKind), m_strStation}); !r.Ok())
+    Abort("cannot release", r, nullptr);
 }
 
 bool CPgLedger::Record(HistoryKind eKind, const std::string& strNumber, const std::string& strTime,
@@ -311,6 +458,8 @@ bool AttachLedger(const std::string& strBase, CWriteHistories& histories,
     if (pError) *pError = "the ledger's password belongs in .pgpass or PGPASSWORD, not wimei.ini";
     return false;
   }
+  if (const std::string strWarning = LedgerTlsWarning(settings->strConnect); !strWarning.empty())
+    std::fprintf(stderr, "tavlo: ledger: %s\n", strWarning.c_str());
   // Beside data/, so that Reset History never archives what is not yet in
   // the ledger.
   auto pLedger = std::make_unique<CPgLedger>(*settings, JoinPath(strBase, "ledger.spool"));

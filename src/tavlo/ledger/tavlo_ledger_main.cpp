@@ -31,7 +31,10 @@ int main(int argc, char** argv) {
   app.add_option("--connect", strConnect,
                  "connection string (default: [LEDGER] CONNECT of ini/wimei.ini)");
   app.require_subcommand(1);
-  app.add_subcommand("init", "create the schema, or upgrade it");
+  CLI::App* pInit = app.add_subcommand("init", "create the schema, or upgrade it");
+  std::string strStationRole;
+  pInit->add_option("--station-role", strStationRole,
+                    "an existing role to give the stations' rights (and no more)");
   CLI::App* pImport = app.add_subcommand("import", "add w*.history files (again: no change)");
   std::vector<std::string> files;
   std::string strStation = "import";
@@ -64,6 +67,12 @@ int main(int argc, char** argv) {
     if (!conn.Connect(&strError) || !ApplyLedgerSchema(conn, &nFound, &strError))
       return Fail(strError);
     std::printf("ledger schema version %d (was %d)\n", kLedgerSchemaVersion, nFound);
+    if (!strStationRole.empty()) {
+      if (!conn.Ensure(&strError) || !GrantStationRole(conn, strStationRole, &strError))
+        return Fail(strError);
+      std::printf("role %s: draws, reserves, records and releases its own numbers only\n",
+                  strStationRole.c_str());
+    }
     return kExitOk;
   }
   if (!conn.Ensure(&strError)) return Fail(strError);
@@ -74,7 +83,8 @@ int main(int argc, char** argv) {
       SImportCounts counts;
       if (!ImportHistory(conn, strFile, *kind, strStation, &counts, &strError))
         return Fail(strError);
-      std::printf("%s: %zu numbers, %zu new\n", strFile.c_str(), counts.nRead, counts.nAdded);
+      std::printf("%s: %zu numbers, %zu new, %zu in conflict\n", strFile.c_str(), counts.nRead,
+                  counts.nAdded, counts.nConflicts);
     }
     return kExitOk;
   }

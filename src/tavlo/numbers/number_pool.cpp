@@ -172,11 +172,21 @@ std::string CNumberPool::GetUnusedFromLedger(INumberLedger& ledger,
       return true;
     };
     walk.fnEntry = [&](const std::string& pos) { return m_list[std::stoul(pos)]; };
+    walk.fnIsPosition = [&](const std::string& pos) {
+      if (pos.empty() || pos.size() > 19 || (pos.size() > 1 && pos[0] == '0')) return false;
+      if (!std::all_of(pos.begin(), pos.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+      return std::stoull(pos) < m_list.size();
+    };
   } else {
     walk.strSource = "range:" + m_strInit + ":" + m_strMask;
     walk.strFirst.assign(std::count(m_strMask.begin(), m_strMask.end(), '*'), '0');
     walk.fnStep = [](std::string* pPos) { return IncrementCounter(pPos); };
     walk.fnEntry = [&](const std::string& pos) { return Candidate(pos); };
+    walk.fnIsPosition = [nDigits = walk.strFirst.size()](const std::string& pos) {
+      return pos.size() == nDigits &&
+             std::all_of(pos.begin(), pos.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
     // Counters fill the stars left to right: candidates sort as texts in
     // counter order, all of one length.
     if (walk.strFirst.size() <= kMaxCounterDigits) {

@@ -17,6 +17,9 @@ struct SLedgerWalk {
   std::function<bool(std::string* pPos)> fnStep;           // to the next; false past the end
   std::function<std::string(const std::string&)> fnEntry;  // the number at a position
   std::function<bool(const std::string&)> fnSkip;          // used here, maybe not in the ledger
+  // True when a text read back from the ledger is a position of this walk:
+  // a cursor another program (or a hostile hand) set is never used unchecked.
+  std::function<bool(const std::string&)> fnIsPosition;
   // Set when entries are all of one length and sort as texts in position
   // order (a range): moves n positions on, false past the end. The ledger
   // may then count the used entries of a stretch at once instead of asking

@@ -13,6 +13,7 @@
 #include "ledger_fixture.h"
 #include "pty_phone.h"
 #include "sim_reports.h"
+#include "tavlo/ledger/ledger_schema.h"
 #include "tavlo/ledger/pg_ledger.h"
 #include "tavlo/numbers/number_pool.h"
 
@@ -158,6 +159,172 @@ TEST_F(LedgerStore, ReservationsBelongToOneStationAndSurviveARestart) {
   // Released before the write-back: free for the next station.
   b.ledger.Release(HistoryKind::Imei);
   EXPECT_EQ(Rows("imei").count(n2), 0u);
+}
+
+// A number drawn and then released, by Release or by the start of the
+// station that drew it, is the first the next draw of any station gets:
+// numbers bought in ranges are never wasted.
+TEST_F(LedgerStore, AReleasedNumberIsTheFirstDrawnAgain) {
+  std::string strError;
+  auto a = std::make_unique<SStation>("a", Connect());
+  SStation b("b", Connect());
+  ASSERT_TRUE(a->ledger.Open(&strError)) << strError;
+  ASSERT_TRUE(b.ledger.Open(&strError)) << strError;
+  a->pool.SetRange("35209900000000", "35209900******", true);
+  b.pool.SetRange("35209900000000", "35209900******", true);
+  const std::string n1 = a->pool.GetUnused(), n2 = a->pool.GetUnused();
+  a->ledger.Release(HistoryKind::Imei);
+  EXPECT_EQ(b.pool.GetUnused(), n1);
+  EXPECT_EQ(b.pool.GetUnused(), n2);
+  const std::string n3 = b.pool.GetUnused();
+  EXPECT_EQ(std::set<std::string>({n1, n2, n3}).size(), 3u);
+  // Left claimed by a station that died: freed by its next start.
+  const std::string n4 = a->pool.GetUnused();
+  a.reset();
+  SStation again("a", Connect());
+  ASSERT_TRUE(again.ledger.Open(&strError)) << strError;
+  EXPECT_EQ(b.pool.GetUnused(), n4);
+
+  // A list of three: each released draw gives the same first entry back.
+  const std::vector<std::string> list = {"860000001000001", "860000001000002", "860000001000003"};
+  again.pool.SetList(list);
+  b.pool.SetList(list);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(again.pool.GetUnused(), list[0]);
+    again.ledger.Release(HistoryKind::Imei);
+  }
+  EXPECT_EQ(b.pool.GetUnused(), list[0]);
+  EXPECT_EQ(b.pool.GetUnused(), list[1]);
+  EXPECT_EQ(b.pool.GetUnused(), list[2]);
+  EXPECT_EQ(b.pool.GetUnused(), kNoNumber);
+}
+
+// A cursor or a free entry the ledger gives back that is no position of
+// the pool, or not the pool's entry at that position, refuses the draw
+// instead of indexing past the list or writing a foreign number.
+TEST_F(LedgerStore, ADrawRefusesWhatTheLedgerGivesBackBadly) {
+  std::string strError;
+  SStation a("a", Connect());
+  ASSERT_TRUE(a.ledger.Open(&strError)) << strError;
+  const std::vector<std::string> list = {"860000001000001", "860000001000002", "860000001000003"};
+  a.pool.SetList(list);
+  ASSERT_EQ(a.pool.GetUnused(), list[0]);
+  a.ledger.Release(HistoryKind::Imei);
+  auto set = [&](const std::string& strSql) { ASSERT_TRUE(m_pLook->Exec(strSql.c_str()).Ok()); };
+  set("DELETE FROM tavlo_free");
+  for (const char* pszPos : {"3", "99999999999999999999", "x1", "01", "-1", ""}) {
+    SCOPED_TRACE(pszPos);
+    set(std::string("UPDATE tavlo_cursor SET position = '") + pszPos + "'");
+    EXPECT_EQ(a.pool.GetUnused(), kNoLedger);
+    EXPECT_TRUE(Rows("imei").empty());
+  }
+  set("UPDATE tavlo_cursor SET position = '1'");
+  for (const char* pszFree : {"('imei', src, '0', '490154203237518')", "('imei', src, '7', 'x')"}) {
+    SCOPED_TRACE(pszFree);
+    set(std::string("INSERT INTO tavlo_free(kind, source, position, number) SELECT ") +
+        std::string(pszFree).substr(1, std::string(pszFree).size() - 2) +
+        " FROM (SELECT source AS src FROM tavlo_cursor) c");
+    EXPECT_EQ(a.pool.GetUnused(), kNoLedger);
+    EXPECT_TRUE(Rows("imei").empty());
+    set("DELETE FROM tavlo_free");
+  }
+  EXPECT_EQ(a.pool.GetUnused(), list[1]);
+  // A range's cursor is a counter of the mask's width.
+  a.pool.SetRange("35209900000000", "35209900******", true);
+  ASSERT_NE(a.pool.GetUnused(), kNoLedger);
+  set("UPDATE tavlo_cursor SET position = '0000001' WHERE source LIKE 'range:%'");
+  EXPECT_EQ(a.pool.GetUnused(), kNoLedger);
+}
+
+// A record that meets a number another station holds or wrote is a
+// conflict: kept with both names, never freed by either station, counted
+// by the tool; an import meeting one is the same. Written rows stay.
+TEST_F(LedgerStore, AConflictIsKeptAndNeverReleased) {
+  std::string strError;
+  SStation a("a", Connect());
+  SStation b("b", Connect());
+  ASSERT_TRUE(a.ledger.Open(&strError)) << strError;
+  ASSERT_TRUE(b.ledger.Open(&strError)) << strError;
+  a.pool.SetRange("35209900000000", "35209900******", true);
+  const std::string held = a.pool.GetUnused(), written = a.pool.GetUnused();
+  ASSERT_TRUE(a.ledger.Record(HistoryKind::Imei, written, HistoryTimeStamp(), &strError));
+  // b's spool, say, says both are in its phones.
+  ASSERT_TRUE(b.ledger.Record(HistoryKind::Imei, held, HistoryTimeStamp(), &strError));
+  ASSERT_TRUE(b.ledger.Record(HistoryKind::Imei, written, HistoryTimeStamp(), &strError));
+  EXPECT_FALSE(fs::exists(b.ledger.SpoolPath())) << "a conflict is not spooled for ever";
+  const CPgResult conflicts = m_pLook->Exec(
+      "SELECT number, station, holder, holder_state FROM tavlo_conflict ORDER BY holder_state");
+  ASSERT_EQ(conflicts.Rows(), 2);
+  EXPECT_EQ(conflicts.Text(0, 0) + conflicts.Text(0, 1) + conflicts.Text(0, 2) +
+                conflicts.Text(0, 3),
+            held + "baclaimed");
+  EXPECT_EQ(conflicts.Text(1, 0) + conflicts.Text(1, 3), written + "written");
+  a.ledger.Release(HistoryKind::Imei);
+  b.ledger.Release(HistoryKind::Imei);
+  EXPECT_EQ(Rows("imei").count(held), 1u) << "a number in conflict is never freed";
+  EXPECT_EQ(Rows("imei", "written").at(written), "a");
+
+  CTempDir dir;
+  std::ofstream(dir.File("wimei.history")) << "2026-03-01_08:00:00\t" << written << "\n";
+  const std::string strOut = dir.File("tool.txt");
+  auto tool = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {TAVLO_LEDGER_PATH, "--connect", Connect()});
+    fs::remove(strOut);
+    return CChild(args, dir.Path(), strOut).WaitExit(std::chrono::seconds(60)).value_or(-1);
+  };
+  ASSERT_EQ(tool({"import", dir.File("wimei.history"), "--station", "old-line"}), 0);
+  const std::string out = ReadWholeFile(strOut);
+  EXPECT_NE(out.find("1 numbers, 0 new, 1 in conflict"), std::string::npos) << out;
+  EXPECT_NE(out.find("old-line"), std::string::npos) << out;
+  EXPECT_NE(out.find("written by station a"), std::string::npos) << out;
+  ASSERT_EQ(tool({"status"}), 0);
+  EXPECT_NE(ReadWholeFile(strOut).find("conflicts: 3"), std::string::npos) << ReadWholeFile(strOut);
+  // Not even the owner's own statement moves a written number back.
+  EXPECT_FALSE(m_pLook->Exec("DELETE FROM tavlo_number WHERE state = 'written'").Ok());
+  EXPECT_FALSE(m_pLook->Exec("UPDATE tavlo_number SET state = 'claimed'").Ok());
+}
+
+// The station's role does what a station does and no more: it works the
+// ledger in a name it holds, and can neither delete nor rewrite a written
+// number, act for another station, nor import or export.
+TEST_F(LedgerStore, TheStationRoleWorksItsOwnNumbersOnly) {
+  m_pLook->Exec("CREATE ROLE tavlo_station LOGIN");
+  std::string strError;
+  ASSERT_TRUE(m_pLook->Ensure(&strError)) << strError;
+  ASSERT_TRUE(GrantStationRole(*m_pLook, "tavlo_station", &strError)) << strError;
+  const std::string strStation = Connect() + " user=tavlo_station";
+  SStation a("a", strStation);
+  SStation b("b", Connect());
+  ASSERT_TRUE(a.ledger.Open(&strError)) << strError;
+  ASSERT_TRUE(b.ledger.Open(&strError)) << strError;
+  a.pool.SetRange("35209900000000", "35209900******", true);
+  const std::string n1 = a.pool.GetUnused(), n2 = a.pool.GetUnused();
+  ASSERT_TRUE(a.ledger.Reserve(HistoryKind::Imei, {n1}, HistoryTimeStamp(), &strError))
+      << strError;
+  ASSERT_TRUE(a.ledger.Record(HistoryKind::Imei, n1, HistoryTimeStamp(), &strError));
+  EXPECT_FALSE(fs::exists(a.ledger.SpoolPath()));
+  a.ledger.Release(HistoryKind::Imei);
+  EXPECT_EQ(Rows("imei", "written").count(n1), 1u);
+  EXPECT_EQ(Rows("imei").count(n2), 0u);
+  b.pool.SetRange("35209900000000", "35209900******", true);
+  const std::string nB = b.pool.GetUnused();
+  EXPECT_EQ(nB, n2);
+
+  CPgConnection role(strStation);
+  ASSERT_TRUE(role.Ensure(&strError)) << strError;
+  for (const char* pszSql :
+       {"DELETE FROM tavlo_number", "UPDATE tavlo_number SET stamp = 'x' WHERE state = 'written'",
+        "INSERT INTO tavlo_number(kind, number, state, station, stamp) "
+        "VALUES ('imei', '1', 'written', 'a', 'x')",
+        "SELECT stamp FROM tavlo_number", "DROP TABLE tavlo_cursor",
+        "CREATE TABLE tavlo_more (x integer)"}) {
+    EXPECT_FALSE(role.Exec(pszSql).Ok()) << pszSql;
+  }
+  // b's number, in b's name, from a session that does not hold it.
+  EXPECT_FALSE(role.Run("release", {"imei", "b"}).Ok());
+  EXPECT_FALSE(role.Run("record", {"imei", nB, "b", "1", HistoryTimeStamp()}).Ok());
+  EXPECT_EQ(Rows("imei", "claimed").at(nB), "b");
+  EXPECT_FALSE(role.Run("export", {"imei"}).Ok());
 }
 
 // With the server away: reservations and draws refuse, outcomes go to the

@@ -22,9 +22,11 @@ class CLedgerStation {
  public:
   static constexpr size_t kImeis = 2;
 
-  // strImeiSource: the [WIMEI] lines choosing the range or the list.
+  // strImeiSource: the [WIMEI] lines choosing the range or the list;
+  // bPhones false: no phone ever comes (a run waits after its draw).
   CLedgerStation(const std::string& strName, const std::string& strConnect,
-                 const std::string& strImeiSource, std::vector<std::string> extraSimArgs = {}) {
+                 const std::string& strImeiSource, std::vector<std::string> extraSimArgs = {},
+                 bool bPhones = true) {
     MakeWriterStation(m_base.Path(), 20000);
     std::ofstream(m_base.File("ini/wimei.ini"))
         << "[GENERAL]\nISWIMEI=Yes\nCHECK_IMEI=Yes\nCHIPSET=c\n[WIMEI]\nIMEINUM=" << kImeis << "\n"
@@ -43,7 +45,7 @@ class CLedgerStation {
                                      "--unplug-on-close-ms",
                                      "100"};
     args.insert(args.end(), extraSimArgs.begin(), extraSimArgs.end());
-    m_pSim = std::make_unique<CChild>(args, m_base.Path(), m_base.File("sim.txt"));
+    if (bPhones) m_pSim = std::make_unique<CChild>(args, m_base.Path(), m_base.File("sim.txt"));
   }
   CLedgerStation(const CLedgerStation&) = delete;
   CLedgerStation& operator=(const CLedgerStation&) = delete;

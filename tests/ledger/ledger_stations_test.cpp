@@ -13,6 +13,8 @@
 
 #include "ledger_fixture.h"
 #include "ledger_station.h"
+#include "wait_until.h"
+#include "tavlo/ledger/ledger_schema.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/numbers/phone_numbers.h"
 
@@ -170,6 +172,113 @@ TEST_F(LedgerStations, ServerStoppedInMidRunRefusesSpoolsAndReplays) {
   EXPECT_FALSE(fs::exists(s.File("ledger.spool")));
   EXPECT_EQ(s.Phones().size(), 3u);
   ExpectLedgerIsThePhones(stations);
+}
+
+// A list of three, three runs stopped after their draw (no phone came):
+// each gave its number back, so the next three phones get exactly those.
+TEST_F(LedgerStations, NumbersOfStoppedRunsGoToTheNextPhones) {
+  CTempDir listDir;
+  std::ofstream(listDir.File("imei.txt"))
+      << "860123000000017\n860123000000025\n860123000000033\n";
+  const std::string strSource =
+      "INPUTTYPE=1\nISALLSAME=Yes\nFILEPATH=" + listDir.File("imei.txt") + "\n";
+  CLedgerStation idle("idle", Connect(), strSource, {}, false);
+  for (int n = 0; n < 3; ++n) {
+    const std::unique_ptr<CChild> run = idle.Start({});
+    ASSERT_TRUE(WaitUntil([&] { return Rows("imei", "claimed").size() == 1; },
+                          std::chrono::seconds(60)))
+        << idle.Output();
+    run->Signal(SIGTERM);
+    ASSERT_TRUE(run->WaitExit(std::chrono::seconds(30))) << idle.Output();
+    EXPECT_TRUE(Rows("imei").empty()) << "released at the stop";
+  }
+  CLedgerStation line("line", Connect(), strSource);
+  line.Run({"--count", "3"});
+  std::set<std::string> written;
+  for (const auto& imeis : line.Phones()) written.insert(imeis.at(0));
+  EXPECT_EQ(written, std::set<std::string>({"860123000000017", "860123000000025",
+                                            "860123000000033"}))
+      << line.Output();
+  EXPECT_EQ(line.Phones().size(), 3u);
+}
+
+// Two stations under one name would free and take each other's numbers:
+// the second is refused at start and touches no phone, until the first ends.
+TEST_F(LedgerStations, ASecondStationOfTheSameNameIsRefusedAtStart) {
+  CLedgerStation first("line1", Connect(), kRange), second("line1", Connect(), kRange);
+  const std::unique_ptr<CChild> run = first.Start({});
+  ASSERT_TRUE(WaitUntil([&] { return !Rows("imei").empty(); }, std::chrono::seconds(60)))
+      << first.Output();
+  EXPECT_EQ(second.Run({"--count", "1"}, 60), 1);
+  EXPECT_NE(second.Output().find("another station named \"line1\" is on the ledger now"),
+            std::string::npos)
+      << second.Output();
+  EXPECT_EQ(second.Reports(), 0u);
+  run->Signal(SIGTERM);
+  ASSERT_TRUE(run->WaitExit(std::chrono::seconds(60))) << first.Output();
+  EXPECT_EQ(second.Run({"--count", "1"}), 0) << second.Output();
+  EXPECT_EQ(second.Phones().size(), 1u);
+}
+
+// The ledger over TLS on the loopback address, with a CA made here: the
+// station that checks the server's certificate against that CA writes its
+// phones in the station role; one given another CA is refused at start; one
+// with no sslmode works but is warned.
+TEST_F(LedgerStations, OverTlsTheCertificateIsCheckedAtStart) {
+  CTempDir certs;
+  std::string out;
+  const std::string kKey = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+  ASSERT_EQ(RunIn(certs.Path(),
+                  "sh -c \"openssl req -x509 " + kKey +
+                      " -keyout ca.key -out ca.crt -subj /CN=ledger-ca -days 2"
+                      " && openssl req -x509 " + kKey +
+                      " -keyout other.key -out other.crt -subj /CN=other-ca -days 2"
+                      " && openssl req " + kKey +
+                      " -keyout server.key -out server.csr -subj /CN=127.0.0.1"
+                      " && echo subjectAltName=IP:127.0.0.1 > san.ext"
+                      " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key"
+                      " -CAcreateserial -out server.crt -days 2 -extfile san.ext\"",
+                  &out),
+            0)
+      << out;
+  CPrivatePostgres server(PG_BIN_DIR, LEDGER_SERVERS_DIR);
+  std::string strError;
+  ASSERT_TRUE(server.UseTls(certs.File("server.crt"), certs.File("server.key"), &strError))
+      << strError;
+  ASSERT_TRUE(server.Start(&strError)) << strError;
+  CPgConnection owner(server.ConnectString());
+  int nFound = 0;
+  ASSERT_TRUE(owner.Connect(&strError)) << strError;
+  ASSERT_TRUE(ApplyLedgerSchema(owner, &nFound, &strError)) << strError;
+  ASSERT_TRUE(owner.Exec("CREATE ROLE tavlo_station LOGIN").Ok());
+  ASSERT_TRUE(owner.Ensure(&strError)) << strError;
+  ASSERT_TRUE(GrantStationRole(owner, "tavlo_station", &strError)) << strError;
+  const std::string strTcp = server.TcpConnectString() + " user=tavlo_station";
+
+  CLedgerStation good("tls", strTcp + " sslmode=verify-full sslrootcert=" + certs.File("ca.crt"),
+                      kRange);
+  EXPECT_EQ(good.Run({"--count", "2"}), 0) << good.Output();
+  EXPECT_EQ(good.Output().find("sslmode"), std::string::npos) << good.Output();
+  std::set<std::string> phones;
+  for (const auto& imeis : good.Phones()) phones.insert(imeis.begin(), imeis.end());
+  EXPECT_EQ(phones.size(), 2 * CLedgerStation::kImeis);
+  const CPgResult written =
+      owner.Exec("SELECT number FROM tavlo_number WHERE state = 'written' AND station = 'tls'");
+  std::set<std::string> inLedger;
+  for (int i = 0; i < written.Rows(); ++i) inLedger.insert(written.Text(i, 0));
+  EXPECT_EQ(inLedger, phones);
+
+  CLedgerStation other("other",
+                       strTcp + " sslmode=verify-full sslrootcert=" + certs.File("other.crt"),
+                       kRange);
+  EXPECT_EQ(other.Run({"--count", "1"}, 60), 1);
+  EXPECT_NE(other.Output().find("the shared ledger cannot be used"), std::string::npos)
+      << other.Output();
+  EXPECT_EQ(other.Reports(), 0u);
+
+  CLedgerStation plain("plain", strTcp, kRange);
+  EXPECT_EQ(plain.Run({"--count", "1"}), 0) << plain.Output();
+  EXPECT_NE(plain.Output().find("no sslmode"), std::string::npos) << plain.Output();
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 #include "private_postgres.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -21,7 +25,44 @@ std::string Quoted(const std::string& s) {
   return out + "'";
 }
 
+// A port nobody listens on now; the server takes it a moment later.
+int FreeLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t nLen = sizeof addr;
+  int nPort = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &nLen) == 0) {
+    nPort = ntohs(addr.sin_port);
+  }
+  close(fd);
+  return nPort;
+}
+
 }  // namespace
+
+bool CPrivatePostgres::UseTls(const std::string& strCertFile, const std::string& strKeyFile,
+                              std::string* pError) {
+  // The server reads its key only when the server's user owns it, mode 600.
+  std::error_code ec;
+  const std::string strCert = m_strFolder + "/server.crt", strKey = m_strFolder + "/server.key";
+  fs::copy_file(strCertFile, strCert, fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::copy_file(strKeyFile, strKey, fs::copy_options::overwrite_existing, ec);
+  bool bOk = !ec && chmod(strKey.c_str(), 0600) == 0 && chmod(strCert.c_str(), 0644) == 0;
+  if (bOk && geteuid() == 0) {
+    const passwd* pw = getpwnam("postgres");
+    bOk = pw && chown(strKey.c_str(), pw->pw_uid, pw->pw_gid) == 0 &&
+          chown(strCert.c_str(), pw->pw_uid, pw->pw_gid) == 0;
+  }
+  std::ofstream(m_strFolder + "/hba.conf")
+      << "local all all trust\nhostssl all all 127.0.0.1/32 trust\n";
+  m_nPort = bOk ? FreeLoopbackPort() : 0;
+  if (m_nPort == 0 && pError) *pError = "cannot set up TLS in " + m_strFolder;
+  return m_nPort != 0;
+}
 
 CPrivatePostgres::CPrivatePostgres(std::string strBinDir, const std::string& strRoot, bool bDurable)
     : m_strBinDir(std::move(strBinDir)), m_bDurable(bDurable) {
@@ -78,9 +119,16 @@ bool CPrivatePostgres::Start(std::string* pError) {
     }
     m_bCreated = true;
   }
-  const std::string strOptions =
-      "-c listen_addresses='' -c unix_socket_directories=" + m_strFolder +
-      " -c max_connections=60 -c fsync=off";
+  std::string strOptions = "-c unix_socket_directories=" + m_strFolder +
+                           " -c max_connections=60 -c fsync=off";
+  if (m_nPort == 0) {
+    strOptions += " -c listen_addresses=''";
+  } else {
+    strOptions += " -c listen_addresses=127.0.0.1 -c port=" + std::to_string(m_nPort) +
+                  " -c ssl=on -c ssl_cert_file=" + m_strFolder +
+                  "/server.crt -c ssl_key_file=" + m_strFolder +
+                  "/server.key -c hba_file=" + m_strFolder + "/hba.conf";
+  }
   if (RunAsServerUser({m_strBinDir + "/pg_ctl", "start", "-D", strData, "-l",
                        m_strFolder + "/server.log", "-o", strOptions, "-w", "-t", "60"},
                       &out) != 0) {
@@ -89,7 +137,8 @@ bool CPrivatePostgres::Start(std::string* pError) {
   }
   m_bRunning = true;
   if (!fs::exists(m_strFolder + "/.created")) {
-    if (RunAsServerUser({m_strBinDir + "/createdb", "-h", m_strFolder, "-U", "tavlo", "ledger"},
+    if (RunAsServerUser({m_strBinDir + "/createdb", "-h", m_strFolder, "-p",
+                         std::to_string(m_nPort ? m_nPort : 5432), "-U", "tavlo", "ledger"},
                         &out) != 0) {
       if (pError) *pError = "createdb: " + out;
       return false;
@@ -113,5 +162,10 @@ bool CPrivatePostgres::Stop(std::string* pError) {
 }
 
 std::string CPrivatePostgres::ConnectString() const {
-  return "host=" + m_strFolder + " dbname=ledger user=tavlo";
+  return "host=" + m_strFolder + " dbname=ledger user=tavlo" +
+         (m_nPort ? " port=" + std::to_string(m_nPort) : std::string());
+}
+
+std::string CPrivatePostgres::TcpConnectString() const {
+  return "host=127.0.0.1 port=" + std::to_string(m_nPort) + " dbname=ledger";
 }

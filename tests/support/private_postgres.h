@@ -25,8 +25,14 @@ class CPrivatePostgres {
   // A fast stop: connections are cut, as when the server goes away.
   bool Stop(std::string* pError = nullptr);
   bool Running() const { return m_bRunning; }
+  // Before the first Start: the server listens on 127.0.0.1 too, on a free
+  // port, taking TLS connections only there (hostssl, trust), with this
+  // certificate and key; the Unix socket stays as it was.
+  bool UseTls(const std::string& strCertFile, const std::string& strKeyFile, std::string* pError);
   // For libpq: the socket folder and the database.
   std::string ConnectString() const;
+  // With UseTls: "host=127.0.0.1 port=N dbname=ledger", no user, no sslmode.
+  std::string TcpConnectString() const;
   const std::string& Folder() const { return m_strFolder; }
 
  private:
@@ -38,4 +44,5 @@ class CPrivatePostgres {
   std::string m_strFolder;
   bool m_bCreated = false;
   bool m_bRunning = false;
+  int m_nPort = 0;  // with UseTls
 };

@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
 
   // Draws alone, four connections on one range.
   {
-    conn.Exec("TRUNCATE tavlo_number, tavlo_cursor");
+    conn.Exec("TRUNCATE tavlo_number, tavlo_cursor, tavlo_free, tavlo_conflict");
     std::vector<std::unique_ptr<SStation>> stations;
     for (int n = 0; n < 4; ++n)
       stations.push_back(std::make_unique<SStation>("draw" + std::to_string(n), &strConnect));
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
   // A million numbers of one range used: by imports (the cursor has to
   // walk past them once), then by draws (the cursor is past them).
   {
-    conn.Exec("TRUNCATE tavlo_number, tavlo_cursor");
+    conn.Exec("TRUNCATE tavlo_number, tavlo_cursor, tavlo_free, tavlo_conflict");
     conn.Exec(
         "INSERT INTO tavlo_number(kind, number, state, station, stamp) "
         "SELECT 'mbsn', 'SN' || lpad(i::text, 8, '0'), 'written', 'import', "

@@ -27,7 +27,8 @@ class LedgerFixture : public ::testing::Test {
     int nFound = 0;
     ASSERT_TRUE(m_pLook->Connect(&strError)) << strError;
     ASSERT_TRUE(ApplyLedgerSchema(*m_pLook, &nFound, &strError)) << strError;
-    ASSERT_TRUE(m_pLook->Exec("TRUNCATE tavlo_number, tavlo_cursor, tavlo_free, tavlo_conflict").Ok());
+    ASSERT_TRUE(
+        m_pLook->Exec("TRUNCATE tavlo_number, tavlo_cursor, tavlo_free, tavlo_conflict").Ok());
   }
 
   static CPrivatePostgres& Server() { return *s_pServer; }

@@ -13,10 +13,10 @@
 
 #include "ledger_fixture.h"
 #include "ledger_station.h"
-#include "wait_until.h"
 #include "tavlo/ledger/ledger_schema.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/numbers/phone_numbers.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -178,15 +178,14 @@ TEST_F(LedgerStations, ServerStoppedInMidRunRefusesSpoolsAndReplays) {
 // each gave its number back, so the next three phones get exactly those.
 TEST_F(LedgerStations, NumbersOfStoppedRunsGoToTheNextPhones) {
   CTempDir listDir;
-  std::ofstream(listDir.File("imei.txt"))
-      << "860123000000017\n860123000000025\n860123000000033\n";
+  std::ofstream(listDir.File("imei.txt")) << "860123000000017\n860123000000025\n860123000000033\n";
   const std::string strSource =
       "INPUTTYPE=1\nISALLSAME=Yes\nFILEPATH=" + listDir.File("imei.txt") + "\n";
   CLedgerStation idle("idle", Connect(), strSource, {}, false);
   for (int n = 0; n < 3; ++n) {
     const std::unique_ptr<CChild> run = idle.Start({});
-    ASSERT_TRUE(WaitUntil([&] { return Rows("imei", "claimed").size() == 1; },
-                          std::chrono::seconds(60)))
+    ASSERT_TRUE(
+        WaitUntil([&] { return Rows("imei", "claimed").size() == 1; }, std::chrono::seconds(60)))
         << idle.Output();
     run->Signal(SIGTERM);
     ASSERT_TRUE(run->WaitExit(std::chrono::seconds(30))) << idle.Output();
@@ -196,8 +195,8 @@ TEST_F(LedgerStations, NumbersOfStoppedRunsGoToTheNextPhones) {
   line.Run({"--count", "3"});
   std::set<std::string> written;
   for (const auto& imeis : line.Phones()) written.insert(imeis.at(0));
-  EXPECT_EQ(written, std::set<std::string>({"860123000000017", "860123000000025",
-                                            "860123000000033"}))
+  EXPECT_EQ(written,
+            std::set<std::string>({"860123000000017", "860123000000025", "860123000000033"}))
       << line.Output();
   EXPECT_EQ(line.Phones().size(), 3u);
 }
@@ -231,9 +230,11 @@ TEST_F(LedgerStations, OverTlsTheCertificateIsCheckedAtStart) {
   ASSERT_EQ(RunIn(certs.Path(),
                   "sh -c \"openssl req -x509 " + kKey +
                       " -keyout ca.key -out ca.crt -subj /CN=ledger-ca -days 2"
-                      " && openssl req -x509 " + kKey +
+                      " && openssl req -x509 " +
+                      kKey +
                       " -keyout other.key -out other.crt -subj /CN=other-ca -days 2"
-                      " && openssl req " + kKey +
+                      " && openssl req " +
+                      kKey +
                       " -keyout server.key -out server.csr -subj /CN=127.0.0.1"
                       " && echo subjectAltName=IP:127.0.0.1 > san.ext"
                       " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key"
@@ -268,9 +269,8 @@ TEST_F(LedgerStations, OverTlsTheCertificateIsCheckedAtStart) {
   for (int i = 0; i < written.Rows(); ++i) inLedger.insert(written.Text(i, 0));
   EXPECT_EQ(inLedger, phones);
 
-  CLedgerStation other("other",
-                       strTcp + " sslmode=verify-full sslrootcert=" + certs.File("other.crt"),
-                       kRange);
+  CLedgerStation other(
+      "other", strTcp + " sslmode=verify-full sslrootcert=" + certs.File("other.crt"), kRange);
   EXPECT_EQ(other.Run({"--count", "1"}, 60), 1);
   EXPECT_NE(other.Output().find("the shared ledger cannot be used"), std::string::npos)
       << other.Output();

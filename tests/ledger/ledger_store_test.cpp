@@ -255,9 +255,9 @@ TEST_F(LedgerStore, AConflictIsKeptAndNeverReleased) {
   const CPgResult conflicts = m_pLook->Exec(
       "SELECT number, station, holder, holder_state FROM tavlo_conflict ORDER BY holder_state");
   ASSERT_EQ(conflicts.Rows(), 2);
-  EXPECT_EQ(conflicts.Text(0, 0) + conflicts.Text(0, 1) + conflicts.Text(0, 2) +
-                conflicts.Text(0, 3),
-            held + "baclaimed");
+  EXPECT_EQ(
+      conflicts.Text(0, 0) + conflicts.Text(0, 1) + conflicts.Text(0, 2) + conflicts.Text(0, 3),
+      held + "baclaimed");
   EXPECT_EQ(conflicts.Text(1, 0) + conflicts.Text(1, 3), written + "written");
   a.ledger.Release(HistoryKind::Imei);
   b.ledger.Release(HistoryKind::Imei);
@@ -299,8 +299,7 @@ TEST_F(LedgerStore, TheStationRoleWorksItsOwnNumbersOnly) {
   ASSERT_TRUE(b.ledger.Open(&strError)) << strError;
   a.pool.SetRange("35209900000000", "35209900******", true);
   const std::string n1 = a.pool.GetUnused(), n2 = a.pool.GetUnused();
-  ASSERT_TRUE(a.ledger.Reserve(HistoryKind::Imei, {n1}, HistoryTimeStamp(), &strError))
-      << strError;
+  ASSERT_TRUE(a.ledger.Reserve(HistoryKind::Imei, {n1}, HistoryTimeStamp(), &strError)) << strError;
   ASSERT_TRUE(a.ledger.Record(HistoryKind::Imei, n1, HistoryTimeStamp(), &strError));
   EXPECT_FALSE(fs::exists(a.ledger.SpoolPath()));
   a.ledger.Release(HistoryKind::Imei);

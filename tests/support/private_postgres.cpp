@@ -119,8 +119,8 @@ bool CPrivatePostgres::Start(std::string* pError) {
     }
     m_bCreated = true;
   }
-  std::string strOptions = "-c unix_socket_directories=" + m_strFolder +
-                           " -c max_connections=60 -c fsync=off";
+  std::string strOptions =
+      "-c unix_socket_directories=" + m_strFolder + " -c max_connections=60 -c fsync=off";
   if (m_nPort == 0) {
     strOptions += " -c listen_addresses=''";
   } else {

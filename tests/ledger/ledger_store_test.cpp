@@ -315,7 +315,7 @@ TEST_F(LedgerStore, TheStationRoleWorksItsOwnNumbersOnly) {
        {"DELETE FROM tavlo_number", "UPDATE tavlo_number SET stamp = 'x' WHERE state = 'written'",
         "INSERT INTO tavlo_number(kind, number, state, station, stamp) "
         "VALUES ('imei', '1', 'written', 'a', 'x')",
-        "SELECT stamp FROM tavlo_number", "DROP TABLE tavlo_cursor",
+        "SELECT stamp FROM tavlo_number", "DELETE FROM tavlo_free", "DROP TABLE tavlo_cursor",
         "CREATE TABLE tavlo_more (x integer)"}) {
     EXPECT_FALSE(role.Exec(pszSql).Ok()) << pszSql;
   }
@@ -409,6 +409,43 @@ TEST_F(LedgerStore, ToolImportsTwiceToTheSameLedgerAndExportsTheLines) {
   EXPECT_NE(out.find("import: 4 numbers"), std::string::npos) << out;
   EXPECT_NE(out.find("oldest reservation: none"), std::string::npos) << out;
   EXPECT_EQ(tool("import " + dir.File("tool.txt"), &out), 1) << "not a history file";
+}
+
+// A ledger of the last schema version upgrades with `tavlo-ledger init`,
+// keeping its numbers, and its stations then work on it as before.
+TEST_F(LedgerStore, AnOlderLedgerUpgradesWithInit) {
+  m_pLook->Exec("DROP DATABASE IF EXISTS upgrade");
+  ASSERT_TRUE(m_pLook->Exec("CREATE DATABASE upgrade").Ok());
+  const std::string strOld = Connect() + " dbname=upgrade";
+  CPgConnection old(strOld);
+  std::string strError;
+  int nFound = 0;
+  ASSERT_TRUE(old.Connect(&strError)) << strError;
+  ASSERT_TRUE(ApplyLedgerSchema(old, &nFound, &strError, kLedgerSchemaVersion - 1)) << strError;
+  ASSERT_TRUE(old.Exec("INSERT INTO tavlo_number(kind, number, state, station, stamp) VALUES "
+                       "('imei', '352099000000006', 'written', 'a', '2026-01-01_00:00:00')")
+                  .Ok());
+  SStation a("a", strOld);
+  EXPECT_FALSE(a.ledger.Open(&strError)) << "a station never upgrades";
+  EXPECT_NE(strError.find("tavlo-ledger init"), std::string::npos) << strError;
+
+  CTempDir dir;
+  const std::optional<int> rc =
+      CChild({TAVLO_LEDGER_PATH, "--connect", strOld, "init"}, dir.Path(), dir.File("out.txt"))
+          .WaitExit(std::chrono::seconds(60));
+  const std::string out = ReadWholeFile(dir.File("out.txt"));
+  ASSERT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("version " + std::to_string(kLedgerSchemaVersion) + " (was " +
+                     std::to_string(kLedgerSchemaVersion - 1) + ")"),
+            std::string::npos)
+      << out;
+  ASSERT_TRUE(a.ledger.Open(&strError)) << strError;
+  a.pool.SetRange("35209900000000", "35209900******", true);
+  EXPECT_EQ(a.pool.GetUnused(), "352099000000014");
+  a.ledger.Release(HistoryKind::Imei);
+  EXPECT_EQ(a.pool.GetUnused(), "352099000000014");
+  EXPECT_FALSE(old.Exec("DELETE FROM tavlo_number WHERE state = 'written'").Ok());
+  old.Exec("ROLLBACK");
 }
 
 // The [LEDGER] section decides: none keeps the station on its histories, a

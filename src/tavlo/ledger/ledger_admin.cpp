@@ -50,8 +50,9 @@ bool ImportHistory(CPgConnection& conn, const std::string& strPath, HistoryKind 
                     CPgResult(), conn, pError);
     }
     const std::string strHolder = holder.Text(0, 0), strState = holder.Text(0, 1);
-    if (strHolder == strStation) continue;  // imported before
-    // Booked to another station: kept, so that its release never frees it.
+    if (strHolder == strStation && strState == "written") continue;  // imported before
+    // Booked to another station (or held, unwritten, by a station of this
+    // name): kept, so that no release ever frees it.
     const CPgResult noted = conn.Run(
         "conflict_add", {strKind, e.m_strNumber, strStation, strHolder, strState, e.m_strTime});
     if (!noted.Ok()) return Failed("cannot import " + e.m_strNumber, noted, conn, pError);

@@ -1,5 +1,6 @@
 #include "tavlo/ledger/ledger_schema.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "tavlo/ledger/pg_connection.h"
@@ -74,6 +75,9 @@ const char* const kSteps[] = {
     "SET search_path FROM CURRENT AS $$"
     "BEGIN"
     "  PERFORM tavlo_check_station(p_station);"
+    // Claimed now, or taken another way meanwhile: free no more either way.
+    "  DELETE FROM tavlo_free WHERE kind = p_kind AND source = p_source"
+    "    AND position = p_position;"
     "  INSERT INTO tavlo_number(kind, number, state, station, stamp, source, position)"
     "    VALUES (p_kind, p_number, 'claimed', p_station, p_stamp, p_source, p_position)"
     "    ON CONFLICT DO NOTHING;"
@@ -146,14 +150,14 @@ const char* const kSteps[] = {
     "    WHERE station = p_station AND state = 'reserved';"
     "END$$;"
     // What a station's role may do: read the numbers (not who wrote them
-    // or when), move the cursors, take free positions, and call the
+    // or when) and the free positions, move the cursors, and call the
     // functions above. Import, export and schema changes stay the owner's.
     "CREATE FUNCTION tavlo_grant_station(p_role text) RETURNS void LANGUAGE plpgsql AS $$"
     "BEGIN"
     "  EXECUTE format('GRANT SELECT ON tavlo_schema TO %I', p_role);"
     "  EXECUTE format('GRANT SELECT (kind, number) ON tavlo_number TO %I', p_role);"
     "  EXECUTE format('GRANT SELECT, INSERT, UPDATE ON tavlo_cursor TO %I', p_role);"
-    "  EXECUTE format('GRANT SELECT, DELETE ON tavlo_free TO %I', p_role);"
+    "  EXECUTE format('GRANT SELECT ON tavlo_free TO %I', p_role);"
     "  EXECUTE format('GRANT EXECUTE ON FUNCTION tavlo_claim(text, text, text, text, text, text),"
     "    tavlo_reserve(text, text, text, text), tavlo_record(text, text, text, integer, text),"
     "    tavlo_release(text, text), tavlo_resolve(text) TO %I', p_role);"
@@ -171,7 +175,7 @@ constexpr const char* kUnlock = "SELECT pg_advisory_unlock(7340716)";
 
 }  // namespace
 
-bool ApplyLedgerSchema(CPgConnection& conn, int* pnVersion, std::string* pError) {
+bool ApplyLedgerSchema(CPgConnection& conn, int* pnVersion, std::string* pError, int nUpTo) {
   auto fail = [&](const CPgResult& r) {
     if (pError) *pError = r.Error();
     conn.Exec("ROLLBACK");
@@ -199,7 +203,7 @@ bool ApplyLedgerSchema(CPgConnection& conn, int* pnVersion, std::string* pError)
     return false;
   }
   if (pnVersion) *pnVersion = nFound;
-  for (int v = nFound; v < kLedgerSchemaVersion; ++v) {
+  for (int v = nFound; v < std::min(nUpTo, kLedgerSchemaVersion); ++v) {
     if (CPgResult r = conn.Exec("BEGIN"); !r.Ok()) return fail(r);
     if (CPgResult r = conn.Exec(kSteps[v]); !r.Ok()) return fail(r);
     const std::string strNote =

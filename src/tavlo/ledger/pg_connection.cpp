@@ -18,7 +18,6 @@ const std::vector<CPgConnection::SStatement>& CPgConnection::Statements() {
       {"free_first",
        "SELECT position, number FROM tavlo_free WHERE kind = $1 AND source = $2 "
        "ORDER BY length(position), position LIMIT 64"},
-      {"free_take", "DELETE FROM tavlo_free WHERE kind = $1 AND source = $2 AND position = $3"},
       // Numbers sort bytewise (the column's collation), as the pools' ranges do.
       {"stretch_used",
        "SELECT count(*) FROM tavlo_number WHERE kind = $1 AND number BETWEEN $2 AND $3 "

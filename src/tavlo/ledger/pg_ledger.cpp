@@ -391,10 +391,7 @@ std::optional<std::string> CPgLedger::DrawFreedLocked(const std::string& strKind
       return std::nullopt;
     }
     if (walk.fnSkip(strNumber)) continue;  // left for another station
-    if (CPgResult r = m_conn.Run("free_take", {strKind, walk.strSource, strPos}); !r.Ok()) {
-      Abort("cannot draw", r, pError);
-      return std::nullopt;
-    }
+    // The claim takes the position off the free ones, whoever holds it now.
     const std::optional<bool> claimed =
         ClaimLocked(strKind, strNumber, strTime, walk.strSource, strPos, pError);
     if (!claimed) return std::nullopt;

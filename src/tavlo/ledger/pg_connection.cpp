@@ -81,7 +81,8 @@ bool CPgConnection::Ensure(std::string* pError) {
   if (Connected() && m_bPrepared) return true;
   if (!Connect(pError)) return false;
   CPgResult version(PQexec(m_pConn.get(), "SELECT coalesce(max(version), 0) FROM tavlo_schema"));
-  if (!version.Ok() || std::atoi(version.Text(0, 0).c_str()) < kLedgerSchemaVersion) {
+  if (!version.Ok() || version.Rows() != 1 ||
+      std::atoi(version.Text(0, 0).c_str()) < kLedgerSchemaVersion) {
     if (pError) *pError = "the ledger has no current schema: run tavlo-ledger init";
     m_pConn.reset();
     return false;

@@ -18,7 +18,12 @@ class CPgResult {
   int Rows() const { return m_p ? PQntuples(m_p.get()) : 0; }
   // Rows a command changed (INSERT, UPDATE, DELETE).
   int Changed() const { return m_p ? std::atoi(PQcmdTuples(m_p.get())) : 0; }
-  std::string Text(int nRow, int nCol) const { return PQgetvalue(m_p.get(), nRow, nCol); }
+  // "" for a row or column the result does not have: a server's short
+  // answer is the caller's error to report, never a crash.
+  std::string Text(int nRow, int nCol) const {
+    const char* psz = m_p ? PQgetvalue(m_p.get(), nRow, nCol) : nullptr;
+    return psz ? psz : "";
+  }
   bool IsNull(int nRow, int nCol) const { return PQgetisnull(m_p.get(), nRow, nCol) != 0; }
   std::string Error() const {
     return m_p ? PQresultErrorMessage(m_p.get()) : "no result from the ledger server";

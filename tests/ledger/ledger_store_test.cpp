@@ -412,7 +412,7 @@ TEST_F(LedgerStore, ToolImportsTwiceToTheSameLedgerAndExportsTheLines) {
 }
 
 // A ledger of the last schema version upgrades with `tavlo-ledger init`,
-// keeping its numbers, and its stations then work on it as before.
+// keeping its numbers; the numbers its releases lost are drawn again.
 TEST_F(LedgerStore, AnOlderLedgerUpgradesWithInit) {
   m_pLook->Exec("DROP DATABASE IF EXISTS upgrade");
   ASSERT_TRUE(m_pLook->Exec("CREATE DATABASE upgrade").Ok());
@@ -424,6 +424,10 @@ TEST_F(LedgerStore, AnOlderLedgerUpgradesWithInit) {
   ASSERT_TRUE(ApplyLedgerSchema(old, &nFound, &strError, kLedgerSchemaVersion - 1)) << strError;
   ASSERT_TRUE(old.Exec("INSERT INTO tavlo_number(kind, number, state, station, stamp) VALUES "
                        "('imei', '352099000000006', 'written', 'a', '2026-01-01_00:00:00')")
+                  .Ok());
+  // That version's releases left counters 1 and 2 behind the cursor.
+  ASSERT_TRUE(old.Exec("INSERT INTO tavlo_cursor VALUES "
+                       "('imei', 'range:35209900000000:35209900******', '000003')")
                   .Ok());
   SStation a("a", strOld);
   EXPECT_FALSE(a.ledger.Open(&strError)) << "a station never upgrades";

@@ -35,6 +35,10 @@ const char* const kSteps[] = {
     // session holds (its advisory lock), so that a station's role needs no
     // right to change tavlo_number itself.
     "ALTER TABLE tavlo_number ADD COLUMN source text, ADD COLUMN position text;"
+    // The last version's releases left their numbers behind the cursors for
+    // good: every cursor starts over once, and that walk finds them among
+    // the used numbers (a range a stretch at a time).
+    "DELETE FROM tavlo_cursor;"
     "CREATE TABLE tavlo_free ("
     "  kind text NOT NULL,"
     "  source text NOT NULL,"

@@ -324,6 +324,12 @@ TEST_F(LedgerStore, TheStationRoleWorksItsOwnNumbersOnly) {
   EXPECT_FALSE(role.Run("record", {"imei", nB, "b", "1", HistoryTimeStamp()}).Ok());
   EXPECT_EQ(Rows("imei", "claimed").at(nB), "b");
   EXPECT_FALSE(role.Run("export", {"imei"}).Ok());
+  // A free name is taken by the first step in it (as after a connection
+  // made again), and then held against a station starting under it.
+  EXPECT_TRUE(role.Run("release", {"imei", "c"}).Ok());
+  SStation c("c", Connect());
+  EXPECT_FALSE(c.ledger.Open(&strError));
+  EXPECT_NE(strError.find("another station named \"c\""), std::string::npos) << strError;
 }
 
 // With the server away: reservations and draws refuse, outcomes go to the

@@ -61,8 +61,10 @@ const char* const kSteps[] = {
     "END$$;"
     "CREATE TRIGGER tavlo_number_written BEFORE UPDATE OR DELETE ON tavlo_number"
     "  FOR EACH ROW WHEN (OLD.state = 'written') EXECUTE FUNCTION tavlo_keep_written();"
-    // The lock a station takes on its name (pg_try_advisory_lock with the
-    // keys 7340717 and hashtext(name)), as pg_locks shows it.
+    // The lock a station takes on its name at start (pg_try_advisory_lock
+    // with the keys 7340717 and hashtext(name)), as pg_locks shows it; a
+    // session that lost it (a connection made again) takes it again here,
+    // unless another session holds it meanwhile.
     "CREATE FUNCTION tavlo_check_station(p_station text) RETURNS void LANGUAGE plpgsql "
     "SET search_path FROM CURRENT AS $$"
     "BEGIN"
@@ -70,8 +72,9 @@ const char* const kSteps[] = {
     "      AND pid = pg_backend_pid()"
     "      AND database = (SELECT oid FROM pg_database WHERE datname = current_database())"
     "      AND classid = 7340717::oid AND objsubid = 2"
-    "      AND objid = (hashtext(p_station)::bigint & 4294967295)::oid) THEN"
-    "    RAISE EXCEPTION 'this session does not hold the station name %', p_station;"
+    "      AND objid = (hashtext(p_station)::bigint & 4294967295)::oid)"
+    "    AND NOT pg_try_advisory_lock(7340717, hashtext(p_station)) THEN"
+    "    RAISE EXCEPTION 'another station named \"%\" is on the ledger now', p_station;"
     "  END IF;"
     "END$$;"
     "CREATE FUNCTION tavlo_claim(p_kind text, p_number text, p_station text, p_stamp text,"

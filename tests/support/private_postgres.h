@@ -4,7 +4,8 @@
 #include <vector>
 
 // A private database server for the ledger tests: its own data folder below
-// strRoot, a Unix socket in that folder and no TCP port. The server refuses
+// strRoot, a Unix socket in that folder and no TCP port (UseTls adds one on
+// the loopback address, TLS only). The server refuses
 // to run as root, so under root every step runs as the "postgres" user.
 // Every step is bounded in time; the destructor stops the server whatever
 // the test did, and removes the folder. A test process that dies leaves

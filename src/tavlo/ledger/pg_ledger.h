@@ -61,6 +61,8 @@ class CPgLedger final : public INumberLedger {
   bool RecordLocked(const std::string& strKind, const std::string& strNumber,
                     const std::string& strTime, const std::string& strPort, std::string* pError);
   bool SpoolLocked(const std::string& strLine, std::string* pError);
+  // False, with what failed on the spool and the system's reason.
+  bool SpoolFailed(const char* pszWhat, int nErr, std::string* pError) const;
   // Rolls back and passes the failure on.
   bool Abort(const std::string& strWhat, const CPgResult& r, std::string* pError);
 

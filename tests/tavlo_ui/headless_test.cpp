@@ -219,7 +219,8 @@ TEST_F(TavloHeadless, ASecondCopyOnTheStationFolderIsRefusedAndTouchesNoPhone) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_NE(reports[0].find("\"host_opens\": 0,"), std::string::npos) << reports[0];
 
-  StartSimulator({});
+  // The phone leaves when probed after its write, as the operator unplugs it.
+  StartSimulator({"--fault", "cmd=connect,nth=2,unplug", "--unplug-on-close-ms", "100"});
   EXPECT_EQ(first.WaitExit(60s), 0);
   EXPECT_NE(ReadWholeFile(m_dir.File("first.txt")).find("tavlo: 1 phone(s) written, 0 failed"),
             std::string::npos)

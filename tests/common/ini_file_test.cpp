@@ -41,11 +41,14 @@ TEST_F(IniFileTest, ReadsMatchNamesWithoutCaseAndTrimValues) {
 // As the platform's profile functions read them: one pair of enclosing
 // double quotes goes, a ";" after a value is part of it.
 TEST_F(IniFileTest, QuotesAroundAValueGoAndAnInlineCommentStays) {
-  Write("[s]\npath = \"D:\\lists\\imei.txt\"\nname=line1 ; optional\nhalf=\"open\n"
-        "inner=a \"b\" c\nblanks=\"  x  \"\n");
-  const std::pair<const char*, const char*> cases[] = {
-      {"path", "D:\\lists\\imei.txt"}, {"name", "line1 ; optional"}, {"half", "\"open"},
-      {"inner", "a \"b\" c"},         {"blanks", "  x  "}};
+  Write(
+      "[s]\npath = \"D:\\lists\\imei.txt\"\nname=line1 ; optional\nhalf=\"open\n"
+      "inner=a \"b\" c\nblanks=\"  x  \"\n");
+  const std::pair<const char*, const char*> cases[] = {{"path", "D:\\lists\\imei.txt"},
+                                                       {"name", "line1 ; optional"},
+                                                       {"half", "\"open"},
+                                                       {"inner", "a \"b\" c"},
+                                                       {"blanks", "  x  "}};
   for (auto [key, expected] : cases) EXPECT_EQ(IniGetString("s", key, "", m_path), expected) << key;
   // A value in quotes of its own is written so that it reads back whole.
   ASSERT_TRUE(IniWriteString("s", "quoted", "\"x\"", m_path));

@@ -204,13 +204,13 @@ TEST_F(TavloHeadless, ASecondCopyOnTheStationFolderIsRefusedAndTouchesNoPhone) {
                    m_dir.Path(), m_dir.File("sim2.txt"));
   ASSERT_TRUE(WaitUntil([&] { return !std::filesystem::is_empty(secondPorts.Path()); }, 30s))
       << "the second copy's phone is plugged in";
-  CChild second({TAVLO_PATH, "--headless", "--count", "1"}, m_dir.Path(), m_dir.File("second.txt"),
-                {"XDG_RUNTIME_DIR=" + secondRuntime.Path(), "PHONE_PORTS_DIR=" + secondPorts.Path()});
+  CChild second(
+      {TAVLO_PATH, "--headless", "--count", "1"}, m_dir.Path(), m_dir.File("second.txt"),
+      {"XDG_RUNTIME_DIR=" + secondRuntime.Path(), "PHONE_PORTS_DIR=" + secondPorts.Path()});
   EXPECT_EQ(second.WaitExit(30s), 1);
-  EXPECT_NE(ReadWholeFile(m_dir.File("second.txt")).find("another copy of tavlo is using this "
-                                                        "station folder"),
-            std::string::npos)
-      << ReadWholeFile(m_dir.File("second.txt"));
+  const std::string strSecond = ReadWholeFile(m_dir.File("second.txt"));
+  EXPECT_NE(strSecond.find("another copy of tavlo is using this station folder"), std::string::npos)
+      << strSecond;
   secondSim.Signal(SIGTERM);
   ASSERT_EQ(secondSim.WaitExit(10s), 0);
   std::vector<std::string> reports;

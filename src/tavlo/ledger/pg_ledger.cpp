@@ -160,7 +160,8 @@ bool CPgLedger::SpoolLocked(const std::string& strLine, std::string* pError) {
   char last = '\n';
   if (nSize > 0 && pread(fd, &last, 1, nSize - 1) == 1 && last != '\n') text.insert(0, 1, '\n');
   int nErr = 0;
-  if (const ssize_t n = write(fd, text.data(), text.size()); n != static_cast<ssize_t>(text.size())) {
+  if (const ssize_t n = write(fd, text.data(), text.size());
+      n != static_cast<ssize_t>(text.size())) {
     nErr = n < 0 ? errno : ENOSPC;  // a short write: the disk is full
   } else if (fsync(fd) != 0) {
     nErr = errno;

@@ -19,11 +19,10 @@ bool LockStation(const std::string& strBase, STavloApp* pApp) {
   const platform::CFileLock& lock = *pApp->pStationLock;
   if (lock.IsHeld()) return true;
   pApp->strStationError =
-      lock.HeldElsewhere()
-          ? "another copy of tavlo is using this station folder (" + lock.Path() +
-                " is locked): close it first; no phone was touched"
-          : "the station folder cannot be locked (" + lock.Path() + ": " + lock.Error() +
-                "); no phone was touched";
+      lock.HeldElsewhere() ? "another copy of tavlo is using this station folder (" + lock.Path() +
+                                 " is locked): close it first; no phone was touched"
+                           : "the station folder cannot be locked (" + lock.Path() + ": " +
+                                 lock.Error() + "); no phone was touched";
   return false;
 }
 

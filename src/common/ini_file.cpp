@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -36,15 +37,21 @@ bool NextLine(std::istream& in, std::string* pLine, bool* pbCrlf, bool* pbCut) {
 }
 
 // All lines of the file, for a rewrite; false when a line was too long to be
-// kept as it is.
+// kept as it is, or when the file is there but cannot be read: a rewrite from
+// what could be read would drop every section of it.
 bool ReadLines(const std::string& strPath, std::vector<std::string>* pLines, bool* pCrlf) {
+  const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  close(fd);
   std::ifstream in(strPath, std::ios::binary);
+  if (!in) return false;
   std::string line;
   bool bCrlf = false, bCut = false;
   while (NextLine(in, &line, &bCrlf, &bCut)) {
     if (bCut) return false;
     pLines->push_back(std::move(line));
   }
+  if (in.bad()) return false;
   *pCrlf = bCrlf;
   return true;
 }
@@ -62,6 +69,18 @@ bool SectionOf(const std::string& line, std::string* pName) {
   return true;
 }
 
+bool IsQuoted(const std::string& value) {
+  return value.size() >= 2 && value.front() == '"' && value.back() == '"';
+}
+
+// A value in double quotes is read without them, as the platform's profile
+// functions read it (FILEPATH="D:\lists\imei.txt"). Anything else stands as
+// it is, a ";" after the value included: there is no inline comment.
+std::string Unquoted(std::string value) {
+  if (IsQuoted(value)) return value.substr(1, value.size() - 2);
+  return value;
+}
+
 // Splits "key = value"; false for comments, blank lines and lines without '='.
 bool KeyOf(const std::string& line, std::string* pKey, std::string* pValue) {
   const std::string t = TrimBlanks(line);
@@ -71,7 +90,7 @@ bool KeyOf(const std::string& line, std::string* pKey, std::string* pValue) {
   *pKey = TrimBlanks(t.substr(0, eq));
   // A stray CR inside a line ends the value as it ends a CR LF line: a value
   // read is always one that can be written back.
-  if (pValue) *pValue = TrimBlanks(t.substr(eq + 1, t.find('\r', eq + 1) - (eq + 1)));
+  if (pValue) *pValue = Unquoted(TrimBlanks(t.substr(eq + 1, t.find('\r', eq + 1) - (eq + 1))));
   return true;
 }
 
@@ -213,7 +232,8 @@ bool IniWriteString(const std::string& strSection, const std::string& strKey,
   std::vector<std::string> lines;
   // A line too long to hold is not cut short by a rewrite: the file is left alone.
   if (!ReadLines(strPath, &lines, &bCrlf)) return false;
-  const std::string newLine = strKey + "=" + strValue;
+  // A value that is itself in quotes would lose them when read back.
+  const std::string newLine = strKey + "=" + (IsQuoted(strValue) ? '"' + strValue + '"' : strValue);
 
   bool bInSection = false, bDone = false;
   size_t sectionEnd = std::string::npos;  // index after the section's last non-blank line

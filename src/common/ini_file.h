@@ -4,8 +4,10 @@
 
 // INI profile files, read and written the way the tools' settings files have
 // always been: section and key names match without regard to case; values
-// are taken as they stand, with surrounding blanks trimmed; a missing file,
-// section or key gives the caller's default. Every call reads the file anew.
+// are taken as they stand, with surrounding blanks trimmed (a ";" after a
+// value is part of it) and one pair of enclosing double quotes removed; a
+// missing file, section or key gives the caller's default. Every call reads
+// the file anew.
 // Lines are read up to 64 KiB; the rest of a longer line is not read.
 //
 // A write replaces the key's line in place, or appends the key at the end of
@@ -20,8 +22,10 @@ std::string IniGetString(const std::string& strSection, const std::string& strKe
 // default when the key is missing.
 int IniGetInt(const std::string& strSection, const std::string& strKey, int nDefault,
               const std::string& strPath);
-// Returns false when the file cannot be written (missing folder, read-only),
-// when a name or the value holds a line break, or when the file has a line
-// longer than 64 KiB, which a rewrite could not keep (the file is left alone).
+// A value in double quotes is written in a second pair, so that it reads
+// back as it was. Returns false when the file cannot be written (missing
+// folder, read-only), when a name or the value holds a line break, or when
+// the file is there but cannot be read, or has a line longer than 64 KiB: a
+// rewrite could not keep what it holds (the file is left alone).
 bool IniWriteString(const std::string& strSection, const std::string& strKey,
                     const std::string& strValue, const std::string& strPath);

@@ -38,6 +38,23 @@ TEST_F(IniFileTest, ReadsMatchNamesWithoutCaseAndTrimValues) {
   EXPECT_EQ(IniGetString("options", "timeout", "dflt", m_dir.File("absent.ini")), "dflt");
 }
 
+// As the platform's profile functions read them: one pair of enclosing
+// double quotes goes, a ";" after a value is part of it.
+TEST_F(IniFileTest, QuotesAroundAValueGoAndAnInlineCommentStays) {
+  Write(
+      "[s]\npath = \"D:\\lists\\imei.txt\"\nname=line1 ; optional\nhalf=\"open\n"
+      "inner=a \"b\" c\nblanks=\"  x  \"\n");
+  const std::pair<const char*, const char*> cases[] = {{"path", "D:\\lists\\imei.txt"},
+                                                       {"name", "line1 ; optional"},
+                                                       {"half", "\"open"},
+                                                       {"inner", "a \"b\" c"},
+                                                       {"blanks", "  x  "}};
+  for (auto [key, expected] : cases) EXPECT_EQ(IniGetString("s", key, "", m_path), expected) << key;
+  // A value in quotes of its own is written so that it reads back whole.
+  ASSERT_TRUE(IniWriteString("s", "quoted", "\"x\"", m_path));
+  EXPECT_EQ(IniGetString("s", "quoted", "", m_path), "\"x\"");
+}
+
 TEST_F(IniFileTest, IntegersTakeTheLeadingDigits) {
   Write("[s]\na=120000\nb=12abc\nc=abc\nd=\ne=-5\nf=99999999999\n");
   const std::pair<const char*, int> cases[] = {{"a", 120000}, {"b", 12}, {"c", 0},  {"d", 0},

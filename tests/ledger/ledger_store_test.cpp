@@ -372,6 +372,58 @@ TEST_F(LedgerStore, OutcomesWaitInTheSpoolWhileTheServerIsAway) {
   EXPECT_EQ(stamp.Text(0, 0), "2026-01-01_00:00:02");
 }
 
+// A spool line a full disk cut short is ended before the next outcome is
+// appended, so that the next one replays; a spool that is there but cannot
+// be read is an error, never an empty spool.
+TEST_F(LedgerStore, ASpoolSurvivesACutLineAndReportsWhatItCannotRead) {
+  CTempDir dir;
+  const std::string strSpool = dir.File("ledger.spool");
+  std::ofstream(strSpool) << "imei\t3520990";  // the disk was full
+  const std::string n1 = "352099001761481";
+  std::string strError;
+  CPgLedger away(SLedgerSettings{"host=/nonexistent dbname=ledger", "a"}, strSpool);
+  ASSERT_TRUE(away.Record(HistoryKind::Imei, n1, "2026-01-01_00:00:01", &strError)) << strError;
+  EXPECT_EQ(ReadWholeFile(strSpool).rfind("imei\t3520990\nimei\t" + n1 + "\t", 0), 0u)
+      << ReadWholeFile(strSpool);
+
+  CPgLedger back(SLedgerSettings{Connect(), "a"}, strSpool);
+  ASSERT_TRUE(back.Open(&strError)) << strError;
+  EXPECT_EQ(Rows("imei", "written"), (std::map<std::string, std::string>{{n1, "a"}}));
+  EXPECT_FALSE(fs::exists(strSpool));
+
+  fs::create_directories(strSpool + "/x");  // neither a file to read nor one to remove
+  CPgLedger unreadable(SLedgerSettings{Connect(), "a"}, strSpool);
+  EXPECT_FALSE(unreadable.Open(&strError));
+  EXPECT_NE(strError.find(strSpool), std::string::npos) << strError;
+}
+
+// A station that has been on the ledger never starts without its [LEDGER]
+// section (a save from a damaged file, a careless copy): its mark, or a
+// spool, refuses the start until the mark is deleted on purpose.
+TEST_F(LedgerStore, AStationOnceOnTheLedgerRefusesToStartWithoutIt) {
+  CTempDir dir;
+  fs::create_directories(dir.File("ini"));
+  auto attach = [&](const std::string& strSection, std::string* pError) {
+    std::ofstream(dir.File("ini/wimei.ini")) << "[GENERAL]\nISWIMEI=Yes\n" << strSection;
+    CWriteHistories histories(dir.Path());
+    std::unique_ptr<INumberLedger> pLedger;
+    pError->clear();
+    return AttachLedger(dir.Path(), histories, &pLedger, pError);
+  };
+  std::string strError;
+  ASSERT_TRUE(attach("[LEDGER]\nCONNECT=" + Connect() + "\n", &strError)) << strError;
+  EXPECT_TRUE(fs::exists(dir.File(kLedgerMarkFile)));
+  EXPECT_FALSE(attach("", &strError));
+  EXPECT_NE(strError.find("delete " + std::string(kLedgerMarkFile)), std::string::npos) << strError;
+
+  fs::remove(dir.File(kLedgerMarkFile));
+  std::ofstream(dir.File(kLedgerSpoolFile)) << "imei\t352099001761481\t2026-01-01_00:00:01\t5\n";
+  EXPECT_FALSE(attach("", &strError)) << "the spool holds what the ledger has not recorded";
+  EXPECT_NE(strError.find(kLedgerSpoolFile), std::string::npos) << strError;
+  fs::remove(dir.File(kLedgerSpoolFile));
+  EXPECT_TRUE(attach("", &strError)) << strError;
+}
+
 // tavlo-ledger: init twice is harmless, an import twice gives the same
 // ledger, and an export gives back the history's lines.
 TEST_F(LedgerStore, ToolImportsTwiceToTheSameLedgerAndExportsTheLines) {

@@ -246,6 +246,16 @@ TEST_F(HistoryTest, AReservationLeftByAFailedRecordIsRecordedBeforeTheNextOne) {
   fs::create_directories(psn.Path());
   std::string error;
   EXPECT_FALSE(psn.Append("PSN-A", kStamp, &error));
+  // Neither the release of a later run nor one after a restart that still
+  // cannot write frees it: PSN-A may be in a phone.
+  psn.ClearReserved();
+  EXPECT_NE(ReadWholeFile(psn.PendingPath()).find("PSN-A"), std::string::npos);
+  {
+    CWriteHistories restarted(m_dir.Path());
+    restarted.LoadAll();
+    EXPECT_TRUE(restarted.IsPsnUsed("PSN-A"));
+    restarted.Of(HistoryKind::Psn).ClearReserved();
+  }
   EXPECT_FALSE(psn.Reserve({"PSN-B"}, kStamp, &error)) << "the old numbers are not on disk yet";
   EXPECT_NE(ReadWholeFile(psn.PendingPath()).find("PSN-A"), std::string::npos);
 
@@ -253,6 +263,32 @@ TEST_F(HistoryTest, AReservationLeftByAFailedRecordIsRecordedBeforeTheNextOne) {
   ASSERT_TRUE(psn.Reserve({"PSN-B"}, kStamp, &error)) << error;
   EXPECT_EQ(ReadWholeFile(psn.Path()), kStamp + "\tPSN-A\n");
   EXPECT_EQ(ReadWholeFile(psn.PendingPath()), kStamp + "\tPSN-B\n");
+  psn.ClearReserved();  // PSN-B never went to the phone
+  EXPECT_FALSE(fs::exists(psn.PendingPath()));
+}
+
+// A history opened and saved in an editor: a byte-order mark before the
+// first line, blanks, tabs and CRs after the numbers. Each number still
+// counts as used, the same for the ledger tool's import, and a number
+// looked up with such an ending is the same number.
+TEST_F(HistoryTest, LinesAreReadAsAnOperatorReadsThem) {
+  WriteFile("data/wmbsn.history", "\xEF\xBB\xBF" + kStamp + "\tMB-1\r\n" + kStamp + "\tMB-2  \t\n" +
+                                      kStamp + "\tMB 3\r\r\n" + kStamp + "\t \n");
+  CWriteHistories histories(m_dir.Path());
+  histories.LoadAll();
+  for (const char* psz : {"MB-1", "MB-2", "MB 3", "MB-2 ", "MB-1\t"})
+    EXPECT_TRUE(histories.IsMbsnUsed(psz)) << psz;
+  EXPECT_FALSE(histories.IsMbsnUsed("MB")) << "no other number";
+  std::vector<std::string> numbers;
+  for (const HistoryEntry& e : CWriteHistory::ReadFile(m_dir.File("data/wmbsn.history")))
+    numbers.push_back(e.m_strNumber);
+  EXPECT_EQ(numbers, (std::vector<std::string>{"MB-1", "MB-2", "MB 3"}));
+  EXPECT_EQ(histories.MbsnHistory().Entries()[0].m_strTime, kStamp);
+
+  // Written as it stands, held as it will be read back.
+  ASSERT_TRUE(histories.AppendHistory(HistoryKind::Mbsn, "MB-4 ", kStamp));
+  EXPECT_TRUE(histories.IsMbsnUsed("MB-4"));
+  EXPECT_NE(ReadWholeFile(m_dir.File("data/wmbsn.history")).find("\tMB-4 \n"), std::string::npos);
 }
 
 }  // namespace

@@ -146,6 +146,18 @@ TEST_F(PoolTest, MbsnListLinesNeedTheExactLengthWithoutTheirLineEnd) {
   EXPECT_EQ(m_sources.GetUnusedMbsn(), "None");
 }
 
+// A tab or a line break inside a number would split the history and spool
+// lines it is kept in: refused in a list line as in a typed number.
+TEST_F(PoolTest, SerialNumbersHoldingATabOrALineBreakAreRefused) {
+  m_settings.m_nPsnInputType = INPUT_FROM_FILE;
+  m_settings.m_nPsnLength = 4;
+  m_settings.m_strPsnFile = ListFile("P\t12\nP\r12\nP123\ttail\n");
+  m_sources.LoadPsnPool(m_settings);
+  EXPECT_EQ(m_sources.GetUnusedPsn(), "P123") << "what follows the number is no part of it";
+  for (const char* psz : {"AB\t1", "AB\r1", "AB\n1"}) EXPECT_FALSE(IsValidMbsn(psz, 4)) << psz;
+  EXPECT_TRUE(IsValidPsn("AB 1", 4));
+}
+
 TEST_F(PoolTest, RangeDrawsInAscendingOrderSkippingHistoryUntilNone) {
   m_settings.m_nImeiInputType = INPUT_CUSTOM;
   m_settings.m_strImeiInit15 = "352099001761480";

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "common/ini_file.h"
 #include "pty_phone.h"
+#include "tavlo/numbers/number_pool.h"
 #include "tavlo/settings/writer_settings.h"
 
 namespace fs = std::filesystem;
@@ -196,6 +199,43 @@ TEST_F(SettingsTest, SavedSettingsLoadBackUnchanged) {
 
   fs::remove_all(m_dir.File("ini"));
   EXPECT_FALSE(SaveSettings(m_dir.Path(), back)) << "the ini folder is not created";
+}
+
+// A list path in double quotes, as the platform's own profile functions
+// read it, and a ";" after a value that stays part of it.
+TEST_F(SettingsTest, AQuotedListPathReadsWithoutItsQuotes) {
+  const std::string strList = m_dir.File("imei list.txt");
+  std::ofstream(strList) << "490154203237518\n";
+  WriteIni("wimei.ini", "[WIMEI]\nINPUTTYPE=1\nFILEPATH=\"" + strList +
+                            "\"\n[LCD]\nNAME=panel 7 ; the long one\n");
+  const WriterSettings s = Load();
+  EXPECT_EQ(s.m_strImeiFile, strList);
+  EXPECT_EQ(s.m_strLcdName, "panel 7 ; the long one");
+  CWriteHistories histories(m_dir.Path());
+  CNumberSources sources(histories);
+  sources.LoadImeiPool(s);
+  EXPECT_EQ(sources.GetUnusedImei(), "490154203237518");
+}
+
+// A settings file that is there but cannot be read (another user's file
+// mode) is never rewritten from the keys the writer knows: its other
+// sections, the ledger's among them, would be gone.
+TEST_F(SettingsTest, ASaveNeverDropsASectionItCouldNotRead) {
+  const std::string strIni = m_dir.File("ini/wimei.ini");
+  const std::string strText = "[GENERAL]\nISWIMEI=Yes\n[LEDGER]\nCONNECT=host=ledgerhost\n";
+  WriteIni("wimei.ini", strText);
+  chmod(strIni.c_str(), 0);
+  chmod(m_dir.File("ini").c_str(), 0777);  // the folder would take a rewritten file
+  chmod(m_dir.Path().c_str(), 0755);
+  // Root reads through file modes: the save runs in a child that gives up root.
+  EXPECT_EXIT(
+      {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(3);
+        _exit(SaveSettings(m_dir.Path(), WriterSettings{}) ? 1 : 7);
+      },
+      ::testing::ExitedWithCode(7), "");
+  chmod(strIni.c_str(), 0644);
+  EXPECT_EQ(ReadWholeFile(strIni), strText);
 }
 
 }  // namespace

@@ -312,7 +312,7 @@ TEST_F(TavloWindow, ResetHistoryEmptiesTheDataFolderAndAsksForARestart) {
   Click("resetHistory");
   ASSERT_EQ(answerer.Seen().size(), 1u);
   EXPECT_EQ(answerer.Seen()[0].strText, Text("重置成功!\n请重启IMEI工具!"));
-  EXPECT_TRUE(std::filesystem::is_empty(m_base.File("data")));
+  EXPECT_FALSE(std::filesystem::exists(m_base.File("data/wimei.history")));
 }
 
 TEST_F(TavloWindow, ExitSavesTheSettingsWhichLoadBackTheSame) {

@@ -14,6 +14,7 @@
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/numbers/phone_numbers.h"
 #include "tavlo/ui/writer_texts.h"
+#include "wait_until.h"
 #include "writer_station.h"
 
 namespace {
@@ -180,6 +181,81 @@ TEST_F(TavloHeadless, APhoneCutShortByAStopIsNoSuccess) {
   ASSERT_TRUE(bInside) << out;
   EXPECT_NE(out.find("tavlo: 0 phone(s) written, 0 failed, 1 stopped"), std::string::npos) << out;
   EXPECT_NE(out.find("Write Stop!"), std::string::npos) << out;
+}
+
+constexpr char kHundredGenerated[] =
+    "ISWIMEI=Yes\n[WIMEI]\nINPUTTYPE=2\nIS14CHAR=Yes\nINITCODE14=35209900000000\n"
+    "MASKCODE14=352099000000**\n";
+
+// A second copy on the same station folder, as another user or another PC
+// on a shared folder starts one: its own runtime folder (so the per-user
+// guard does not see the first) and its own phone. It is refused before it
+// touches the phone; the first copy goes on and writes its own.
+TEST_F(TavloHeadless, ASecondCopyOnTheStationFolderIsRefusedAndTouchesNoPhone) {
+  Settings(kHundredGenerated);
+  CTempDir firstRuntime, secondRuntime, secondPorts, secondReports;
+  CChild first({TAVLO_PATH, "--headless", "--count", "1"}, m_dir.Path(), m_dir.File("first.txt"),
+               {"XDG_RUNTIME_DIR=" + firstRuntime.Path(), "PHONE_PORTS_DIR=" + m_ports.Path()});
+  ASSERT_TRUE(WaitForText(m_dir.File("first.txt"), "Please plugin a new phone", 30s))
+      << ReadWholeFile(m_dir.File("first.txt"));
+
+  CChild secondSim({PDL_PHONE_SIM_PATH, "--ports-dir", secondPorts.Path(), "--continuous",
+                    "--quiet", "--report-dir", secondReports.Path()},
+                   m_dir.Path(), m_dir.File("sim2.txt"));
+  ASSERT_TRUE(WaitUntil([&] { return !std::filesystem::is_empty(secondPorts.Path()); }, 30s))
+      << "the second copy's phone is plugged in";
+  CChild second(
+      {TAVLO_PATH, "--headless", "--count", "1"}, m_dir.Path(), m_dir.File("second.txt"),
+      {"XDG_RUNTIME_DIR=" + secondRuntime.Path(), "PHONE_PORTS_DIR=" + secondPorts.Path()});
+  EXPECT_EQ(second.WaitExit(30s), 1);
+  const std::string strSecond = ReadWholeFile(m_dir.File("second.txt"));
+  EXPECT_NE(strSecond.find("another copy of tavlo is using this station folder"), std::string::npos)
+      << strSecond;
+  secondSim.Signal(SIGTERM);
+  ASSERT_EQ(secondSim.WaitExit(10s), 0);
+  std::vector<std::string> reports;
+  for (const auto& entry : std::filesystem::directory_iterator(secondReports.Path()))
+    reports.push_back(ReadWholeFile(entry.path()));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NE(reports[0].find("\"host_opens\": 0,"), std::string::npos) << reports[0];
+
+  // The phone leaves when probed after its write, as the operator unplugs it.
+  StartSimulator({"--fault", "cmd=connect,nth=2,unplug", "--unplug-on-close-ms", "100"});
+  EXPECT_EQ(first.WaitExit(60s), 0);
+  EXPECT_NE(ReadWholeFile(m_dir.File("first.txt")).find("tavlo: 1 phone(s) written, 0 failed"),
+            std::string::npos)
+      << ReadWholeFile(m_dir.File("first.txt"));
+}
+
+// "Write history failed!" after the write-back: the number may be in the
+// phone. Its reservation outlives a later run stopped while it waits and a
+// restart that still cannot write; once the history can be written, the
+// number is recorded and never handed out again.
+TEST_F(TavloHeadless, ANumberWhoseHistoryLineFailedIsNeverHandedOutAgain) {
+  Settings(kHundredGenerated);
+  const std::string strFirst = AppendImeiCheckDigit("35209900000000");
+  const std::string strNext = AppendImeiCheckDigit("35209900000001");
+  // A folder in the history's place: every append fails, for root as well.
+  std::filesystem::create_directories(m_dir.File("data/wimei.history"));
+  std::string out;
+  EXPECT_EQ(RunTavloIn(m_dir.Path(), "--headless --simulate 1 --count 1", &out), 1) << out;
+  EXPECT_NE(out.find("Write history failed!"), std::string::npos) << out;
+  ASSERT_NE(ReadWholeFile(m_dir.File("data/wimei.history.pending")).find(strFirst),
+            std::string::npos);
+
+  CChild stopped({TAVLO_PATH, "--headless"}, m_dir.Path(), m_dir.File("stopped.txt"),
+                 {"XDG_RUNTIME_DIR=" + m_dir.Path(), "PHONE_PORTS_DIR=" + m_ports.Path()});
+  ASSERT_TRUE(WaitForText(m_dir.File("stopped.txt"), "Please plugin a new phone", 30s))
+      << ReadWholeFile(m_dir.File("stopped.txt"));
+  stopped.Signal(SIGTERM);
+  EXPECT_EQ(stopped.WaitExit(30s), 1);
+
+  std::filesystem::remove(m_dir.File("data/wimei.history"));
+  ASSERT_EQ(RunTavloIn(m_dir.Path(), "--headless --simulate 1 --count 1", &out), 0) << out;
+  const std::string history = ReadWholeFile(m_dir.File("data/wimei.history"));
+  EXPECT_NE(history.find("\t" + strFirst + "\n"), std::string::npos) << history;
+  EXPECT_EQ(history.find(strFirst), history.rfind(strFirst)) << "recorded once, written once";
+  EXPECT_NE(history.find("\t" + strNext + "\n"), std::string::npos) << history;
 }
 
 }  // namespace

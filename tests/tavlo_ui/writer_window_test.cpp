@@ -218,14 +218,16 @@ TEST_F(WriterWindowTest, SetupOkReenablesImeiFieldsAndRebuildsThePools) {
 
 TEST_F(WriterWindowTest, ResetHistoryArchivesTheBaseFoldersHistories) {
   CTavloWindow& window = Open("");
-  window.OnResetHistory();  // no data folder yet
-  fs::create_directories(m_base.File("data"));
+  window.OnResetHistory();  // nothing in the data folder yet
   WriteFile("data/wimei.history", "2024-01-01_00:00:00\t352099001761481\n");
   m_app.pHistories->LoadAll();
   window.OnResetHistory();
   const std::string strDone = std::string(kMsgResetDone) + "\n" + kMsgRestartTool;
   EXPECT_EQ(m_host.boxes, (std::vector<std::string>{strDone, strDone}));
-  EXPECT_TRUE(fs::is_empty(m_base.File("data")));
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(m_base.File("data")))
+    left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{kStationLockFile}) << "the running copy keeps its lock";
   EXPECT_TRUE(m_app.pHistories->IsImeiUsed("352099001761481"));
 }
 

@@ -9,7 +9,7 @@
 bool AttachLedger(const std::string& strBase, CWriteHistories& /*histories*/,
                   std::unique_ptr<INumberLedger>* /*pOwner*/, std::string* pError) {
   if (IniGetString("LEDGER", "CONNECT", "", JoinPath(strBase, "ini/wimei.ini")).empty())
-    return true;
+    return CheckNeverOnLedger(strBase, pError);
   if (pError) {
     *pError =
         "the shared ledger cannot be used: this build of tavlo has no database client "

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -171,18 +173,46 @@ bool CPgLedger::ReadyLocked(std::string* pError) {
 }
 
 bool CPgLedger::ReplaySpoolLocked(std::string* pError) {
-  std::ifstream in(m_strSpool);
-  if (!in) return true;
-  for (std::string line; std::getline(in, line);) {
-    const std::vector<std::string> f = SplitTabs(line);
-    if (f.size() != 4) continue;  // a line a crash cut short never counted
+  // Read whole, through the descriptor, so that a spool that is there but
+  // cannot be read is an error, never an empty spool.
+  const int fd = open(m_strSpool.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    return SpoolFailed("cannot open", errno, pError);
+  }
+  std::string text;
+  char buf[8192];
+  for (;;) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int nErr = errno;
+      close(fd);
+      return SpoolFailed("cannot read", nErr, pError);
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  for (size_t nAt = 0, nEnd; (nEnd = text.find('\n', nAt)) != std::string::npos; nAt = nEnd + 1) {
+    // Only whole lines count: a line without its line break was cut short
+    // (a crash, a full disk), its Record failed, and the phone's number
+    // stays reserved in the ledger instead.
+    const std::vector<std::string> f = SplitTabs(text.substr(nAt, nEnd - nAt));
+    if (f.size() != 4) continue;
     if (!RecordLocked(f[0], f[1], f[2], f[3], pError)) return false;
   }
   // Every line is in: a replay cut short by a crash before this point runs
   // again at the next step, and records nothing twice.
-  std::filesystem::remove(m_strSpool);
+  if (unlink(m_strSpool.c_str()) != 0 && errno != ENOENT)
+    return SpoolFailed("cannot remove", errno, pError);
   SyncFolderOf(m_strSpool);
   return true;
+}
+
+bool CPgLedger::SpoolFailed(const char* pszWhat, int nErr, std::string* pError) const {
+  if (pError) *pError = std::string(pszWhat) + " " + m_strSpool + ": " + std::strerror(nErr);
+  return false;
 }
 
 bool CPgLedger::RecordLocked(const std::string& strKind, const std::string& strNumber,
@@ -205,19 +235,28 @@ bool CPgLedger::RecordLocked(const std::string& strKind, const std::string& strN
 }
 
 bool CPgLedger::SpoolLocked(const std::string& strLine, std::string* pError) {
-  const int fd = open(m_strSpool.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (pError) *pError = "cannot open " + m_strSpool;
-    return false;
+  const int fd = open(m_strSpool.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return SpoolFailed("cannot open", errno, pError);
+  const off_t nSize = lseek(fd, 0, SEEK_END);
+  // A last line cut short (a full disk, a crash) would swallow this one
+  // into it, and the replay would skip both: it is ended first.
+  std::string text = strLine;
+  char last = '\n';
+  if (nSize > 0 && pread(fd, &last, 1, nSize - 1) == 1 && last != '\n') text.insert(0, 1, '\n');
+  int nErr = 0;
+  if (const ssize_t n = write(fd, text.data(), text.size());
+      n != static_cast<ssize_t>(text.size())) {
+    nErr = n < 0 ? errno : ENOSPC;  // a short write: the disk is full
+  } else if (fsync(fd) != 0) {
+    nErr = errno;
   }
-  const bool bNew = lseek(fd, 0, SEEK_END) == 0;
-  const bool bOk =
-      write(fd, strLine.data(), strLine.size()) == static_cast<ssize_t>(strLine.size()) &&
-      fsync(fd) == 0;
+  // What did land of a failed line is taken back where the system allows:
+  // the next line then starts on a clean end.
+  if (nErr != 0 && nSize >= 0 && ftruncate(fd, nSize) == 0) fsync(fd);
   close(fd);
-  if (bOk && bNew) SyncFolderOf(m_strSpool);
-  if (!bOk && pError) *pError = "cannot write " + m_strSpool;
-  return bOk;
+  if (nErr != 0) return SpoolFailed("cannot write", nErr, pError);
+  if (nSize == 0) SyncFolderOf(m_strSpool);
+  return true;
 }
 
 std::optional<std::string> CPgLedger::Draw(HistoryKind eKind, const SLedgerWalk& walk,
@@ -450,7 +489,7 @@ void CPgLedger::SetComPort(int nPort) {
 bool AttachLedger(const std::string& strBase, CWriteHistories& histories,
                   std::unique_ptr<INumberLedger>* pOwner, std::string* pError) {
   const std::optional<SLedgerSettings> settings = ReadLedgerSettings(strBase);
-  if (!settings) return true;
+  if (!settings) return CheckNeverOnLedger(strBase, pError);
   if (ConnectStringHasPassword(settings->strConnect)) {
     if (pError) *pError = "the ledger's password belongs in .pgpass or PGPASSWORD, not wimei.ini";
     return false;
@@ -459,9 +498,9 @@ bool AttachLedger(const std::string& strBase, CWriteHistories& histories,
     std::fprintf(stderr, "tavlo: ledger: %s\n", strWarning.c_str());
   // Beside data/, so that Reset History never archives what is not yet in
   // the ledger.
-  auto pLedger = std::make_unique<CPgLedger>(*settings, JoinPath(strBase, "ledger.spool"));
+  auto pLedger = std::make_unique<CPgLedger>(*settings, JoinPath(strBase, kLedgerSpoolFile));
   std::string strError;
-  if (!pLedger->Open(&strError)) {
+  if (!pLedger->Open(&strError) || !MarkOnLedger(strBase, &strError)) {
     if (pError) *pError = "the shared ledger cannot be used: " + strError;
     return false;
   }

@@ -76,6 +76,8 @@ class CPgLedger final : public INumberLedger {
   bool RecordLocked(const std::string& strKind, const std::string& strNumber,
                     const std::string& strTime, const std::string& strPort, std::string* pError);
   bool SpoolLocked(const std::string& strLine, std::string* pError);
+  // False, with what failed on the spool and the system's reason.
+  bool SpoolFailed(const char* pszWhat, int nErr, std::string* pError) const;
   // Roll back and pass the failure on (Abort: with the server's reason).
   bool Abort(const std::string& strWhat, const CPgResult& r, std::string* pError);
   bool Refuse(const std::string& strWhy, std::string* pError);

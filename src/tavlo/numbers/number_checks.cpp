@@ -38,7 +38,10 @@ bool IsValidImei(const std::string& s, bool bCheckDigit) {
 }
 
 bool IsValidMbsn(const std::string& s, int nMbsnLength) {
-  return nMbsnLength >= 0 && s.size() == static_cast<size_t>(nMbsnLength);
+  // A tab or a line break would split the history and spool lines the number
+  // is kept in, and the number would be read back as another one.
+  return nMbsnLength >= 0 && s.size() == static_cast<size_t>(nMbsnLength) &&
+         s.find_first_of("\t\r\n") == std::string::npos;
 }
 
 bool IsValidPsn(const std::string& s, int nPsnLength) {

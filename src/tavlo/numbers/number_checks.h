@@ -16,6 +16,7 @@ std::string AppendImeiCheckDigit(const std::string& strBody14);
 bool IsImeiCheckDigitOk(const std::string& s);
 // 15 digits and, when bCheckDigit (CHECK_IMEI), a correct check digit.
 bool IsValidImei(const std::string& s, bool bCheckDigit);
+// The length asked for, and no tab, CR or LF (list lines and typed numbers alike).
 bool IsValidMbsn(const std::string& s, int nMbsnLength);
 bool IsValidPsn(const std::string& s, int nPsnLength);
 

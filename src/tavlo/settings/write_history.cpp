@@ -77,6 +77,13 @@ void SyncFolder(const std::string& strFolder) {
   close(fd);
 }
 
+// An editor may leave blanks, a tab or a CR after a number: no part of it.
+std::string_view WithoutTrailingBlanks(std::string_view text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+    text.remove_suffix(1);
+  return text;
+}
+
 }  // namespace
 
 std::string FormatHistoryTime(const std::tm& t) {
@@ -96,7 +103,10 @@ std::string HistoryTimeStamp() {
 namespace {
 
 // Calls fnEntry(line) for every line of the file that holds an entry: its
-// line ending (CR too) removed, longer than the stamp and not a comment.
+// line ending, CR and trailing blanks and tabs removed (and a UTF-8
+// byte-order mark before the first line), longer than the stamp and not a
+// comment. A line is read as an operator reads it: this can only make more
+// numbers count as used.
 // A line longer than kMaxLineLength is damage: skipped whole, and never held,
 // so that what a load keeps grows with the entries, not with the damage.
 // False when the file cannot be opened.
@@ -109,18 +119,21 @@ bool ForEachEntryOfFile(const std::string& strPath, Fn&& fnEntry) {
   auto line = [&](std::string_view text) {
     // The window thread loads the histories: keep its queue served.
     if (++nLines % 65536 == 0) DispatchOnePending();
-    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    text = WithoutTrailingBlanks(text);
     if (text.size() > kStampLength && text[0] != '#') fnEntry(text);
   };
   char buf[32768];
   std::string carry;  // the start of a line cut by the end of buf
-  bool bDropping = false;
+  bool bDropping = false, bFirstRead = true;
   for (;;) {
     const ssize_t nRead = read(fd, buf, sizeof buf);
     if (nRead < 0 && errno == EINTR) continue;
     if (nRead <= 0) break;
     const auto n = static_cast<size_t>(nRead);
-    for (size_t nAt = 0; nAt < n;) {
+    size_t nStart = 0;
+    if (std::exchange(bFirstRead, false) && n >= 3 && std::memcmp(buf, "\xEF\xBB\xBF", 3) == 0)
+      nStart = 3;
+    for (size_t nAt = nStart; nAt < n;) {
       const auto* pNewline = static_cast<const char*>(std::memchr(buf + nAt, '\n', n - nAt));
       const size_t nEnd = pNewline ? static_cast<size_t>(pNewline - buf) : n;
       const std::string_view piece(buf + nAt, nEnd - nAt);
@@ -310,6 +323,8 @@ void CWriteHistory::Load() {
     m_text = std::move(text);
     m_entries = std::move(entries);
     m_slots = std::move(slots);
+    m_unsent.clear();
+    m_offDisk.clear();
   }
   // The last run ended between sending numbers to a phone and recording
   // them: they count as written.
@@ -346,6 +361,13 @@ bool CWriteHistory::Reserve(const std::vector<std::string>& numbers, const std::
   if (ec) return Fail("cannot create " + folder, ec.value(), pError);
   CFd fd(open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (fd.Get() < 0) return Fail("cannot open " + strPath, errno, pError);
+  {
+    // Whatever of them reaches the file has not gone to a phone yet.
+    std::lock_guard lock(m_mutex);
+    m_unsent.clear();
+    for (const std::string& strNumber : numbers)
+      m_unsent.emplace_back(WithoutTrailingBlanks(strNumber));
+  }
   std::string text;
   for (const std::string& strNumber : numbers) text += strTime + "\t" + strNumber + "\n";
   if (!WriteAll(fd.Get(), text)) return Fail("cannot write " + strPath, errno, pError);
@@ -356,7 +378,38 @@ bool CWriteHistory::Reserve(const std::vector<std::string>& numbers, const std::
 }
 
 void CWriteHistory::ClearReserved() {
-  unlink(PendingPath().c_str());
+  const std::string strPath = PendingPath();
+  bool bOpened = false;
+  const std::vector<HistoryEntry> pending = ReadHistoryLines(strPath, &bOpened);
+  std::vector<HistoryEntry> kept;
+  {
+    std::lock_guard lock(m_mutex);
+    for (const HistoryEntry& e : pending) {
+      const bool bUnsent =
+          std::find(m_unsent.begin(), m_unsent.end(), e.m_strNumber) != m_unsent.end();
+      const bool bOnDisk = ContainsLocked(e.m_strNumber) && m_offDisk.count(e.m_strNumber) == 0;
+      if (!bUnsent && !bOnDisk) kept.push_back(e);
+    }
+    m_unsent.clear();
+  }
+  if (kept.empty()) {
+    if (bOpened) unlink(strPath.c_str());
+  } else if (kept.size() < pending.size()) {
+    // Rewritten beside it and renamed over it: the numbers still reserved
+    // are never off the disk, whatever happens meanwhile. A failure keeps
+    // the old file, which reserves more than needed, never less.
+    const std::string strTemp = strPath + ".new";
+    unlink(strTemp.c_str());
+    CFd fd(open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    std::string text;
+    for (const HistoryEntry& e : kept) text += e.m_strTime + "\t" + e.m_strNumber + "\n";
+    if (fd.Get() >= 0 && WriteAll(fd.Get(), text) && fsync(fd.Get()) == 0 && fd.Close()) {
+      std::error_code ec;
+      fs::rename(strTemp, strPath, ec);
+      if (!ec) SyncFolder(fs::path(strPath).parent_path().string());
+    }
+    unlink(strTemp.c_str());
+  }
   if (m_pLedger) m_pLedger->Release(m_eKind);
 }
 
@@ -373,13 +426,26 @@ bool CWriteHistory::Append(const std::string& strNumber, const std::string& strT
 bool CWriteHistory::AppendLocal(const std::string& strNumber, const std::string& strTime,
                                 std::string* pError) {
   std::lock_guard lock(m_mutex);
+  // Held as a load will read it back; the line keeps the number as it is.
+  const std::string strKept(WithoutTrailingBlanks(strNumber));
   const size_t nAt = m_text.size();
   m_text += strTime;
   m_text += '\t';
-  m_text += strNumber;
+  m_text += strKept;
   Index(m_text, m_entries, m_slots,
-        {nAt, static_cast<uint32_t>(strTime.size()), static_cast<uint32_t>(strNumber.size())});
+        {nAt, static_cast<uint32_t>(strTime.size()), static_cast<uint32_t>(strKept.size())});
+  m_unsent.erase(std::remove(m_unsent.begin(), m_unsent.end(), strKept), m_unsent.end());
+  if (AppendLineLocked(strNumber, strTime, pError)) {
+    m_offDisk.erase(strKept);
+    return true;
+  }
+  // In memory only: its reservation must outlive this run.
+  m_offDisk.insert(strKept);
+  return false;
+}
 
+bool CWriteHistory::AppendLineLocked(const std::string& strNumber, const std::string& strTime,
+                                     std::string* pError) {
   const std::string folder = fs::path(m_strPath).parent_path().string();
   std::error_code ec;
   fs::create_directories(folder, ec);
@@ -412,7 +478,7 @@ std::vector<HistoryEntry> CWriteHistory::ReadFile(const std::string& strPath) {
 
 bool CWriteHistory::Contains(const std::string& strNumber) const {
   std::lock_guard lock(m_mutex);
-  return ContainsLocked(strNumber);
+  return ContainsLocked(WithoutTrailingBlanks(strNumber));
 }
 
 std::vector<HistoryEntry> CWriteHistory::Entries() const {
@@ -464,7 +530,8 @@ bool CWriteHistories::ResetHistory(std::string* pError) {
   if (!fs::is_directory(m_strDataDir, ec)) return true;
   std::vector<fs::path> entries;
   for (fs::directory_iterator it(m_strDataDir, ec), end; !ec && it != end; it.increment(ec)) {
-    entries.push_back(it->path());
+    // The lock stays with the folder the running copy holds.
+    if (it->path().filename() != kStationLockFile) entries.push_back(it->path());
   }
   if (ec) return Fail("cannot list " + m_strDataDir, ec.value(), pError);
   if (entries.empty()) return true;

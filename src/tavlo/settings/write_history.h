@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "tavlo/settings/number_ledger.h"
@@ -45,9 +46,15 @@ class CWriteHistory {
   // into the history: the phone may well hold those numbers.
   bool Reserve(const std::vector<std::string>& numbers, const std::string& strTime,
                std::string* pError = nullptr);
-  // Forgets the reservation: the numbers are in the history, or never left.
+  // Drops from the reservation the numbers that need it no more: those whose
+  // line is in the history file, and those of the last Reserve that never
+  // went to a phone (not appended since). A number whose line could not be
+  // written stays reserved, across runs and restarts, until a later Reserve
+  // or Load gets it into the history.
   void ClearReserved();
   std::string PendingPath() const { return m_strPath + ".pending"; }
+  // Trailing blanks, tabs and a CR are no part of a number, here as in a
+  // history line read back.
   bool Contains(const std::string& strNumber) const;
   std::vector<HistoryEntry> Entries() const;
   // Calls fn with every number, in file order, without copying them out.
@@ -73,6 +80,9 @@ class CWriteHistory {
  private:
   // Append without the ledger: memory, then the file.
   bool AppendLocal(const std::string& strNumber, const std::string& strTime, std::string* pError);
+  // The line alone, fsync'd; m_mutex held.
+  bool AppendLineLocked(const std::string& strNumber, const std::string& strTime,
+                        std::string* pError);
   // Appends the reserved entries (those not in the history, when
   // bSkipKnown) and clears the reservation once all are in.
   bool RecordReserved(const std::vector<HistoryEntry>& pending, bool bSkipKnown,
@@ -103,6 +113,10 @@ class CWriteHistory {
   // Per number: a hash tag and the index + 1 of its first entry, 0 for a free
   // slot; a power of two in size, at most half full.
   std::vector<uint64_t> m_slots;
+  // Numbers of the last reservation not appended since: not in any phone.
+  std::vector<std::string> m_unsent;
+  // Numbers appended whose line did not reach the file.
+  std::unordered_set<std::string> m_offDisk;
   INumberLedger* m_pLedger = nullptr;
   HistoryKind m_eKind = HistoryKind::Imei;
 };
@@ -128,8 +142,8 @@ class CWriteHistories {
   const CWriteHistory& MbsnHistory() const { return m_MbsnHistory; }
   const CWriteHistory& PsnHistory() const { return m_PsnHistory; }
 
-  // Reset History: moves everything inside the data folder into a new folder
-  // "data_reset_<time>" beside it (the data folder stays, empty). The
+  // Reset History: moves everything inside the data folder but the station's
+  // lock into a new folder "data_reset_<time>" beside it. The
   // in-memory lists are kept, so numbers stay used until restart.
   bool ResetHistory(std::string* pError = nullptr);
 
@@ -147,6 +161,9 @@ class CWriteHistories {
   CWriteHistory m_MbsnHistory;
   CWriteHistory m_PsnHistory;
 };
+
+// In the data folder: locked by the one process that works on the station.
+inline constexpr const char* kStationLockFile = "station.lock";
 
 // String 110 and string 170, shown on two lines after Reset History.
 inline constexpr const char* kMsgResetDone = "重置成功!";

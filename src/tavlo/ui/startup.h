@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_lock.h"
 #include "platform/instance_lock.h"
 #include "tavlo/settings/number_ledger.h"
 #include "tavlo/settings/write_history.h"
@@ -14,6 +15,10 @@
 // settings, the packet buffer the link and the worker share, the histories.
 struct STavloApp {
   std::unique_ptr<platform::CInstanceLock> pInstance;
+  // The station's data folder, for this process alone: the single-copy guard
+  // above is per user and machine, the folder may be shared with either.
+  std::unique_ptr<platform::CFileLock> pStationLock;
+  std::string strStationError;  // why the station folder refused the start
   std::string strBase;
   ChipList chips;
   WriterSettings settings;
@@ -23,8 +28,9 @@ struct STavloApp {
   std::unique_ptr<CWriteHistories> pHistories;
 };
 
-enum class ETavloStart { Ok, AlreadyRunning, BootImageMissing, LedgerUnreachable };
+enum class ETavloStart { Ok, AlreadyRunning, StationInUse, BootImageMissing, LedgerUnreachable };
 
-// The start-up steps in their order; any but Ok ends the program (the caller
-// shows kMsgBootImageMissing or brings the running copy forward).
+// The start-up steps in their order; any but Ok ends the program before any
+// phone is touched (the caller shows kMsgBootImageMissing, strStationError or
+// strLedgerError, or brings the running copy forward).
 ETavloStart StartTavlo(const std::string& strProgram, const std::string& strBase, STavloApp* pApp);

@@ -100,6 +100,9 @@ int RunHeadless(const STavloOptions& opt, const std::string& strProgram) {
     case ETavloStart::AlreadyRunning:
       std::fprintf(stderr, "tavlo: another copy of %s is running\n", strProgram.c_str());
       return kExitFailed;
+    case ETavloStart::StationInUse:
+      std::fprintf(stderr, "tavlo: %s\n", app.strStationError.c_str());
+      return kExitFailed;
     case ETavloStart::BootImageMissing:
       std::fprintf(stderr, "tavlo: %s\n", kMsgBootImageMissing);
       return kExitFailed;

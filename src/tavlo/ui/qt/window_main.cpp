@@ -36,6 +36,10 @@ int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc
       gui::ShowMessage(nullptr, CTavloDlg::Shown(writer_text::kCloseRunningCopy));
       rc = kExitFailed;
       break;
+    case ETavloStart::StationInUse:
+      gui::ShowMessage(nullptr, QString::fromStdString(app.strStationError));
+      rc = kExitFailed;
+      break;
     case ETavloStart::BootImageMissing:
       gui::ShowMessage(nullptr, CTavloDlg::Shown(kMsgBootImageMissing));
       rc = kExitFailed;

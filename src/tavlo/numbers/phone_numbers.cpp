@@ -41,7 +41,7 @@ EPrepareResult CPhoneNumbers::PrepareNumbers(std::atomic<bool>* pBusy) {
         m_ui.SetFieldText(ImeiField(n), m_numbers.m_strImei[n]);
         continue;
       }
-      const std::string strDrawn = m_sources.GetUnusedImei();
+      const std::string strDrawn = m_sources.GetUnusedImei(m_settings.m_bCheckImei.Get());
       if (strDrawn == kNoLedger) {
         m_sources.ClearImeisInUse();
         return Exhausted(kLedgerDownLine, kMsgLedgerDown);

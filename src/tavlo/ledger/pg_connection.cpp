@@ -29,6 +29,17 @@ const std::vector<CPgConnection::SStatement>& CPgConnection::Statements() {
        "SET state = 'reserved', stamp = excluded.stamp, changed = now() "
        "WHERE tavlo_number.station = excluded.station AND tavlo_number.state <> 'written' "
        "RETURNING number"},
+      // A rework: as "reserve", and a written number, whoever wrote it, is
+      // returned as it stands (it stays written; a release never frees it).
+      {"reserve_rework",
+       "INSERT INTO tavlo_number(kind, number, state, station, stamp) "
+       "VALUES ($1, $2, 'reserved', $3, $4) ON CONFLICT (kind, number) DO UPDATE "
+       "SET state = CASE WHEN tavlo_number.state = 'written' THEN 'written' ELSE 'reserved' END, "
+       "stamp = CASE WHEN tavlo_number.state = 'written' THEN tavlo_number.stamp "
+       "ELSE excluded.stamp END, changed = now() "
+       "WHERE tavlo_number.station = excluded.station OR tavlo_number.state = 'written' "
+       "RETURNING number"},
+      {"holder", "SELECT state, station, stamp FROM tavlo_number WHERE kind = $1 AND number = $2"},
       {"release",
        "DELETE FROM tavlo_number WHERE kind = $1 AND station = $2 AND state <> 'written'"},
       // Idempotent, so that a spool replayed twice records once.

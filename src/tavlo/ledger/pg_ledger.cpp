@@ -277,6 +277,36 @@ bool CPgLedger::Reserve(HistoryKind eKind, const std::vector<std::string>& numbe
   return true;
 }
 
+bool CPgLedger::ReserveRework(HistoryKind eKind, const std::vector<std::string>& numbers,
+                              const std::string& strTime, std::string* pError) {
+  std::lock_guard lock(m_mutex);
+  if (!ReadyLocked(pError)) return false;
+  const std::string strKind = LedgerKindName(eKind);
+  if (CPgResult r = m_conn.Exec("BEGIN"); !r.Ok()) return Abort("cannot reserve", r, pError);
+  for (const std::string& strNumber : numbers) {
+    const CPgResult r = m_conn.Run("reserve_rework", {strKind, strNumber, m_strStation, strTime});
+    if (!r.Ok()) return Abort("cannot reserve " + strNumber, r, pError);
+    if (r.Rows() != 1) {
+      if (pError) *pError = strNumber + " is held by another station for a phone being written";
+      m_conn.Exec("ROLLBACK");
+      return false;
+    }
+  }
+  if (CPgResult r = m_conn.Exec("COMMIT"); !r.Ok()) return Abort("cannot reserve", r, pError);
+  return true;
+}
+
+bool CPgLedger::FindHolder(HistoryKind eKind, const std::string& strNumber,
+                           std::optional<SLedgerHolder>* pHolder, std::string* pError) {
+  std::lock_guard lock(m_mutex);
+  if (!ReadyLocked(pError)) return false;
+  const CPgResult r = m_conn.Run("holder", {LedgerKindName(eKind), strNumber});
+  if (!r.Ok()) return Abort("cannot look up " + strNumber, r, pError);
+  pHolder->reset();
+  if (r.Rows() == 1) *pHolder = SLedgerHolder{r.Text(0, 0), r.Text(0, 1), r.Text(0, 2)};
+  return true;
+}
+
 void CPgLedger::Release(HistoryKind eKind) {
   std::lock_guard lock(m_mutex);
   // The spool first: a number it holds must never look free, not even for

@@ -42,6 +42,10 @@ class CPgLedger final : public INumberLedger {
                                   std::string* pError) override;
   bool Reserve(HistoryKind eKind, const std::vector<std::string>& numbers,
                const std::string& strTime, std::string* pError) override;
+  bool ReserveRework(HistoryKind eKind, const std::vector<std::string>& numbers,
+                     const std::string& strTime, std::string* pError) override;
+  bool FindHolder(HistoryKind eKind, const std::string& strNumber,
+                  std::optional<SLedgerHolder>* pHolder, std::string* pError) override;
   void Release(HistoryKind eKind) override;
   bool Record(HistoryKind eKind, const std::string& strNumber, const std::string& strTime,
               std::string* pError) override;

@@ -127,17 +127,18 @@ uint64_t CNumberPool::CheckedPrefixes() const {
   return n;
 }
 
-bool CNumberPool::AdvanceChecked(std::string* pPos, uint64_t n) const {
-  if (n == 0) return true;
+bool CNumberPool::StepChecked(std::string* pPos) const {
   const Counter value = CounterValue<Counter>(*pPos);
   const auto nPrefix = static_cast<uint64_t>(value / 10);
   // A position that fails its check (the first of the range, or a cursor
-  // another station left) counts its prefix's passing number as one step
-  // when that number lies ahead of it.
-  const bool bAhead = CounterValue<Counter>(CheckedCounter(nPrefix)) > value;
-  const uint64_t nTarget = nPrefix + n - (bAhead ? 1 : 0);
-  if (nTarget >= CheckedPrefixes()) return false;
-  *pPos = CheckedCounter(nTarget);
+  // another station left) steps to its own prefix's number when that one
+  // lies ahead of it.
+  std::string next = CheckedCounter(nPrefix);
+  if (CounterValue<Counter>(next) <= value) {
+    if (nPrefix + 1 >= CheckedPrefixes()) return false;
+    next = CheckedCounter(nPrefix + 1);
+  }
+  *pPos = std::move(next);
   return true;
 }
 
@@ -254,11 +255,13 @@ std::string CNumberPool::GetUnusedFromLedger(INumberLedger& ledger,
     // Counters fill the stars left to right: candidates sort as texts in
     // counter order, all of one length.
     if (IsCheckedRange(bCheckDigit)) {
-      // Only the numbers that pass their check are entries of the walk, so
-      // that a stretch counted in the ledger holds as many entries as it
-      // spans. The cursor stays a counter, shared with unchecked stations.
-      walk.fnStep = [this](std::string* pPos) { return AdvanceChecked(pPos, 1); };
-      walk.fnAdvance = [this](std::string* pPos, uint64_t n) { return AdvanceChecked(pPos, n); };
+      // Only the numbers that pass their check are entries of the walk; the
+      // cursor stays a counter, shared with unchecked stations. No stretch
+      // counting: the ledger may hold numbers between two entries that fail
+      // their check (imported, or written with the check off), which would
+      // make a stretch with free entries look full. Used stretches are
+      // passed a batch of entries at a time instead.
+      walk.fnStep = [this](std::string* pPos) { return StepChecked(pPos); };
     } else if (walk.strFirst.size() <= kMaxCounterDigits) {
       walk.fnAdvance = [](std::string* pPos, uint64_t n) {
         Counter limit = 1;

@@ -55,9 +55,9 @@ class CNumberPool {
   std::string CheckedCounter(uint64_t nPrefix) const;
   // The prefix count of the checked range: 10^(stars - 1).
   uint64_t CheckedPrefixes() const;
-  // Moves *pPos (a counter) n numbers that pass their check on; false past
-  // the end of the range.
-  bool AdvanceChecked(std::string* pPos, uint64_t n) const;
+  // Moves *pPos (a counter) to the next number that passes its check; false
+  // past the end of the range.
+  bool StepChecked(std::string* pPos) const;
   // The draw when the history works with a ledger: the ledger holds what
   // every station used, and claims the entry drawn.
   std::string GetUnusedFromLedger(INumberLedger& ledger,

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,17 +39,24 @@ class CWriteHistory {
   // Adds the entry in memory, then appends "time\tnumber\n" to the file,
   // creating its folder when missing. True only once the line is on disk
   // (fsync'd); otherwise false with the reason in *pError.
+  // A rework (bRework: the phone is written again with a number it already
+  // carries) puts the comment line "#rework\t<time>\t<number>" before the
+  // entry, which every reader skips as it skips any "#" line.
   bool Append(const std::string& strNumber, const std::string& strTime,
-              std::string* pError = nullptr);
+              std::string* pError = nullptr, bool bRework = false);
   // The numbers about to be written into a phone, noted in "<file>.pending"
   // (fsync'd) before they can reach it. Load moves what a crash left there
   // into the history: the phone may well hold those numbers.
+  // With bRework the ledger accepts numbers already written (a rework).
   bool Reserve(const std::vector<std::string>& numbers, const std::string& strTime,
-               std::string* pError = nullptr);
+               std::string* pError = nullptr, bool bRework = false);
   // Forgets the reservation: the numbers are in the history, or never left.
   void ClearReserved();
   std::string PendingPath() const { return m_strPath + ".pending"; }
   bool Contains(const std::string& strNumber) const;
+  // The time stamp of the number's first entry; std::nullopt when the
+  // history does not hold it.
+  std::optional<std::string> TimeOf(const std::string& strNumber) const;
   std::vector<HistoryEntry> Entries() const;
   // Calls fn with every number, in file order, without copying them out.
   template <typename Fn>
@@ -72,7 +80,8 @@ class CWriteHistory {
 
  private:
   // Append without the ledger: memory, then the file.
-  bool AppendLocal(const std::string& strNumber, const std::string& strTime, std::string* pError);
+  bool AppendLocal(const std::string& strNumber, const std::string& strTime, std::string* pError,
+                   bool bRework);
   // Appends the reserved entries (those not in the history, when
   // bSkipKnown) and clears the reservation once all are in.
   bool RecordReserved(const std::vector<HistoryEntry>& pending, bool bSkipKnown,
@@ -94,7 +103,9 @@ class CWriteHistory {
   // Puts entries[nEntry] into slots unless its number is there already.
   static void IndexEntry(const std::string& text, const std::vector<SEntrySpan>& entries,
                          std::vector<uint64_t>& slots, size_t nEntry, size_t nHash);
-  bool ContainsLocked(std::string_view number) const;
+  bool ContainsLocked(std::string_view number) const { return FirstEntryLocked(number) != 0; }
+  // The index + 1 of the number's first entry, 0 when there is none.
+  size_t FirstEntryLocked(std::string_view number) const;
 
   const std::string m_strPath;
   mutable std::mutex m_mutex;  // guards the members below, and orders appends to the file
@@ -115,8 +126,8 @@ class CWriteHistories {
   void LoadHistory(HistoryKind kind) { Of(kind).Load(); }
   void LoadAll();
   bool AppendHistory(HistoryKind kind, const std::string& strNumber, const std::string& strTime,
-                     std::string* pError = nullptr) {
-    return Of(kind).Append(strNumber, strTime, pError);
+                     std::string* pError = nullptr, bool bRework = false) {
+    return Of(kind).Append(strNumber, strTime, pError, bRework);
   }
   bool IsImeiUsed(const std::string& s) const { return m_ImeiHistory.Contains(s); }
   bool IsMbsnUsed(const std::string& s) const { return m_MbsnHistory.Contains(s); }

@@ -139,6 +139,22 @@ TEST_F(TavloHeadless, RefusedRunsSendNothingToThePhone) {
   EXPECT_NE(reports[0].find("\"commands\": [\n  ]"), std::string::npos) << reports[0];
 }
 
+// With CHECK_IMEI on (the default) a list IMEI whose last digit is not its
+// check digit is passed over like any invalid line, never written.
+TEST_F(TavloHeadless, ListImeisThatFailTheirCheckDigitAreNeverWritten) {
+  const std::string good = AppendImeiCheckDigit("35209900000002");
+  std::string typo = AppendImeiCheckDigit("35209900000001");
+  typo[9] = typo[9] == '9' ? '0' : typo[9] + 1;  // one digit mistyped
+  ASSERT_FALSE(IsImeiCheckDigitOk(typo));
+  std::ofstream(m_dir.File("imei.txt")) << typo << "\n" << good << "\n";
+  Settings("ISWIMEI=Yes\n[WIMEI]\nINPUTTYPE=1\nFILEPATH=" + m_dir.File("imei.txt") + "\n");
+  std::string out;
+  ASSERT_EQ(RunTavloIn(m_dir.Path(), "--headless --simulate 1 --count 1", &out), 0) << out;
+  const std::string history = ReadWholeFile(m_dir.File("data/wimei.history"));
+  EXPECT_NE(history.find("\t" + good + "\n"), std::string::npos) << history;
+  EXPECT_EQ(history.find(typo), std::string::npos) << history;
+}
+
 // A typed PSN already written is refused before any phone is touched, naming
 // where it was written; --rework writes it again and records it as rework.
 TEST_F(TavloHeadless, ATypedNumberAlreadyWrittenIsWrittenAgainOnlyAsRework) {

@@ -9,13 +9,16 @@
 #include <sstream>
 #include <thread>
 
+#include "../tavlo_worker/recording_writer_ui.h"
 #include "child_process.h"
 #include "ledger_fixture.h"
 #include "pty_phone.h"
 #include "sim_reports.h"
 #include "tavlo/ledger/ledger_schema.h"
 #include "tavlo/ledger/pg_ledger.h"
+#include "tavlo/numbers/number_checks.h"
 #include "tavlo/numbers/number_pool.h"
+#include "tavlo/numbers/phone_numbers.h"
 
 namespace {
 
@@ -120,6 +123,82 @@ TEST_F(LedgerStore, ARangeDrawFindsTheGapsInALongRunOfUsedNumbers) {
   EXPECT_EQ(pool.GetUnused(), "SN99999");
   EXPECT_EQ(pool.GetUnused(), kNoNumber);
   EXPECT_EQ(Rows("mbsn", "claimed").size(), 5u);
+}
+
+// Under CHECK_IMEI a 15-digit range draws through the ledger only numbers
+// that pass their check: past a run of used ones, and through a stretch in
+// which only the numbers failing their check are used (they must not make
+// its free numbers look used).
+TEST_F(LedgerStore, ACheckedRangeDrawsOnlyNumbersThatPassTheirCheck) {
+  const std::string init = "352099001700000", mask = "3520990017*****";
+  std::vector<std::string> passing, used;  // passing[p]: the one of counters 10p..10p+9
+  for (int n = 0; n < 30000; ++n) {
+    const std::string counter = std::to_string(100000 + n).substr(1);
+    const std::string imei = init.substr(0, 10) + counter;
+    const bool bPasses = IsImeiCheckDigitOk(imei);
+    if (bPasses) passing.push_back(imei);
+    if ((n < 20000 && bPasses && n / 10 != 1234) || (n >= 20000 && !bPasses)) used.push_back(imei);
+  }
+  ASSERT_EQ(passing.size(), 3000u);
+  std::string strSql =
+      "INSERT INTO tavlo_number(kind, number, state, station, stamp) SELECT 'imei', n, "
+      "'written', 'import', '2026-01-01_00:00:00' FROM unnest(ARRAY[";
+  for (size_t i = 0; i < used.size(); ++i) strSql += (i ? ",'" : "'") + used[i] + "'";
+  ASSERT_TRUE(m_pLook->Exec((strSql + "]) n").c_str()).Ok());
+  SStation s("a", Connect());
+  std::string strError;
+  ASSERT_TRUE(s.ledger.Open(&strError)) << strError;
+  s.pool.SetRange(init, mask, true);
+  EXPECT_EQ(s.pool.GetUnused(nullptr, true), passing[1234]);
+  EXPECT_EQ(s.pool.GetUnused(nullptr, true), passing[2000]);
+  EXPECT_EQ(s.pool.GetUnused(nullptr, true), passing[2001]);
+}
+
+// A typed number another station wrote is refused before any port, naming
+// the station; started for rework, the phone is written again with it and
+// it stays that station's written number, never freed by a release. One
+// another station holds for a phone in progress is refused even so.
+TEST_F(LedgerStore, ATypedNumberWrittenElsewhereIsTakenOnlyAsRework) {
+  SStation a("a", Connect()), b("b", Connect());
+  std::string strError;
+  ASSERT_TRUE(a.ledger.Open(&strError)) << strError;
+  ASSERT_TRUE(b.ledger.Open(&strError)) << strError;
+  const std::string n1 = AppendImeiCheckDigit("35209900000001");
+  const std::string n2 = AppendImeiCheckDigit("35209900000002");
+  ASSERT_TRUE(a.histories.Of(HistoryKind::Imei).Reserve({n1}, HistoryTimeStamp(), &strError));
+  ASSERT_TRUE(a.histories.AppendHistory(HistoryKind::Imei, n1, HistoryTimeStamp(), &strError));
+  ASSERT_TRUE(a.ledger.Reserve(HistoryKind::Imei, {n2}, HistoryTimeStamp(), &strError));
+
+  WriterSettings settings;
+  settings.m_bWriteImei = true;
+  CNumberSources sources(b.histories);
+  CRecordingWriterUi ui;
+  CPhoneNumbers numbers(settings, sources, b.histories, ui);
+  std::atomic<bool> bBusy{true};
+  ui.SetField(ENumberField::Imei1, n1);
+  EXPECT_EQ(numbers.PrepareNumbers(&bBusy), EPrepareResult::Refused);
+  ASSERT_EQ(ui.m_messages.size(), 1u);
+  EXPECT_EQ(ui.m_messages[0].rfind(
+                "IMEI " + n1 + " is already written (the shared ledger, station a, ", 0),
+            0u)
+      << ui.m_messages[0];
+
+  settings.m_bRework = true;
+  ASSERT_EQ(numbers.PrepareNumbers(&bBusy), EPrepareResult::Ready);
+  ASSERT_TRUE(numbers.ReserveNumbers(&strError)) << strError;
+  b.ledger.Release(HistoryKind::Imei);  // as a failure before the write-back would
+  EXPECT_EQ(Rows("imei", "written").count(n1), 1u);
+  ASSERT_TRUE(numbers.ReserveNumbers(&strError)) << strError;
+  ASSERT_TRUE(numbers.RecordNumbers(&strError)) << strError;
+  EXPECT_EQ(Rows("imei", "written")[n1], "a");
+  EXPECT_NE(ReadWholeFile(b.dir.File("data/wimei.history")).find("#rework\t"), std::string::npos);
+
+  ui.SetField(ENumberField::Imei1, n2);
+  EXPECT_EQ(numbers.PrepareNumbers(&bBusy), EPrepareResult::Refused);
+  ASSERT_EQ(ui.m_messages.size(), 2u);
+  EXPECT_NE(ui.m_messages[1].find("held in the shared ledger by station a"), std::string::npos)
+      << ui.m_messages[1];
+  EXPECT_FALSE(b.ledger.ReserveRework(HistoryKind::Imei, {n2}, HistoryTimeStamp(), &strError));
 }
 
 // A reservation is one station's; a restart frees what was only drawn and

@@ -123,11 +123,12 @@ TEST_F(PoolTest, ImeiListKeepsDigitLinesInFileOrder) {
       "111111111111111");  // no line break, no check digit test
   Record(HistoryKind::Imei, "490154203237518");
   m_sources.LoadImeiPool(m_settings);
-  EXPECT_EQ(m_sources.GetUnusedImei(), "352099001761481");
+  EXPECT_EQ(m_sources.GetUnusedImei(false), "352099001761481");
   Record(HistoryKind::Imei, "352099001761481");
-  EXPECT_EQ(m_sources.GetUnusedImei(), "111111111111111");
+  EXPECT_EQ(m_sources.GetUnusedImei(true), "None") << "no check digit: skipped under CHECK_IMEI";
+  EXPECT_EQ(m_sources.GetUnusedImei(false), "111111111111111");
   Record(HistoryKind::Imei, "111111111111111");
-  EXPECT_EQ(m_sources.GetUnusedImei(), "None");
+  EXPECT_EQ(m_sources.GetUnusedImei(false), "None");
 }
 
 TEST_F(PoolTest, MbsnListLinesNeedTheExactLengthWithoutTheirLineEnd) {
@@ -166,8 +167,8 @@ TEST_F(PoolTest, RangeDrawsInAscendingOrderSkippingHistoryUntilNone) {
   Record(HistoryKind::Imei, "352099001761482");
   m_sources.LoadImeiPool(m_settings);
   std::vector<std::string> drawn;
-  for (std::string imei = m_sources.GetUnusedImei(); imei != "None";
-       imei = m_sources.GetUnusedImei()) {
+  for (std::string imei = m_sources.GetUnusedImei(false); imei != "None";
+       imei = m_sources.GetUnusedImei(false)) {
     drawn.push_back(imei);
     Record(HistoryKind::Imei, imei);
   }
@@ -185,7 +186,7 @@ TEST_F(PoolTest, FourteenDigitRangeAppendsTheCheckDigit) {
   m_sources.LoadImeiPool(m_settings);
   const char* expected[] = {"000000000000000", "000000000000018", "000000000000026"};
   for (const char* imei : expected) {
-    EXPECT_EQ(m_sources.GetUnusedImei(), imei);
+    EXPECT_EQ(m_sources.GetUnusedImei(true), imei);
     Record(HistoryKind::Imei, imei);
   }
 }
@@ -209,7 +210,7 @@ TEST_F(PoolTest, AllStarDefaultMasksDrawAtOnce) {
   for (bool b14 : {false, true}) {
     m_settings.m_bImei14Digits = b14;
     m_sources.LoadPools(m_settings);
-    EXPECT_EQ(m_sources.GetUnusedImei(), "000000000000000");
+    EXPECT_EQ(m_sources.GetUnusedImei(true), "000000000000000");
   }
   EXPECT_EQ(m_sources.GetUnusedMbsn(), "0000000000000000");
   EXPECT_EQ(m_sources.GetUnusedPsn(), "00000000000000000000");
@@ -217,9 +218,9 @@ TEST_F(PoolTest, AllStarDefaultMasksDrawAtOnce) {
   Record(HistoryKind::Imei, "000000000000000");
   m_sources.AddImeiInUse("000000000000018");
   m_sources.AddImeiInUse("000000000000026");
-  EXPECT_EQ(m_sources.GetUnusedImei(), "000000000000034") << "skips the phone's other slots";
+  EXPECT_EQ(m_sources.GetUnusedImei(true), "000000000000034") << "skips the phone's other slots";
   m_sources.ClearImeisInUse();
-  EXPECT_EQ(m_sources.GetUnusedImei(), "000000000000018") << "in-use entries are free again";
+  EXPECT_EQ(m_sources.GetUnusedImei(true), "000000000000018") << "in-use entries are free again";
 
   Record(HistoryKind::Psn, "00000000000000000000");
   Record(HistoryKind::Psn, "00000000000000000002");
@@ -280,7 +281,83 @@ TEST_F(PoolTest, HistoryNumbersWithAWrongCheckDigitLeaveTheRangeNumberFree) {
   m_settings.m_strImeiInit14 = "00000000000000";
   m_settings.m_strImeiMask14 = "000000000000**";
   m_sources.LoadImeiPool(m_settings);
-  EXPECT_EQ(m_sources.GetUnusedImei(), "000000000000018");
+  EXPECT_EQ(m_sources.GetUnusedImei(true), "000000000000018");
+}
+
+// Under CHECK_IMEI a 15-digit range hands out only the numbers that pass
+// their check, in ascending order, past used runs from before the build and
+// numbers written in gaps after it; unticked, every number again.
+TEST_F(PoolTest, FifteenDigitRangeUnderCheckImeiDrawsOnlyNumbersThatPass) {
+  struct {
+    const char* pszInit;
+    const char* pszMask;
+  } ranges[] = {
+      {"352099001760000", "35209900176****"},  // the last digit is a star
+      {"352099001760004", "35209900176***4"},  // the last digit is fixed
+  };
+  for (const auto& r : ranges) {
+    SCOPED_TRACE(r.pszMask);
+    CTempDir dir;
+    CWriteHistories histories(dir.Path());
+    CNumberSources sources(histories);
+    std::string mask = r.pszMask;
+    const int nStars = static_cast<int>(std::count(mask.begin(), mask.end(), '*'));
+    int nCounters = 1;
+    for (int i = 0; i < nStars; ++i) nCounters *= 10;
+    std::vector<std::string> passing;  // what a plain walk would find, in order
+    for (int n = 0; n < nCounters; ++n) {
+      // The counter's digits fill the stars left to right.
+      const std::string counter = std::to_string(nCounters + n).substr(1);
+      std::string imei = r.pszInit;
+      for (size_t i = 0, d = 0; i < mask.size(); ++i) {
+        if (mask[i] == '*') imei[i] = counter[d++];
+      }
+      if (IsImeiCheckDigitOk(imei)) passing.push_back(imei);
+    }
+    ASSERT_EQ(passing.size(), static_cast<size_t>(nCounters / 10)) << "one per prefix";
+    std::mt19937 random(11);
+    std::set<std::string> used;
+    for (size_t n = 0; n < passing.size();) {
+      const size_t nRun = random() % 30;
+      for (size_t k = 0; k < nRun && n < passing.size(); ++k) used.insert(passing[n++]);
+      n += 1 + random() % 3;
+    }
+    // Numbers that fail their check in the history change nothing.
+    std::string failing = passing[1];
+    failing.back() = failing.back() == '9' ? '0' : failing.back() + 1;
+    std::filesystem::create_directories(dir.File("data"));
+    std::ofstream file(dir.File("data/wimei.history"));
+    for (const std::string& imei : used) file << kStamp << '\t' << imei << '\n';
+    file << kStamp << '\t' << failing << '\n';
+    file.close();
+    histories.LoadAll();
+
+    WriterSettings settings;
+    settings.m_nImeiInputType = INPUT_CUSTOM;
+    settings.m_strImeiInit15 = r.pszInit;
+    settings.m_strImeiMask15 = mask;
+    sources.LoadImeiPool(settings);
+    size_t nDraws = 0;
+    for (const std::string& imei : passing) {
+      if (used.count(imei)) continue;
+      ASSERT_EQ(sources.GetUnusedImei(true), imei);
+      if (++nDraws == 5) {
+        // Unticked for one draw: the range's first free number, whatever its check.
+        const std::string unchecked = sources.GetUnusedImei(false);
+        EXPECT_FALSE(IsImeiCheckDigitOk(unchecked)) << unchecked;
+        EXPECT_LT(unchecked, imei);
+      }
+      ASSERT_TRUE(histories.AppendHistory(HistoryKind::Imei, imei, kStamp));
+    }
+    EXPECT_EQ(sources.GetUnusedImei(true), "None");
+  }
+
+  // A mask without stars: its one number, only when it passes.
+  m_settings.m_nImeiInputType = INPUT_CUSTOM;
+  m_settings.m_strImeiInit15 = m_settings.m_strImeiMask15 = "352099001761482";
+  m_sources.LoadImeiPool(m_settings);
+  EXPECT_EQ(m_sources.GetUnusedImei(true), "None");
+  EXPECT_EQ(m_sources.GetUnusedImei(false), "352099001761482");
 }
 
 TEST_F(PoolTest, ManualInputKeepsThePoolAndABadRangeEmptiesIt) {

@@ -214,7 +214,7 @@ TEST_F(SettingsTest, AQuotedListPathReadsWithoutItsQuotes) {
   CWriteHistories histories(m_dir.Path());
   CNumberSources sources(histories);
   sources.LoadImeiPool(s);
-  EXPECT_EQ(sources.GetUnusedImei(), "490154203237518");
+  EXPECT_EQ(sources.GetUnusedImei(true), "490154203237518");
 }
 
 // A settings file that is there but cannot be read (another user's file

@@ -140,6 +140,64 @@ TEST_F(TavloHeadless, RefusedRunsSendNothingToThePhone) {
   EXPECT_NE(reports[0].find("\"commands\": [\n  ]"), std::string::npos) << reports[0];
 }
 
+// With CHECK_IMEI on (the default) a list IMEI whose last digit is not its
+// check digit is passed over like any invalid line, never written.
+TEST_F(TavloHeadless, ListImeisThatFailTheirCheckDigitAreNeverWritten) {
+  const std::string good = AppendImeiCheckDigit("35209900000002");
+  std::string typo = AppendImeiCheckDigit("35209900000001");
+  typo[9] = typo[9] == '9' ? '0' : typo[9] + 1;  // one digit mistyped
+  ASSERT_FALSE(IsImeiCheckDigitOk(typo));
+  std::ofstream(m_dir.File("imei.txt")) << typo << "\n" << good << "\n";
+  Settings("ISWIMEI=Yes\n[WIMEI]\nINPUTTYPE=1\nFILEPATH=" + m_dir.File("imei.txt") + "\n");
+  std::string out;
+  ASSERT_EQ(RunTavloIn(m_dir.Path(), "--headless --simulate 1 --count 1", &out), 0) << out;
+  const std::string history = ReadWholeFile(m_dir.File("data/wimei.history"));
+  EXPECT_NE(history.find("\t" + good + "\n"), std::string::npos) << history;
+  EXPECT_EQ(history.find(typo), std::string::npos) << history;
+}
+
+// A typed PSN already written is refused before any phone is touched, naming
+// where it was written; --rework writes it again and records it as rework.
+TEST_F(TavloHeadless, ATypedNumberAlreadyWrittenIsWrittenAgainOnlyAsRework) {
+  Settings("ISWPSN=Yes\n[WPSN]\nPSNLEN=6\n");
+  std::string out;
+  ASSERT_EQ(RunTavloIn(m_dir.Path(), "--headless --simulate 1 --psn PSN001", &out), 0) << out;
+  const std::string strFirst = ReadWholeFile(m_dir.File("data/wpsn.history"));
+  ASSERT_EQ(strFirst.size(), 27u) << strFirst;
+  ASSERT_EQ(RunTavloIn(m_dir.Path(), "--headless --simulate 1 --rework --psn PSN001", &out), 0)
+      << out;
+  EXPECT_NE(out.find("Rework: PSN PSN001 is already written ("), std::string::npos) << out;
+  const std::string strHistory = ReadWholeFile(m_dir.File("data/wpsn.history"));
+  ASSERT_EQ(strHistory.size(), 27u + 8 + 2 * 27) << strHistory;
+  const std::string strStamp = strHistory.substr(27 + 8, 19);
+  EXPECT_EQ(strHistory, strFirst + "#rework\t" + strStamp + "\tPSN001\n" + strStamp + "\tPSN001\n");
+
+  StartSimulator({});
+  EXPECT_EQ(RunTavloIn(m_dir.Path(), "--headless --psn PSN001", &out), 1) << out;
+  EXPECT_NE(out.find("[message] PSN PSN001 is already written ("), std::string::npos) << out;
+  EXPECT_NE(out.find("data/wpsn.history, " + strFirst.substr(0, 19) + "): not written again"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(ReadWholeFile(m_dir.File("data/wpsn.history")), strHistory);
+  const std::vector<std::string> reports = StopSimulator();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NE(reports[0].find("\"host_opens\": 0,"), std::string::npos) << reports[0];
+}
+
+// An MBSN length whose field would run into the PSN field ends the start.
+TEST_F(TavloHeadless, AnMbsnLengthThatRunsIntoThePsnFieldEndsTheStart) {
+  Settings("ISWMBSN=Yes\n[WMBSN]\nMBSNLEN=50\n");
+  std::string out;
+  EXPECT_EQ(
+      RunTavloIn(m_dir.Path(), "--headless --simulate 1 --mbsn " + std::string(50, 'M'), &out), 1);
+  EXPECT_NE(out.find("tavlo: MBSNLEN=50 in ini/wimei.ini is too long"), std::string::npos) << out;
+  EXPECT_EQ(out.find("phone(s) written"), std::string::npos) << out;
+  Settings("ISWMBSN=Yes\n[WMBSN]\nMBSNLEN=49\n");
+  EXPECT_EQ(
+      RunTavloIn(m_dir.Path(), "--headless --simulate 1 --mbsn " + std::string(49, 'M'), &out), 0)
+      << out;
+}
+
 TEST_F(TavloHeadless, CountEndsTheRunBeforeNumbersForTheNextPhoneAreDrawn) {
   // Exactly the numbers of the phones asked for: a run that went on to one
   // more phone would find the list used up and fail.

@@ -9,6 +9,7 @@
 
 #include "pty_phone.h"
 #include "sim/sim_phone.h"
+#include "tavlo/factory/factory_data.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/ui/writer_texts.h"
 #include "wait_until.h"
@@ -133,6 +134,28 @@ TEST_F(SetupModelTest, RefusalsKeepTheDialogOpenAndStoreNothing) {
     EXPECT_EQ(m_settings.m_nImeiInputType, before.m_nImeiInputType);
     EXPECT_EQ(m_settings.m_bImei14Digits, before.m_bImei14Digits);
   }
+}
+
+// MBSNLEN comes from the settings file; OK refuses one whose MBSN field
+// would run into the PSN field of the factory record.
+TEST_F(SetupModelTest, OkRefusesAnMbsnLengthThatRunsIntoThePsnField) {
+  for (int nLength : {kMaxMbsnLength, kMaxMbsnLength + 1, 254}) {
+    SCOPED_TRACE(nLength);
+    m_settings.m_nMbsnLength = nLength;
+    m_settings.m_nImeiCount = 1;
+    CImeiSetup setup(m_settings, m_chips, {});
+    setup.OnRadioSim(3);
+    const std::string strMessage = Ok(setup);
+    if (nLength <= kMaxMbsnLength) {
+      EXPECT_EQ(strMessage, "");
+      EXPECT_EQ(m_settings.m_nImeiCount, 3);
+    } else {
+      EXPECT_EQ(strMessage, MbsnLengthProblem(nLength));
+      EXPECT_NE(strMessage.find("MBSNLEN=" + std::to_string(nLength)), std::string::npos);
+      EXPECT_EQ(m_settings.m_nImeiCount, 1) << "nothing stored";
+    }
+  }
+  EXPECT_EQ(kMaxMbsnLength, 49) << "bytes 41 to 90 of the record lie before the PSN field";
 }
 
 TEST_F(SetupModelTest, SerialRangesTakeAnyCharactersOfTheirLength) {

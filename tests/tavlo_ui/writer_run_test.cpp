@@ -189,6 +189,44 @@ TEST_F(WriterRunTest, ExhaustedPoolFailsAndInvalidTypedImeiLeavesThePortAlone) {
   EXPECT_EQ(m_pSocket->Report().nHostOpens, 0);
 }
 
+// A typed number already in its history is refused before the port is
+// touched, with its field selected; started for rework, the window writes it
+// again, says so and records it as rework, and then empties the field.
+TEST_F(WriterRunTest, TypedNumberAlreadyWrittenIsRefusedUnlessStartedForRework) {
+  std::filesystem::create_directories(m_base.File("data"));
+  const std::string strOld = "2024-01-01_00:00:00\tMB000001\n";
+  WriteFile("data/wmbsn.history", strOld);
+  CTavloWindow& window = Open("ISWMBSN=Yes\n[WMBSN]\nMBSNLEN=8\n");
+  Plug(1, {"cmd=connect,nth=2,unplug"});
+  window.SetFieldText(E::Mbsn, "MB000001");
+  window.OnStart();
+  ASSERT_TRUE(PumpUntil([&] { return window.RunsEnded() == 1 && window.View().bStartEnabled; }));
+  const std::string strWhere = "MBSN MB000001 is already written (" +
+                               m_base.File("data/wmbsn.history") + ", 2024-01-01_00:00:00)";
+  ASSERT_EQ(m_host.boxes.size(), 1u);
+  EXPECT_EQ(m_host.boxes[0], strWhere + ": " + kMsgWrittenAgain);
+  EXPECT_EQ(window.View().focus, E::Mbsn);
+  EXPECT_TRUE(window.View().bFocusSelectsAll);
+  EXPECT_EQ(window.Worker().PhonesFailed(), 0);
+
+  m_host.boxes.clear();
+  window.SetRework(true);
+  EXPECT_EQ(window.View().strTitle, WriterTitle() + kReworkTitle);
+  window.OnStart();
+  ASSERT_TRUE(PumpUntil([&] { return window.RunsEnded() == 2 && window.View().bStartEnabled; }));
+  EXPECT_EQ(window.Worker().PhonesWritten(), 1);
+  EXPECT_TRUE(m_host.boxes.empty());
+  EXPECT_TRUE(LogHas(kReworkLine + strWhere + "; written again as rework", kLogProgress));
+  EXPECT_EQ(Field(E::Mbsn).strText, "") << "code 2 empties the field for the next phone";
+  m_pSocket->Stop();
+  EXPECT_EQ(m_pSocket->Report().nHostOpens, 1) << "the refused run opened no port";
+  const std::string strHistory = ReadWholeFile(m_base.File("data/wmbsn.history"));
+  ASSERT_EQ(strHistory.size(), strOld.size() + 2 * 29 + 8) << strHistory;
+  const std::string strStamp = strHistory.substr(strOld.size() + 8, 19);
+  EXPECT_EQ(strHistory,
+            strOld + "#rework\t" + strStamp + "\tMB000001\n" + strStamp + "\tMB000001\n");
+}
+
 TEST_F(WriterRunTest, EveryTypedImeiOfTheSimCountIsCheckedBeforeThePortIsTouched) {
   CTavloWindow& window = Open("ISWIMEI=Yes\nCHECK_IMEI=Yes\n[WIMEI]\nIMEINUM=2\n");
   Plug(1, {});

@@ -87,7 +87,15 @@ TEST_F(WriterWindowTest, NotifyCodesPrepareTheFieldsForTheNextPhone) {
   EXPECT_FALSE(Field(E::Imei3).bEnabled);
   EXPECT_EQ(window.View().focus, E::Imei1);
 
+  // The last phone's MBSN and PSN go as its IMEIs do: Start must not write them again.
+  window.SetFieldText(E::Mbsn, "MB01");
+  window.SetFieldText(E::Psn, "PS01");
+  EXPECT_EQ(window.OnWriteNotify(kNotifyPsnTyped), 1);
+  EXPECT_EQ(Field(E::Psn).strText, "");
+  EXPECT_EQ(Field(E::Mbsn).strText, "MB01");
+  EXPECT_EQ(window.View().focus, E::Psn);
   EXPECT_EQ(window.OnWriteNotify(kNotifyMbsnTyped), 1);
+  EXPECT_EQ(Field(E::Mbsn).strText, "");
   EXPECT_TRUE(Field(E::Mbsn).bEnabled);
   EXPECT_EQ(window.View().focus, E::Mbsn);
   EXPECT_EQ(window.OnWriteNotify(77), 1);

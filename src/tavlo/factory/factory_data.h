@@ -14,6 +14,10 @@ inline constexpr size_t kIdentityRecordOffset = 0x2000;
 inline constexpr size_t kImeiAreaCompared = 40;  // record bytes 0..39: header and four slots
 inline constexpr size_t kMbsnFieldStart = 41;
 inline constexpr size_t kPsnFieldStart = 91;
+// The MBSN field (MBSNLEN + 1 bytes from kMbsnFieldStart) ends in front of
+// the PSN field only up to this length: beyond it an MBSN runs over the PSN,
+// and a PSN written later overwrites the MBSN's tail.
+inline constexpr int kMaxMbsnLength = static_cast<int>(kPsnFieldStart - kMbsnFieldStart) - 1;
 inline constexpr size_t kLcdDdrBlockOffset = 0x3000;
 inline constexpr size_t kLcdDdrBlockSize = 0x888;
 inline constexpr size_t kLcdNameAreaOffset = 8;

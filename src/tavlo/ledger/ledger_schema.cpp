@@ -103,6 +103,31 @@ const char* const kSteps[] = {
     "    WHERE tavlo_number.station = excluded.station AND tavlo_number.state <> 'written';"
     "  RETURN FOUND;"
     "END$$;"
+    // A rework: as tavlo_reserve, and a number already written, by any
+    // station, is accepted as it stands (it stays written, so no release
+    // frees it); one another station claimed or reserved is still refused.
+    "CREATE FUNCTION tavlo_reserve_rework(p_kind text, p_number text, p_station text,"
+    "    p_stamp text) RETURNS boolean LANGUAGE plpgsql SECURITY DEFINER "
+    "SET search_path FROM CURRENT AS $$"
+    "BEGIN"
+    "  PERFORM tavlo_check_station(p_station);"
+    "  INSERT INTO tavlo_number(kind, number, state, station, stamp)"
+    "    VALUES (p_kind, p_number, 'reserved', p_station, p_stamp)"
+    "    ON CONFLICT (kind, number) DO UPDATE"
+    "    SET state = 'reserved', stamp = excluded.stamp, changed = now()"
+    "    WHERE tavlo_number.station = excluded.station AND tavlo_number.state <> 'written';"
+    "  IF FOUND THEN RETURN true; END IF;"
+    "  RETURN EXISTS (SELECT 1 FROM tavlo_number WHERE kind = p_kind AND number = p_number"
+    "    AND state = 'written');"
+    "END$$;"
+    // Who holds a number, for the message that refuses a typed one: a
+    // station's role reads no station names otherwise.
+    "CREATE FUNCTION tavlo_holder(p_kind text, p_number text)"
+    "    RETURNS TABLE (holder_state text, holder text, holder_stamp text)"
+    "    LANGUAGE sql SECURITY DEFINER "
+    "SET search_path FROM CURRENT AS $$"
+    "  SELECT state, station, stamp FROM tavlo_number WHERE kind = p_kind AND number = p_number"
+    "$$;"
     // Idempotent, so that a spool replayed twice records once. A number
     // another station holds or wrote is a conflict, kept where neither
     // station's release can free it. Returns who the number is booked to.
@@ -166,11 +191,13 @@ const char* const kSteps[] = {
     "  EXECUTE format('GRANT SELECT, INSERT, UPDATE ON tavlo_cursor TO %I', p_role);"
     "  EXECUTE format('GRANT SELECT ON tavlo_free TO %I', p_role);"
     "  EXECUTE format('GRANT EXECUTE ON FUNCTION tavlo_claim(text, text, text, text, text, text),"
-    "    tavlo_reserve(text, text, text, text), tavlo_record(text, text, text, integer, text),"
+    "    tavlo_reserve(text, text, text, text), tavlo_reserve_rework(text, text, text, text),"
+    "    tavlo_holder(text, text), tavlo_record(text, text, text, integer, text),"
     "    tavlo_release(text, text), tavlo_resolve(text) TO %I', p_role);"
     "END$$;"
     "REVOKE ALL ON FUNCTION tavlo_check_station(text), tavlo_free_numbers(text, text, boolean),"
     "  tavlo_claim(text, text, text, text, text, text), tavlo_reserve(text, text, text, text),"
+    "  tavlo_reserve_rework(text, text, text, text), tavlo_holder(text, text),"
     "  tavlo_record(text, text, text, integer, text), tavlo_release(text, text),"
     "  tavlo_resolve(text), tavlo_grant_station(text) FROM PUBLIC;",
 };

@@ -28,6 +28,8 @@ const std::vector<CPgConnection::SStatement>& CPgConnection::Statements() {
       {"station_lock", "SELECT pg_try_advisory_lock(7340717, hashtext($1))"},
       {"claim", "SELECT tavlo_claim($1, $2, $3, $4, $5, $6)"},
       {"reserve", "SELECT tavlo_reserve($1, $2, $3, $4)"},
+      {"reserve_rework", "SELECT tavlo_reserve_rework($1, $2, $3, $4)"},
+      {"holder", "SELECT holder_state, holder, holder_stamp FROM tavlo_holder($1, $2)"},
       {"release", "SELECT tavlo_release($1, $2)"},
       {"record", "SELECT booked_to, booked_state FROM tavlo_record($1, $2, $3, $4::integer, $5)"},
       {"resolve", "SELECT tavlo_resolve($1)"},

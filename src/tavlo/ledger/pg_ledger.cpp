@@ -441,21 +441,45 @@ std::optional<std::string> CPgLedger::DrawFreedLocked(const std::string& strKind
 
 bool CPgLedger::Reserve(HistoryKind eKind, const std::vector<std::string>& numbers,
                         const std::string& strTime, std::string* pError) {
+  return ReserveWith("reserve", " is already used in the ledger", eKind, numbers, strTime,
+                     pError);
+}
+
+bool CPgLedger::ReserveRework(HistoryKind eKind, const std::vector<std::string>& numbers,
+                              const std::string& strTime, std::string* pError) {
+  return ReserveWith("reserve_rework", " is held by another station for a phone being written",
+                     eKind, numbers, strTime, pError);
+}
+
+bool CPgLedger::ReserveWith(const char* pszStatement, const char* pszRefused, HistoryKind eKind,
+                            const std::vector<std::string>& numbers, const std::string& strTime,
+                            std::string* pError) {
   std::lock_guard lock(m_mutex);
   if (!ReadyLocked(pError)) return false;
   const std::string strKind = LedgerKindName(eKind);
   if (CPgResult r = m_conn.Exec("BEGIN"); !r.Ok()) return Abort("cannot reserve", r, pError);
   for (const std::string& strNumber : numbers) {
-    const CPgResult r = m_conn.Run("reserve", {strKind, strNumber, m_strStation, strTime});
+    const CPgResult r = m_conn.Run(pszStatement, {strKind, strNumber, m_strStation, strTime});
     const std::optional<bool> reserved = BoolOf(r);
     if (!reserved) return Abort("cannot reserve " + strNumber, r, pError);
     if (!*reserved) {
-      if (pError) *pError = strNumber + " is already used in the ledger";
+      if (pError) *pError = strNumber + pszRefused;
       m_conn.Exec("ROLLBACK");
       return false;
     }
   }
   if (CPgResult r = m_conn.Exec("COMMIT"); !r.Ok()) return Abort("cannot reserve", r, pError);
+  return true;
+}
+
+bool CPgLedger::FindHolder(HistoryKind eKind, const std::string& strNumber,
+                           std::optional<SLedgerHolder>* pHolder, std::string* pError) {
+  std::lock_guard lock(m_mutex);
+  if (!ReadyLocked(pError)) return false;
+  const CPgResult r = m_conn.Run("holder", {LedgerKindName(eKind), strNumber});
+  if (!r.Ok()) return Abort("cannot look up " + strNumber, r, pError);
+  pHolder->reset();
+  if (r.Rows() == 1) *pHolder = SLedgerHolder{r.Text(0, 0), r.Text(0, 1), r.Text(0, 2)};
   return true;
 }
 

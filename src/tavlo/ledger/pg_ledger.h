@@ -48,6 +48,10 @@ class CPgLedger final : public INumberLedger {
                                   std::string* pError) override;
   bool Reserve(HistoryKind eKind, const std::vector<std::string>& numbers,
                const std::string& strTime, std::string* pError) override;
+  bool ReserveRework(HistoryKind eKind, const std::vector<std::string>& numbers,
+                     const std::string& strTime, std::string* pError) override;
+  bool FindHolder(HistoryKind eKind, const std::string& strNumber,
+                  std::optional<SLedgerHolder>* pHolder, std::string* pError) override;
   void Release(HistoryKind eKind) override;
   bool Record(HistoryKind eKind, const std::string& strNumber, const std::string& strTime,
               std::string* pError) override;
@@ -76,6 +80,11 @@ class CPgLedger final : public INumberLedger {
   bool RecordLocked(const std::string& strKind, const std::string& strNumber,
                     const std::string& strTime, const std::string& strPort, std::string* pError);
   bool SpoolLocked(const std::string& strLine, std::string* pError);
+  // Reserve and ReserveRework: one statement a number, all in one
+  // transaction; pszRefused ends the message for a number it refused.
+  bool ReserveWith(const char* pszStatement, const char* pszRefused, HistoryKind eKind,
+                   const std::vector<std::string>& numbers, const std::string& strTime,
+                   std::string* pError);
   // False, with what failed on the spool and the system's reason.
   bool SpoolFailed(const char* pszWhat, int nErr, std::string* pError) const;
   // Roll back and pass the failure on (Abort: with the server's reason).

@@ -13,7 +13,9 @@ void CNumberPool::SetList(std::vector<std::string> entries) {
   m_bRange = false;
   m_list = std::move(entries);
   m_nNextIndex = 0;
+  m_nNextCheckedIndex = 0;
   m_usedCounters.clear();
+  m_usedPrefixes.clear();
 }
 
 void CNumberPool::SetRange(std::string strInit, std::string strMask, bool bImei) {
@@ -21,10 +23,13 @@ void CNumberPool::SetRange(std::string strInit, std::string strMask, bool bImei)
   m_bRange = true;
   m_list.clear();
   m_bImei = bImei;
-  m_strNextCounter.assign(std::count(strMask.begin(), strMask.end(), '*'), '0');
+  m_nStars = static_cast<size_t>(std::count(strMask.begin(), strMask.end(), '*'));
+  m_strNextCounter.assign(m_nStars, '0');
   m_strInit = std::move(strInit);
   m_strMask = std::move(strMask);
   m_bRangeUsedUp = false;
+  m_nNextPrefix = 0;
+  m_bCheckedUsedUp = false;
   SnapshotUsedCounters();
 }
 
@@ -46,10 +51,31 @@ void CounterText(Counter n, std::string* pCounter) {
   }
 }
 
+// In a sorted, duplicate-free vector holding value at first: the last
+// entry of the run of consecutive values that starts there (in a run,
+// value minus position stays the same).
+template <typename Counter>
+typename std::vector<Counter>::const_iterator RunLast(
+    const std::vector<Counter>& used, typename std::vector<Counter>::const_iterator first) {
+  const auto offset = [&](auto it) { return *it - static_cast<Counter>(it - used.begin()); };
+  const Counter runKey = offset(first);
+  auto lo = first, hi = used.end();  // the run's last entry is in [lo, hi)
+  while (hi - lo > 1) {
+    const auto mid = lo + (hi - lo) / 2;
+    if (offset(mid) == runKey) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
 }  // namespace
 
 void CNumberPool::SnapshotUsedCounters() {
   m_usedCounters.clear();
+  m_usedPrefixes.clear();
   const size_t nStars = m_strNextCounter.size();
   if (nStars == 0 || nStars > kMaxCounterDigits) return;
   const size_t nLength = Candidate(m_strNextCounter).size();
@@ -66,33 +92,54 @@ void CNumberPool::SnapshotUsedCounters() {
       }
     }
     // The whole candidate, check digit included, must be the number.
-    if (Candidate(counter) == number) m_usedCounters.push_back(CounterValue<Counter>(counter));
+    if (Candidate(counter) != number) return;
+    m_usedCounters.push_back(CounterValue<Counter>(counter));
+    if (IsCheckedRange(true) && IsImeiCheckDigitOk(std::string(number)))
+      m_usedPrefixes.push_back(CounterValue<Counter>(counter) / 10);
   });
-  std::sort(m_usedCounters.begin(), m_usedCounters.end());
-  m_usedCounters.erase(std::unique(m_usedCounters.begin(), m_usedCounters.end()),
-                       m_usedCounters.end());
+  for (std::vector<Counter>* pUsed : {&m_usedCounters, &m_usedPrefixes}) {
+    std::sort(pUsed->begin(), pUsed->end());
+    pUsed->erase(std::unique(pUsed->begin(), pUsed->end()), pUsed->end());
+  }
 }
 
 bool CNumberPool::SkipSnapshotRun(std::string* pCounter) const {
   const Counter value = CounterValue<Counter>(*pCounter);
   const auto first = std::lower_bound(m_usedCounters.begin(), m_usedCounters.end(), value);
   if (first == m_usedCounters.end() || *first != value) return true;
-  // In a run of consecutive counters, value minus position stays the same.
-  const auto offset = [&](auto it) {
-    return *it - static_cast<Counter>(it - m_usedCounters.begin());
-  };
-  const Counter runKey = offset(first);
-  auto lo = first, hi = m_usedCounters.end();  // the run's last entry is in [lo, hi)
-  while (hi - lo > 1) {
-    const auto mid = lo + (hi - lo) / 2;
-    if (offset(mid) == runKey) {
-      lo = mid;
-    } else {
-      hi = mid;
-    }
-  }
-  CounterText(*lo, pCounter);
+  CounterText(*RunLast(m_usedCounters, first), pCounter);
   return IncrementCounter(pCounter);
+}
+
+std::string CNumberPool::CheckedCounter(uint64_t nPrefix) const {
+  std::string counter(m_nStars, '0');
+  CounterText(Counter{nPrefix} * 10, &counter);
+  for (char d = '0'; d <= '9'; ++d) {
+    counter.back() = d;
+    if (IsImeiCheckDigitOk(Candidate(counter))) break;
+  }
+  return counter;
+}
+
+uint64_t CNumberPool::CheckedPrefixes() const {
+  uint64_t n = 1;
+  for (size_t i = 1; i < m_nStars; ++i) n *= 10;
+  return n;
+}
+
+bool CNumberPool::StepChecked(std::string* pPos) const {
+  const Counter value = CounterValue<Counter>(*pPos);
+  const auto nPrefix = static_cast<uint64_t>(value / 10);
+  // A position that fails its check (the first of the range, or a cursor
+  // another station left) steps to its own prefix's number when that one
+  // lies ahead of it.
+  std::string next = CheckedCounter(nPrefix);
+  if (CounterValue<Counter>(next) <= value) {
+    if (nPrefix + 1 >= CheckedPrefixes()) return false;
+    next = CheckedCounter(nPrefix + 1);
+  }
+  *pPos = std::move(next);
+  return true;
 }
 
 std::string CNumberPool::Candidate(const std::string& strCounter) const {
@@ -100,9 +147,11 @@ std::string CNumberPool::Candidate(const std::string& strCounter) const {
                  : MergeMbsn(m_strInit, m_strMask, strCounter);
 }
 
-std::string CNumberPool::GetUnused(const std::unordered_set<std::string>* pSkip) {
+std::string CNumberPool::GetUnused(const std::unordered_set<std::string>* pSkip, bool bCheckDigit) {
   std::lock_guard lock(m_mutex);
-  if (INumberLedger* pLedger = m_history.Ledger()) return GetUnusedFromLedger(*pLedger, pSkip);
+  const bool bCheck = bCheckDigit;  // passed for IMEI pools only
+  if (INumberLedger* pLedger = m_history.Ledger())
+    return GetUnusedFromLedger(*pLedger, pSkip, bCheck);
   // Entries skipped only for pSkip may be free for the next draw, so the
   // resume point moves only across entries the history holds.
   bool bAllUsedSoFar = true;
@@ -110,15 +159,39 @@ std::string CNumberPool::GetUnused(const std::unordered_set<std::string>* pSkip)
     const bool bInHistory = m_history.Contains(candidate);
     if (bInHistory) return false;
     bAllUsedSoFar = false;
-    return !pSkip || pSkip->count(candidate) == 0;
+    return (!pSkip || pSkip->count(candidate) == 0) && (!bCheck || IsImeiCheckDigitOk(candidate));
   };
 
   if (!m_bRange) {
-    for (size_t i = m_nNextIndex; i < m_list.size(); ++i) {
-      if (isFree(m_list[i])) return m_list[i];
-      if (bAllUsedSoFar) m_nNextIndex = i + 1;
+    // Under CHECK_IMEI the resume point also passes entries failing their
+    // check; everything before the other one is in the history.
+    size_t& nNext = bCheck ? m_nNextCheckedIndex : m_nNextIndex;
+    for (size_t i = std::max(nNext, m_nNextIndex); i < m_list.size(); ++i) {
+      if ((!bCheck || IsImeiCheckDigitOk(m_list[i])) && isFree(m_list[i])) return m_list[i];
+      if (bAllUsedSoFar) nNext = i + 1;
     }
     return kNoNumber;
+  }
+
+  if (IsCheckedRange(bCheck)) {
+    if (m_bCheckedUsedUp) return kNoNumber;
+    const uint64_t nPrefixes = CheckedPrefixes();
+    // Every counter before the unchecked resume point is in the history.
+    const auto nUnchecked = static_cast<uint64_t>(CounterValue<Counter>(m_strNextCounter) / 10);
+    for (uint64_t nPrefix = std::max(m_nNextPrefix, nUnchecked);;) {
+      const auto first = std::lower_bound(m_usedPrefixes.begin(), m_usedPrefixes.end(), nPrefix);
+      if (first != m_usedPrefixes.end() && *first == nPrefix)
+        nPrefix = static_cast<uint64_t>(*RunLast(m_usedPrefixes, first)) + 1;
+      if (nPrefix >= nPrefixes) {
+        if (bAllUsedSoFar) m_bCheckedUsedUp = true;
+        return kNoNumber;
+      }
+      if (bAllUsedSoFar) m_nNextPrefix = nPrefix;
+      std::string candidate = Candidate(CheckedCounter(nPrefix));
+      if (isFree(candidate)) return candidate;
+      ++nPrefix;
+      if (bAllUsedSoFar) m_nNextPrefix = nPrefix;
+    }
   }
 
   if (m_bRangeUsedUp) return kNoNumber;
@@ -156,10 +229,12 @@ std::string ListSource(const std::vector<std::string>& entries) {
 }  // namespace
 
 std::string CNumberPool::GetUnusedFromLedger(INumberLedger& ledger,
-                                             const std::unordered_set<std::string>* pSkip) {
+                                             const std::unordered_set<std::string>* pSkip,
+                                             bool bCheckDigit) {
   SLedgerWalk walk;
   walk.fnSkip = [&](const std::string& s) {
-    return m_history.Contains(s) || (pSkip && pSkip->count(s) != 0);
+    return m_history.Contains(s) || (pSkip && pSkip->count(s) != 0) ||
+           (bCheckDigit && !IsImeiCheckDigitOk(s));
   };
   if (!m_bRange) {
     if (m_list.empty()) return kNoNumber;
@@ -189,7 +264,15 @@ std::string CNumberPool::GetUnusedFromLedger(INumberLedger& ledger,
     };
     // Counters fill the stars left to right: candidates sort as texts in
     // counter order, all of one length.
-    if (walk.strFirst.size() <= kMaxCounterDigits) {
+    if (IsCheckedRange(bCheckDigit)) {
+      // Only the numbers that pass their check are entries of the walk; the
+      // cursor stays a counter, shared with unchecked stations. No stretch
+      // counting: the ledger may hold numbers between two entries that fail
+      // their check (imported, or written with the check off), which would
+      // make a stretch with free entries look full. Used stretches are
+      // passed a batch of entries at a time instead.
+      walk.fnStep = [this](std::string* pPos) { return StepChecked(pPos); };
+    } else if (walk.strFirst.size() <= kMaxCounterDigits) {
       walk.fnAdvance = [](std::string* pPos, uint64_t n) {
         Counter limit = 1;
         for (size_t i = 0; i < pPos->size(); ++i) limit *= 10;

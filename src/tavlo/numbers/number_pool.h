@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -34,15 +35,33 @@ class CNumberPool {
   void Clear() { SetList({}); }
 
   // The first entry, in pool order, that is neither in the history nor in
-  // pSkip; kNoNumber when there is none.
-  std::string GetUnused(const std::unordered_set<std::string>* pSkip = nullptr);
+  // pSkip; kNoNumber when there is none. With bCheckDigit (CHECK_IMEI, IMEI
+  // pools only) an entry whose 15th digit is not its check digit is skipped
+  // as an invalid one: a 15-digit range then counts through the numbers that
+  // pass, one per value of its other stars.
+  std::string GetUnused(const std::unordered_set<std::string>* pSkip = nullptr,
+                        bool bCheckDigit = false);
 
  private:
   std::string Candidate(const std::string& strCounter) const;
+  // A 15-digit IMEI range under CHECK_IMEI: exactly one value of the last
+  // star gives a correct check digit for each value of the stars before it
+  // (the Luhn weights are a permutation of the digits), so the numbers that
+  // pass are walked by that "prefix" of the counter.
+  bool IsCheckedRange(bool bCheckDigit) const {
+    return bCheckDigit && m_bImei && m_bRange && m_strInit.size() == 15 && m_nStars > 0;
+  }
+  // The counter of the prefix's one number that passes its check.
+  std::string CheckedCounter(uint64_t nPrefix) const;
+  // The prefix count of the checked range: 10^(stars - 1).
+  uint64_t CheckedPrefixes() const;
+  // Moves *pPos (a counter) to the next number that passes its check; false
+  // past the end of the range.
+  bool StepChecked(std::string* pPos) const;
   // The draw when the history works with a ledger: the ledger holds what
   // every station used, and claims the entry drawn.
   std::string GetUnusedFromLedger(INumberLedger& ledger,
-                                  const std::unordered_set<std::string>* pSkip);
+                                  const std::unordered_set<std::string>* pSkip, bool bCheckDigit);
   // The range's counters that the history held when the range was set,
   // sorted, so that a draw jumps over a run of used numbers at once.
   void SnapshotUsedCounters();
@@ -56,15 +75,24 @@ class CNumberPool {
   std::vector<std::string> m_list;
   std::string m_strInit, m_strMask;
   bool m_bImei = false;
+  size_t m_nStars = 0;
   // Where the next draw starts: every entry before it is in the history,
   // which only grows, so it never has to be looked at again.
   size_t m_nNextIndex = 0;
   std::string m_strNextCounter;
   bool m_bRangeUsedUp = false;
+  // The same under CHECK_IMEI, where the entries passed may also be ones
+  // that fail their check: a resume point of their own, since the box can
+  // be unticked between two draws.
+  size_t m_nNextCheckedIndex = 0;
+  uint64_t m_nNextPrefix = 0;
+  bool m_bCheckedUsedUp = false;
   // Counters as numbers: 38 digits fit, a range with more stars draws
   // without the snapshot.
   using Counter = unsigned __int128;
   std::vector<Counter> m_usedCounters;
+  // The prefixes of the used numbers that pass their check (checked ranges).
+  std::vector<Counter> m_usedPrefixes;
 };
 
 // Longest line a list file is read in: a longer line is read in pieces of
@@ -93,7 +121,10 @@ class CNumberSources {
 
   // Next unused number of each kind, kNoNumber when the pool is used up.
   // The IMEI draw also skips ImeisInUse.
-  std::string GetUnusedImei() { return m_ImeiPool.GetUnused(&m_ImeisInUse); }
+  // With bCheckDigit (CHECK_IMEI) only IMEIs with a correct check digit.
+  std::string GetUnusedImei(bool bCheckDigit) {
+    return m_ImeiPool.GetUnused(&m_ImeisInUse, bCheckDigit);
+  }
   std::string GetUnusedMbsn() { return m_MbsnPool.GetUnused(); }
   std::string GetUnusedPsn() { return m_PsnPool.GetUnused(); }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +35,12 @@ inline constexpr const char* kMsgNoPsn = "没有可用的PSN号!";
 inline constexpr const char* kMsgBadImei = "请输入有效的IMEI号码!";
 inline constexpr const char* kMsgBadMbsn = "请输入有效的MBSN号码!";
 inline constexpr const char* kMsgBadPsn = "请输入有效的PSN号码!";
+// A typed number already written, refused without --rework.
+inline constexpr const char* kMsgWrittenAgain =
+    "not written again. To write it again into the phone that carries it (rework), start tavlo "
+    "with --rework.";
+// Said in the log when --rework takes it.
+inline constexpr const char* kReworkLine = "Rework: ";
 // A draw through the shared ledger that could not reach it.
 inline constexpr const char* kLedgerDownLine = "The shared ledger cannot be reached!";
 inline constexpr const char* kMsgLedgerDown =
@@ -93,7 +100,13 @@ class CPhoneNumbers {
   const SPhoneNumbers& Numbers() const { return m_numbers; }
 
  private:
-  EPrepareResult Refuse(ENumberField eField, const char* pszMessage, std::atomic<bool>* pBusy);
+  EPrepareResult Refuse(ENumberField eField, const std::string& strMessage,
+                        std::atomic<bool>* pBusy);
+  // A typed number found in its history or held in the ledger: refused, or
+  // with --rework taken as a rework (logged, recorded as one). Ready when
+  // the number may be written.
+  EPrepareResult CheckNotWritten(HistoryKind eKind, ENumberField eField,
+                                 const std::string& strNumber, std::atomic<bool>* pBusy);
   EPrepareResult Exhausted(const std::string& strLine, const char* pszMessage);
   void CopyImei1AboveCount();
   bool ValidImei(const std::string& s) const;
@@ -105,6 +118,8 @@ class CPhoneNumbers {
   CWriteHistories& m_histories;
   INumberFieldsUi& m_ui;
   SPhoneNumbers m_numbers;
+  // The typed numbers of this phone that are already written: a rework.
+  std::set<std::pair<HistoryKind, std::string>> m_rework;
 };
 
 inline ENumberField ImeiField(int nSlot) {

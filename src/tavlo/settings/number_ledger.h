@@ -27,6 +27,13 @@ struct SLedgerWalk {
   std::function<bool(std::string* pPos, uint64_t n)> fnAdvance;
 };
 
+// A station that holds a number in the ledger, and how.
+struct SLedgerHolder {
+  std::string strState;  // "claimed", "reserved" or "written"
+  std::string strStation;
+  std::string strStamp;  // when it was claimed, reserved or written
+};
+
 // Where numbers are claimed and recorded for every station of a factory, on
 // top of each station's own histories. A number is in the ledger from the
 // moment it is drawn (claimed), through the write-back (reserved) to the
@@ -43,6 +50,15 @@ class INumberLedger {
   // on, or none is (false with the reason: unreachable, or held elsewhere).
   virtual bool Reserve(HistoryKind eKind, const std::vector<std::string>& numbers,
                        const std::string& strTime, std::string* pError) = 0;
+  // A phone written again with the numbers it carries (rework): as Reserve,
+  // but a number already written, by any station, is accepted and stays
+  // written. One another station has claimed or reserved is still refused.
+  virtual bool ReserveRework(HistoryKind eKind, const std::vector<std::string>& numbers,
+                             const std::string& strTime, std::string* pError) = 0;
+  // Who holds the number: *pHolder is std::nullopt when no station does.
+  // False, with the reason, when the ledger cannot be asked.
+  virtual bool FindHolder(HistoryKind eKind, const std::string& strNumber,
+                          std::optional<SLedgerHolder>* pHolder, std::string* pError) = 0;
   // The kind's numbers this station claimed or reserved never left for a
   // phone: free again. Nothing happens when the ledger cannot be reached.
   virtual void Release(HistoryKind eKind) = 0;

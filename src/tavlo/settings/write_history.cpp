@@ -269,18 +269,18 @@ void CWriteHistory::IndexEntry(const std::string& text, const std::vector<SEntry
   }
 }
 
-bool CWriteHistory::ContainsLocked(std::string_view number) const {
-  if (m_slots.empty()) return false;
+size_t CWriteHistory::FirstEntryLocked(std::string_view number) const {
+  if (m_slots.empty()) return 0;
   const size_t nHash = HashOf(number);
   const uint64_t nTag = uint64_t{static_cast<uint32_t>(nHash >> 32)} << 32;
   const size_t nMask = m_slots.size() - 1;
   for (size_t i = nHash & nMask; m_slots[i] != 0; i = (i + 1) & nMask) {
     if ((m_slots[i] & kTagMask) == nTag &&
         NumberIn(m_text, m_entries[(m_slots[i] & kIndexMask) - 1]) == number) {
-      return true;
+      return m_slots[i] & kIndexMask;
     }
   }
-  return false;
+  return 0;
 }
 
 void CWriteHistory::Load() {
@@ -344,7 +344,7 @@ bool CWriteHistory::RecordReserved(const std::vector<HistoryEntry>& pending, boo
 }
 
 bool CWriteHistory::Reserve(const std::vector<std::string>& numbers, const std::string& strTime,
-                            std::string* pError) {
+                            std::string* pError, bool bRework) {
   const std::string strPath = PendingPath();
   // A reservation left by a phone whose numbers could not be recorded is
   // recorded first; those numbers are used in memory already, so the
@@ -354,7 +354,9 @@ bool CWriteHistory::Reserve(const std::vector<std::string>& numbers, const std::
   if (!pending.empty() && !RecordReserved(pending, false, pError)) return false;
   // The ledger first: a crash after it leaves the numbers reserved there,
   // kept used at the next start, never free while a phone may hold them.
-  if (m_pLedger && !m_pLedger->Reserve(m_eKind, numbers, strTime, pError)) return false;
+  if (m_pLedger && !(bRework ? m_pLedger->ReserveRework(m_eKind, numbers, strTime, pError)
+                             : m_pLedger->Reserve(m_eKind, numbers, strTime, pError)))
+    return false;
   const std::string folder = fs::path(strPath).parent_path().string();
   std::error_code ec;
   fs::create_directories(folder, ec);
@@ -414,9 +416,9 @@ void CWriteHistory::ClearReserved() {
 }
 
 bool CWriteHistory::Append(const std::string& strNumber, const std::string& strTime,
-                           std::string* pError) {
+                           std::string* pError, bool bRework) {
   std::string strLocalError;
-  const bool bLocal = AppendLocal(strNumber, strTime, &strLocalError);
+  const bool bLocal = AppendLocal(strNumber, strTime, &strLocalError, bRework);
   // The phone holds the number whether or not the line reached the disk.
   const bool bLedger = !m_pLedger || m_pLedger->Record(m_eKind, strNumber, strTime, pError);
   if (!bLocal && pError) *pError = strLocalError;
@@ -424,7 +426,7 @@ bool CWriteHistory::Append(const std::string& strNumber, const std::string& strT
 }
 
 bool CWriteHistory::AppendLocal(const std::string& strNumber, const std::string& strTime,
-                                std::string* pError) {
+                                std::string* pError, bool bRework) {
   std::lock_guard lock(m_mutex);
   // Held as a load will read it back; the line keeps the number as it is.
   const std::string strKept(WithoutTrailingBlanks(strNumber));
@@ -435,7 +437,7 @@ bool CWriteHistory::AppendLocal(const std::string& strNumber, const std::string&
   Index(m_text, m_entries, m_slots,
         {nAt, static_cast<uint32_t>(strTime.size()), static_cast<uint32_t>(strKept.size())});
   m_unsent.erase(std::remove(m_unsent.begin(), m_unsent.end(), strKept), m_unsent.end());
-  if (AppendLineLocked(strNumber, strTime, pError)) {
+  if (AppendLineLocked(strNumber, strTime, bRework, pError)) {
     m_offDisk.erase(strKept);
     return true;
   }
@@ -445,7 +447,7 @@ bool CWriteHistory::AppendLocal(const std::string& strNumber, const std::string&
 }
 
 bool CWriteHistory::AppendLineLocked(const std::string& strNumber, const std::string& strTime,
-                                     std::string* pError) {
+                                     bool bRework, std::string* pError) {
   const std::string folder = fs::path(m_strPath).parent_path().string();
   std::error_code ec;
   fs::create_directories(folder, ec);
@@ -456,6 +458,8 @@ bool CWriteHistory::AppendLineLocked(const std::string& strNumber, const std::st
   if (fd.Get() < 0) return Fail("cannot open " + m_strPath, errno, pError);
 
   std::string text = strTime + "\t" + strNumber + "\n";
+  // Written with its entry, in one write.
+  if (bRework) text.insert(0, "#rework\t" + strTime + "\t" + strNumber + "\n");
   // A last line without its line break (cut short, or edited by hand) would
   // otherwise swallow this entry into it.
   struct stat st;
@@ -479,6 +483,14 @@ std::vector<HistoryEntry> CWriteHistory::ReadFile(const std::string& strPath) {
 bool CWriteHistory::Contains(const std::string& strNumber) const {
   std::lock_guard lock(m_mutex);
   return ContainsLocked(WithoutTrailingBlanks(strNumber));
+}
+
+std::optional<std::string> CWriteHistory::TimeOf(const std::string& strNumber) const {
+  std::lock_guard lock(m_mutex);
+  const size_t nEntry = FirstEntryLocked(strNumber);
+  if (nEntry == 0) return std::nullopt;
+  const SEntrySpan& e = m_entries[nEntry - 1];
+  return m_text.substr(e.nTimeAt, e.nTimeLen);
 }
 
 std::vector<HistoryEntry> CWriteHistory::Entries() const {

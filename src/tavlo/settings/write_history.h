@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -39,13 +40,17 @@ class CWriteHistory {
   // Adds the entry in memory, then appends "time\tnumber\n" to the file,
   // creating its folder when missing. True only once the line is on disk
   // (fsync'd); otherwise false with the reason in *pError.
+  // A rework (bRework: the phone is written again with a number it already
+  // carries) puts the comment line "#rework\t<time>\t<number>" before the
+  // entry, which every reader skips as it skips any "#" line.
   bool Append(const std::string& strNumber, const std::string& strTime,
-              std::string* pError = nullptr);
+              std::string* pError = nullptr, bool bRework = false);
   // The numbers about to be written into a phone, noted in "<file>.pending"
   // (fsync'd) before they can reach it. Load moves what a crash left there
   // into the history: the phone may well hold those numbers.
+  // With bRework the ledger accepts numbers already written (a rework).
   bool Reserve(const std::vector<std::string>& numbers, const std::string& strTime,
-               std::string* pError = nullptr);
+               std::string* pError = nullptr, bool bRework = false);
   // Drops from the reservation the numbers that need it no more: those whose
   // line is in the history file, and those of the last Reserve that never
   // went to a phone (not appended since). A number whose line could not be
@@ -56,6 +61,9 @@ class CWriteHistory {
   // Trailing blanks, tabs and a CR are no part of a number, here as in a
   // history line read back.
   bool Contains(const std::string& strNumber) const;
+  // The time stamp of the number's first entry; std::nullopt when the
+  // history does not hold it.
+  std::optional<std::string> TimeOf(const std::string& strNumber) const;
   std::vector<HistoryEntry> Entries() const;
   // Calls fn with every number, in file order, without copying them out.
   template <typename Fn>
@@ -79,9 +87,11 @@ class CWriteHistory {
 
  private:
   // Append without the ledger: memory, then the file.
-  bool AppendLocal(const std::string& strNumber, const std::string& strTime, std::string* pError);
-  // The line alone, fsync'd; m_mutex held.
-  bool AppendLineLocked(const std::string& strNumber, const std::string& strTime,
+  bool AppendLocal(const std::string& strNumber, const std::string& strTime, std::string* pError,
+                   bool bRework);
+  // The line alone (after its "#rework" line with bRework), fsync'd;
+  // m_mutex held.
+  bool AppendLineLocked(const std::string& strNumber, const std::string& strTime, bool bRework,
                         std::string* pError);
   // Appends the reserved entries (those not in the history, when
   // bSkipKnown) and clears the reservation once all are in.
@@ -104,7 +114,9 @@ class CWriteHistory {
   // Puts entries[nEntry] into slots unless its number is there already.
   static void IndexEntry(const std::string& text, const std::vector<SEntrySpan>& entries,
                          std::vector<uint64_t>& slots, size_t nEntry, size_t nHash);
-  bool ContainsLocked(std::string_view number) const;
+  bool ContainsLocked(std::string_view number) const { return FirstEntryLocked(number) != 0; }
+  // The index + 1 of the number's first entry, 0 when there is none.
+  size_t FirstEntryLocked(std::string_view number) const;
 
   const std::string m_strPath;
   mutable std::mutex m_mutex;  // guards the members below, and orders appends to the file
@@ -129,8 +141,8 @@ class CWriteHistories {
   void LoadHistory(HistoryKind kind) { Of(kind).Load(); }
   void LoadAll();
   bool AppendHistory(HistoryKind kind, const std::string& strNumber, const std::string& strTime,
-                     std::string* pError = nullptr) {
-    return Of(kind).Append(strNumber, strTime, pError);
+                     std::string* pError = nullptr, bool bRework = false) {
+    return Of(kind).Append(strNumber, strTime, pError, bRework);
   }
   bool IsImeiUsed(const std::string& s) const { return m_ImeiHistory.Contains(s); }
   bool IsMbsnUsed(const std::string& s) const { return m_MbsnHistory.Contains(s); }

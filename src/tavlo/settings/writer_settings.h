@@ -64,6 +64,10 @@ struct WriterSettings {
 
   std::string m_strLcdName;
   std::string m_strDdrPath;
+
+  // Started with --rework: a typed number already written may be written
+  // again, into the phone that carries it. Never read or saved.
+  bool m_bRework = false;
 };
 
 // One CHIP_n section of the chip list file.

@@ -6,6 +6,7 @@
 #include <list>
 
 #include "serial/port_discovery.h"
+#include "tavlo/factory/factory_data.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/ui/writer_texts.h"
 
@@ -124,6 +125,12 @@ bool CImeiSetup::OnOK(std::string* pMessage) {
   for (size_t i = 0; i < m_stored.size(); ++i) {
     m_stored[i] = {m_view.sources[i].strFile, m_view.sources[i].strInit, m_view.sources[i].strMask};
   }
+  // MBSNLEN comes from the settings file alone, but the dialog decides what
+  // is written: it never hands on a length the record cannot hold.
+  if (std::string why = MbsnLengthProblem(m_settings.m_nMbsnLength); !why.empty()) {
+    *pMessage = why;
+    return false;
+  }
   for (ESourceKind eKind : kSourceKinds) {
     if (!CheckSource(eKind, pMessage)) return false;
   }
@@ -170,6 +177,15 @@ bool CImeiSetup::OnOK(std::string* pMessage) {
   out.m_strPsnInit = psn.strInit;
   out.m_strPsnMask = psn.strMask;
   return true;
+}
+
+std::string MbsnLengthProblem(int nMbsnLength) {
+  if (nMbsnLength <= kMaxMbsnLength) return {};
+  return "MBSNLEN=" + std::to_string(nMbsnLength) + " in " + kSettingsFile +
+         " is too long: the MBSN field (factory record bytes " + std::to_string(kMbsnFieldStart) +
+         " to " + std::to_string(kMbsnFieldStart + nMbsnLength) +
+         ") would run into the PSN field at byte " + std::to_string(kPsnFieldStart) +
+         ". MBSNLEN can be at most " + std::to_string(kMaxMbsnLength) + ".";
 }
 
 std::vector<std::string> GadgetPortNames() {

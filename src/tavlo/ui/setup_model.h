@@ -73,5 +73,9 @@ class CImeiSetup {
   std::array<SStored, 3> m_stored;
 };
 
+// Why MBSNLEN cannot be used (its field would run into the PSN field of the
+// factory record); empty when it can.
+std::string MbsnLengthProblem(int nMbsnLength);
+
 // The friendly names of the phone ports present, those containing "Gadget".
 std::vector<std::string> GadgetPortNames();

@@ -25,12 +25,21 @@ struct STavloApp {
   std::vector<uint8_t> packet;
   std::unique_ptr<INumberLedger> pLedger;  // with a [LEDGER] section; outlives the histories
   std::string strLedgerError;              // why the ledger refused the start
+  std::string strSettingsError;            // why the settings refused the start
   std::unique_ptr<CWriteHistories> pHistories;
 };
 
-enum class ETavloStart { Ok, AlreadyRunning, StationInUse, BootImageMissing, LedgerUnreachable };
+enum class ETavloStart {
+  Ok,
+  AlreadyRunning,
+  StationInUse,
+  BootImageMissing,
+  LedgerUnreachable,
+  SettingsRefused
+};
 
 // The start-up steps in their order; any but Ok ends the program before any
-// phone is touched (the caller shows kMsgBootImageMissing, strStationError or
-// strLedgerError, or brings the running copy forward).
+// phone is touched (the caller shows kMsgBootImageMissing, strStationError,
+// strLedgerError or strSettingsError, or brings the running copy forward).
+// SettingsRefused: values the factory record cannot hold (MBSNLEN).
 ETavloStart StartTavlo(const std::string& strProgram, const std::string& strBase, STavloApp* pApp);

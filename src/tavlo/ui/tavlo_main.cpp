@@ -78,6 +78,7 @@ bool ApplyTypedNumbers(const STavloOptions& opt, const WriterSettings& settings,
     window.OnCheckDdrFirmware(true);
     window.SetDdrPath(*opt.ddr);
   }
+  if (opt.bRework) window.SetRework(true);
   return true;
 }
 
@@ -108,6 +109,9 @@ int RunHeadless(const STavloOptions& opt, const std::string& strProgram) {
       return kExitFailed;
     case ETavloStart::LedgerUnreachable:
       std::fprintf(stderr, "tavlo: %s\n", app.strLedgerError.c_str());
+      return kExitFailed;
+    case ETavloStart::SettingsRefused:
+      std::fprintf(stderr, "tavlo: %s\n", app.strSettingsError.c_str());
       return kExitFailed;
   }
 
@@ -164,6 +168,9 @@ int main(int argc, char** argv) {
     app.add_option(name, opt.imei[i], "IMEI of SIM slot " + std::to_string(i + 1) + ", typed");
   }
   app.add_option("--mbsn", opt.mbsn, "MBSN, typed");
+  app.add_flag("--rework", opt.bRework,
+               "write a typed number that is already written again, into the phone that "
+               "carries it (logged, recorded as rework); without it such a number is refused");
   app.add_option("--psn", opt.psn, "PSN, typed");
   app.add_option("--lcd-name", opt.lcdName, "write this LCD name");
   app.add_option("--lcd-type", opt.lcdType, "LCD interface")

@@ -15,6 +15,7 @@ constexpr int kExitWritten = 0, kExitFailed = 1, kExitUsage = 2;
 
 struct STavloOptions {
   bool bHeadless = false;
+  bool bRework = false;  // typed numbers already written are written again, as rework
   std::array<std::optional<std::string>, 4> imei;
   std::optional<std::string> mbsn, psn, lcdName, lcdType, ddr;
   int nCount = 0;  // 0: as long as the run goes on

@@ -177,6 +177,12 @@ void CTavloWindow::MoveFocus(ENumberField eField, bool bSelectAll) {
   ++m_view.nFocusMoves;
 }
 
+void CTavloWindow::SetRework(bool bRework) {
+  m_settings.m_bRework = bRework;
+  m_view.strTitle = WriterTitle() + (bRework ? kReworkTitle : "");
+  Changed();
+}
+
 void CTavloWindow::SelectLcdInterface(int nIndex) {
   if (nIndex >= 0 && nIndex < static_cast<int>(kLcdInterfaces.size())) {
     m_view.nLcdInterface = nIndex;
@@ -385,11 +391,15 @@ int CTavloWindow::OnWriteNotify(int nCode) {
       }
       MoveFocus(ENumberField::Imei1);
       break;
+    // Cleared as the IMEIs are: left in, Start (the default button) would
+    // write the last phone's number into the next one.
     case kNotifyMbsnTyped:
+      Field(ENumberField::Mbsn).strText.clear();
       Field(ENumberField::Mbsn).bEnabled = true;
       MoveFocus(ENumberField::Mbsn);
       break;
     case kNotifyPsnTyped:
+      Field(ENumberField::Psn).strText.clear();
       Field(ENumberField::Psn).bEnabled = true;
       MoveFocus(ENumberField::Psn);
       break;

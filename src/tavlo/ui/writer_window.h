@@ -26,6 +26,8 @@
 
 inline constexpr std::array<const char*, 3> kLcdInterfaces = {"dsi", "rgb", "mcu"};
 inline constexpr int kStateOff = 0;  // the banner before the first run
+// After the title while typed numbers already written are taken as rework.
+inline constexpr const char* kReworkTitle = " (rework)";
 
 // Colours are 0xRRGGBB.
 struct SBannerLook {
@@ -137,6 +139,9 @@ class CTavloWindow {
   void SetFocus(ENumberField eField);
   void SetLcdName(const std::string& strName) { m_view.strLcdName = strName; }
   void SelectLcdInterface(int nIndex);
+  // Started with --rework: typed numbers already written are written again
+  // as rework (logged and recorded so) instead of refused; the title says so.
+  void SetRework(bool bRework);
   // The DDR field is read-only to typing: the chooser, or the console's option, fills it.
   void SetDdrPath(const std::string& strPath) { m_view.strDdrPath = strPath; }
 

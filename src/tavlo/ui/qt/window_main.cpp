@@ -48,6 +48,10 @@ int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc
       gui::ShowMessage(nullptr, QString::fromStdString(app.strLedgerError));
       rc = kExitFailed;
       break;
+    case ETavloStart::SettingsRefused:
+      gui::ShowMessage(nullptr, QString::fromStdString(app.strSettingsError));
+      rc = kExitFailed;
+      break;
   }
   if (rc == kExitWritten && phones.Start(strProgram, opt.nSimulate, true)) {
     CTavloDlg window(app);

@@ -1,20 +1,26 @@
 // Writer stations as separate `tavlo --headless` processes on one ledger,
 // each with its own simulated phones: numbers drawn at the same moment, a
-// station killed at random moments, the server stopped in mid-run.
+// station killed at random moments, the server stopped in mid-run, and a
+// server that stops answering (frozen, or behind a relay gone silent).
 // NORQ_LEDGER_PHONES sets the phones per station (default 50).
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <random>
 #include <thread>
 
 #include "ledger_fixture.h"
 #include "ledger_station.h"
+#include "tavlo/ledger/pg_connection.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/numbers/phone_numbers.h"
+#include "tcp_relay.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -23,6 +29,60 @@ namespace fs = std::filesystem;
 constexpr const char* kRange =
     "INPUTTYPE=2\nIS14CHAR=Yes\nINITCODE14=35209900000000\n"
     "MASKCODE14=35209900******\n";
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A server that stops answering is given up within a call's deadline; the
+// margin covers the pause before the next phone's draw and a busy machine.
+constexpr milliseconds kGivenUpBound{kLedgerCallMs + 20000};
+// Stop ends a run within two seconds while a ledger call waits; the margin
+// covers the process's own end on a busy machine.
+constexpr milliseconds kStopBound{4000};
+
+int ElapsedMs(Clock::time_point since) {
+  return static_cast<int>(std::chrono::duration_cast<milliseconds>(Clock::now() - since).count());
+}
+
+// The station's output since nFrom holds strText, within the bound.
+bool WaitForOutput(const CLedgerStation& s, size_t nFrom, const std::string& strText,
+                   milliseconds bound) {
+  return WaitUntil(
+      [&] {
+        const std::string out = s.Output();
+        return out.size() > nFrom && out.find(strText, nFrom) != std::string::npos;
+      },
+      bound);
+}
+
+// The server's processes stopped (SIGSTOP) as behind a dead switch port,
+// and always continued again.
+class CFrozenServer {
+ public:
+  explicit CFrozenServer(const CPrivatePostgres& server) {
+    const std::vector<int> pids = server.Processes();
+    if (pids.empty()) return;
+    // The postmaster first, so that it starts no process after the look.
+    Stop(pids[0]);
+    for (int pid : server.Processes()) {
+      if (pid != pids[0]) Stop(pid);
+    }
+  }
+  ~CFrozenServer() { Thaw(); }
+  CFrozenServer(const CFrozenServer&) = delete;
+  CFrozenServer& operator=(const CFrozenServer&) = delete;
+  bool Frozen() const { return !m_pids.empty(); }
+  void Thaw() {
+    for (int pid : m_pids) kill(pid, SIGCONT);
+    m_pids.clear();
+  }
+
+ private:
+  void Stop(int pid) {
+    if (kill(pid, SIGSTOP) == 0) m_pids.push_back(pid);
+  }
+  std::vector<int> m_pids;
+};
 
 int PhonesPerStation() {
   const char* psz = std::getenv("NORQ_LEDGER_PHONES");
@@ -59,6 +119,39 @@ class LedgerStations : public LedgerFixture {
       }
     }
     EXPECT_EQ(Rows("imei").size(), written.size()) << "nothing left claimed or reserved";
+  }
+
+  // A station whose server stops answering after its first phone (fnSilence
+  // makes it silent and returns the means to make it answer again): the
+  // next phone's draw fails within the deadline with the ledger's line, no
+  // phone is written meanwhile, SIGTERM ends the run within two seconds
+  // while the ledger's release waits, and once the server answers the next
+  // run passes and the ledger holds exactly the phones.
+  template <typename FnSilence>
+  void ExpectSilentServerCostsNoNumber(const std::string& strConnect, FnSilence fnSilence) {
+    std::vector<std::unique_ptr<CLedgerStation>> stations;
+    stations.push_back(std::make_unique<CLedgerStation>("s0", strConnect, kRange));
+    CLedgerStation& s = *stations[0];
+    size_t nFrom = s.Output().size();
+    std::unique_ptr<CChild> run = s.Start({"--count", "3"});
+    ASSERT_TRUE(WaitForOutput(s, nFrom, "Write OK!", std::chrono::seconds(120))) << s.Output();
+    {
+      auto silence = fnSilence();
+      const Clock::time_point silent = Clock::now();
+      ASSERT_TRUE(WaitForOutput(s, nFrom, kLedgerDownLine, kGivenUpBound)) << s.Output();
+      std::printf("the silent server was given up after %d ms\n", ElapsedMs(silent));
+      // The run now releases what it drew, waiting on the server again.
+      const Clock::time_point stop = Clock::now();
+      run->Signal(SIGTERM);
+      EXPECT_EQ(run->WaitExit(kStopBound), 1) << s.Output();
+      std::printf("SIGTERM ended the run after %d ms\n", ElapsedMs(stop));
+      run.reset();
+      EXPECT_EQ(s.Phones().size(), 1u) << "no phone written while the server was silent";
+    }
+    nFrom = s.Output().size();
+    EXPECT_EQ(s.Run({"--count", "1"}), 0) << s.Output().substr(nFrom);
+    EXPECT_EQ(s.Phones().size(), 2u);
+    ExpectLedgerIsThePhones(stations);
   }
 
   // Four stations at once, each writing its phones with IMEIs drawn from
@@ -170,6 +263,50 @@ TEST_F(LedgerStations, ServerStoppedInMidRunRefusesSpoolsAndReplays) {
   EXPECT_FALSE(fs::exists(s.File("ledger.spool")));
   EXPECT_EQ(s.Phones().size(), 3u);
   ExpectLedgerIsThePhones(stations);
+}
+
+// The server's processes frozen after the first phone, as behind a dead
+// switch port; continued again before the next run.
+TEST_F(LedgerStations, AFrozenServerFailsThePhoneWithinTheDeadlineAndStopEndsTheRun) {
+  ExpectSilentServerCostsNoNumber(Connect(), [this] {
+    auto pFrozen = std::make_unique<CFrozenServer>(Server());
+    EXPECT_TRUE(pFrozen->Frozen());
+    return pFrozen;
+  });
+}
+
+// The station reaches its server over TCP through a relay that goes silent
+// after the first phone, keeping the connection open: the same, and Stop
+// also ends a run whose draw waits.
+TEST_F(LedgerStations, ASilentTcpLinkFailsThePhoneWithinTheDeadlineAndStopEndsTheRun) {
+  CTcpRelay relay(Server().Folder() + "/.s.PGSQL.5432");
+  ASSERT_TRUE(relay.Listening());
+  const std::string strConnect = "host=127.0.0.1 port=" + std::to_string(relay.Port()) +
+                                 " sslmode=disable dbname=ledger user=tavlo";
+  // The relay is silent while this lives.
+  struct SSilence {
+    explicit SSilence(CTcpRelay& r) : relay(r) { relay.Forward(false); }
+    ~SSilence() { relay.Forward(true); }
+    CTcpRelay& relay;
+  };
+  ExpectSilentServerCostsNoNumber(strConnect,
+                                  [&relay] { return std::make_unique<SSilence>(relay); });
+
+  // Stop while the draw of the next phone waits on the silent link.
+  CLedgerStation s("s1", strConnect, kRange);
+  std::unique_ptr<CChild> run = s.Start({"--count", "3"});
+  ASSERT_TRUE(WaitForOutput(s, 0, "Write OK!", std::chrono::seconds(120))) << s.Output();
+  std::optional<SSilence> silence(std::in_place, relay);
+  ASSERT_TRUE(WaitUntil([&] { return relay.HeldBytes() > 0; }, kGivenUpBound)) << s.Output();
+  const Clock::time_point stop = Clock::now();
+  run->Signal(SIGTERM);
+  EXPECT_EQ(run->WaitExit(kStopBound), 1) << s.Output();
+  std::printf("SIGTERM ended the run waiting in its draw after %d ms\n", ElapsedMs(stop));
+  EXPECT_NE(s.Output().find("stopped while waiting for the ledger server"), std::string::npos)
+      << s.Output();
+  EXPECT_EQ(s.Phones().size(), 1u);
+  silence.reset();
+  EXPECT_EQ(s.Run({"--count", "1"}), 0) << s.Output();
 }
 
 }  // namespace

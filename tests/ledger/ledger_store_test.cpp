@@ -200,6 +200,35 @@ TEST_F(LedgerStore, OutcomesWaitInTheSpoolWhileTheServerIsAway) {
   EXPECT_EQ(stamp.Text(0, 0), "2026-01-01_00:00:02");
 }
 
+// A server restarted between two steps closed the station's link while it
+// was idle: every next step (draw, reserve, record, release) makes the link
+// again and passes, so a restart costs no phone.
+TEST_F(LedgerStore, EveryStepAfterAServerRestartPasses) {
+  std::string strError;
+  SStation a("a", Connect());
+  ASSERT_TRUE(a.ledger.Open(&strError)) << strError;
+  a.pool.SetRange("35209900000000", "35209900******", true);
+  const std::string n1 = a.pool.GetUnused();
+  auto restart = [] {
+    std::string strWhy;
+    ASSERT_TRUE(Server().Stop(&strWhy)) << strWhy;
+    ASSERT_TRUE(Server().Start(&strWhy)) << strWhy;
+  };
+  restart();
+  const std::string n2 = a.pool.GetUnused();
+  EXPECT_NE(n2, kNoLedger);
+  EXPECT_NE(n2, n1);
+  restart();
+  EXPECT_TRUE(a.ledger.Reserve(HistoryKind::Imei, {n1}, HistoryTimeStamp(), &strError)) << strError;
+  restart();
+  EXPECT_TRUE(a.ledger.Record(HistoryKind::Imei, n1, HistoryTimeStamp(), &strError)) << strError;
+  EXPECT_FALSE(fs::exists(a.ledger.SpoolPath())) << "recorded, not kept for later";
+  EXPECT_EQ(Rows("imei", "written").count(n1), 1u);
+  restart();
+  a.ledger.Release(HistoryKind::Imei);
+  EXPECT_EQ(Rows("imei").count(n2), 0u) << "released";
+}
+
 // tavlo-ledger: init twice is harmless, an import twice gives the same
 // ledger, and an export gives back the history's lines.
 TEST_F(LedgerStore, ToolImportsTwiceToTheSameLedgerAndExportsTheLines) {

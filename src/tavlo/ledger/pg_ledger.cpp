@@ -86,9 +86,11 @@ bool CPgLedger::Abort(const std::string& strWhat, const CPgResult& r, std::strin
 bool CPgLedger::Open(std::string* pError) {
   std::lock_guard lock(m_mutex);
   if (!ReadyLocked(pError)) return false;
-  if (CPgResult r = m_conn.Run("resolve_claimed", {m_strStation}); !r.Ok())
+  // Both are idempotent: sent again over a link made again.
+  constexpr auto kResend = CPgConnection::EResend::OnceOnBrokenLink;
+  if (CPgResult r = m_conn.Run("resolve_claimed", {m_strStation}, kResend); !r.Ok())
     return Abort("cannot free the numbers left claimed", r, pError);
-  if (CPgResult r = m_conn.Run("resolve_reserved", {m_strStation}); !r.Ok())
+  if (CPgResult r = m_conn.Run("resolve_reserved", {m_strStation}, kResend); !r.Ok())
     return Abort("cannot keep the numbers left reserved", r, pError);
   return true;
 }
@@ -115,7 +117,9 @@ bool CPgLedger::ReplaySpoolLocked(std::string* pError) {
 bool CPgLedger::RecordLocked(const std::string& strKind, const std::string& strNumber,
                              const std::string& strTime, const std::string& strPort,
                              std::string* pError) {
-  const CPgResult r = m_conn.Run("record", {strKind, strNumber, m_strStation, strPort, strTime});
+  // Idempotent: sent again over a link made again after a server restart.
+  const CPgResult r = m_conn.Run("record", {strKind, strNumber, m_strStation, strPort, strTime},
+                                 CPgConnection::EResend::OnceOnBrokenLink);
   if (!r.Ok()) return Abort("cannot record " + strNumber, r, pError);
   return true;
 }
@@ -143,7 +147,7 @@ std::optional<std::string> CPgLedger::Draw(HistoryKind eKind, const SLedgerWalk&
   const std::string strKind = LedgerKindName(eKind);
   // The cursor's row lock orders the stations drawing from one source; the
   // primary key still refuses a number another way took meanwhile.
-  if (CPgResult r = m_conn.Exec("BEGIN"); !r.Ok()) {
+  if (CPgResult r = m_conn.Exec("BEGIN", CPgConnection::EResend::OnceOnBrokenLink); !r.Ok()) {
     Abort("cannot draw", r, pError);
     return std::nullopt;
   }
@@ -263,7 +267,8 @@ bool CPgLedger::Reserve(HistoryKind eKind, const std::vector<std::string>& numbe
   std::lock_guard lock(m_mutex);
   if (!ReadyLocked(pError)) return false;
   const std::string strKind = LedgerKindName(eKind);
-  if (CPgResult r = m_conn.Exec("BEGIN"); !r.Ok()) return Abort("cannot reserve", r, pError);
+  if (CPgResult r = m_conn.Exec("BEGIN", CPgConnection::EResend::OnceOnBrokenLink); !r.Ok())
+    return Abort("cannot reserve", r, pError);
   for (const std::string& strNumber : numbers) {
     const CPgResult r = m_conn.Run("reserve", {strKind, strNumber, m_strStation, strTime});
     if (!r.Ok()) return Abort("cannot reserve " + strNumber, r, pError);
@@ -282,7 +287,8 @@ void CPgLedger::Release(HistoryKind eKind) {
   // The spool first: a number it holds must never look free, not even for
   // the moment between this delete and its replay.
   if (!ReadyLocked(nullptr)) return;
-  m_conn.Run("release", {LedgerKindName(eKind), m_strStation});
+  m_conn.Run("release", {LedgerKindName(eKind), m_strStation},
+             CPgConnection::EResend::OnceOnBrokenLink);
 }
 
 bool CPgLedger::Record(HistoryKind eKind, const std::string& strNumber, const std::string& strTime,
@@ -301,6 +307,11 @@ bool CPgLedger::Record(HistoryKind eKind, const std::string& strNumber, const st
 void CPgLedger::SetComPort(int nPort) {
   std::lock_guard lock(m_mutex);
   m_nComPort = nPort;
+}
+
+void CPgLedger::WatchStop(platform::WaitHandle hStop) {
+  std::lock_guard lock(m_mutex);
+  m_conn.WatchStop(hStop);
 }
 
 bool AttachLedger(const std::string& strBase, CWriteHistories& histories,

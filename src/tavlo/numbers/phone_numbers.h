@@ -91,6 +91,9 @@ class CPhoneNumbers {
   void ClearNumberFields();
 
   const SPhoneNumbers& Numbers() const { return m_numbers; }
+  // The run's stop request: a draw it cut short shows no message box, which
+  // would hold the stopped run until the operator closed it.
+  void WatchStop(const std::atomic<bool>& bStop) { m_pStop = &bStop; }
 
  private:
   EPrepareResult Refuse(ENumberField eField, const char* pszMessage, std::atomic<bool>* pBusy);
@@ -105,6 +108,7 @@ class CPhoneNumbers {
   CWriteHistories& m_histories;
   INumberFieldsUi& m_ui;
   SPhoneNumbers m_numbers;
+  const std::atomic<bool>* m_pStop = nullptr;
 };
 
 inline ENumberField ImeiField(int nSlot) {

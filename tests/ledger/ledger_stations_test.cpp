@@ -9,8 +9,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <map>
-#include <optional>
 #include <random>
 #include <thread>
 
@@ -121,36 +121,57 @@ class LedgerStations : public LedgerFixture {
     EXPECT_EQ(Rows("imei").size(), written.size()) << "nothing left claimed or reserved";
   }
 
-  // A station whose server stops answering after its first phone (fnSilence
-  // makes it silent and returns the means to make it answer again): the
-  // next phone's draw fails within the deadline with the ledger's line, no
-  // phone is written meanwhile, SIGTERM ends the run within two seconds
-  // while the ledger's release waits, and once the server answers the next
-  // run passes and the ledger holds exactly the phones.
+  // A station whose server stops answering after the first phone of a run
+  // (fnSilence makes it silent and returns what makes it answer again when
+  // it goes; fnDrawWaits, when set, tells that the next phone's draw waits
+  // on the server). The next phone's draw fails within the deadline with
+  // the ledger's line and no phone is written meanwhile; in a second run,
+  // SIGTERM while that draw waits ends the run within two seconds; once the
+  // server answers, the next run passes and the ledger holds the phones.
   template <typename FnSilence>
-  void ExpectSilentServerCostsNoNumber(const std::string& strConnect, FnSilence fnSilence) {
+  void ExpectSilentServerCostsNoNumber(const std::string& strConnect, FnSilence fnSilence,
+                                       const std::function<bool()>& fnDrawWaits = {}) {
     std::vector<std::unique_ptr<CLedgerStation>> stations;
     stations.push_back(std::make_unique<CLedgerStation>("s0", strConnect, kRange));
     CLedgerStation& s = *stations[0];
-    size_t nFrom = s.Output().size();
-    std::unique_ptr<CChild> run = s.Start({"--count", "3"});
-    ASSERT_TRUE(WaitForOutput(s, nFrom, "Write OK!", std::chrono::seconds(120))) << s.Output();
-    {
+    // Starts a run and makes the server silent once its first phone is
+    // written; returns when the second phone's cycle (its draw first) began.
+    auto runUntilSilent = [&](size_t* pFrom, std::unique_ptr<CChild>* pRun) {
+      *pFrom = s.Output().size();
+      *pRun = s.Start({"--count", "3"});
+      EXPECT_TRUE(WaitForOutput(s, *pFrom, "Write OK!", std::chrono::seconds(120))) << s.Output();
       auto silence = fnSilence();
-      const Clock::time_point silent = Clock::now();
-      ASSERT_TRUE(WaitForOutput(s, nFrom, kLedgerDownLine, kGivenUpBound)) << s.Output();
-      std::printf("the silent server was given up after %d ms\n", ElapsedMs(silent));
-      // The run now releases what it drew, waiting on the server again.
+      const size_t nWritten = s.Output().find("Write OK!", *pFrom);
+      EXPECT_TRUE(WaitForOutput(s, nWritten, "----", kGivenUpBound)) << s.Output();
+      return silence;
+    };
+    size_t nFrom = 0;
+    std::unique_ptr<CChild> run;
+    {
+      auto silence = runUntilSilent(&nFrom, &run);
+      const Clock::time_point drawn = Clock::now();
+      EXPECT_TRUE(WaitForOutput(s, nFrom, kLedgerDownLine, kGivenUpBound)) << s.Output();
+      std::printf("the silent server was given up after %d ms\n", ElapsedMs(drawn));
+      EXPECT_EQ(run->WaitExit(std::chrono::seconds(30)), 1) << s.Output();
+      EXPECT_EQ(s.Phones().size(), 1u) << "no phone written while the server was silent";
+    }
+    {
+      auto silence = runUntilSilent(&nFrom, &run);
+      if (fnDrawWaits) {
+        EXPECT_TRUE(WaitUntil(fnDrawWaits, kGivenUpBound));
+      }
       const Clock::time_point stop = Clock::now();
       run->Signal(SIGTERM);
       EXPECT_EQ(run->WaitExit(kStopBound), 1) << s.Output();
-      std::printf("SIGTERM ended the run after %d ms\n", ElapsedMs(stop));
-      run.reset();
-      EXPECT_EQ(s.Phones().size(), 1u) << "no phone written while the server was silent";
+      std::printf("SIGTERM ended the run waiting in its draw after %d ms\n", ElapsedMs(stop));
+      EXPECT_NE(s.Output().find("stopped while waiting for the ledger server", nFrom),
+                std::string::npos)
+          << s.Output().substr(nFrom);
+      EXPECT_EQ(s.Phones().size(), 2u);
     }
     nFrom = s.Output().size();
     EXPECT_EQ(s.Run({"--count", "1"}), 0) << s.Output().substr(nFrom);
-    EXPECT_EQ(s.Phones().size(), 2u);
+    EXPECT_EQ(s.Phones().size(), 3u);
     ExpectLedgerIsThePhones(stations);
   }
 
@@ -276,8 +297,8 @@ TEST_F(LedgerStations, AFrozenServerFailsThePhoneWithinTheDeadlineAndStopEndsThe
 }
 
 // The station reaches its server over TCP through a relay that goes silent
-// after the first phone, keeping the connection open: the same, and Stop
-// also ends a run whose draw waits.
+// after the first phone, keeping the connection open: the same. The relay
+// tells when the draw's first statement waits in it.
 TEST_F(LedgerStations, ASilentTcpLinkFailsThePhoneWithinTheDeadlineAndStopEndsTheRun) {
   CTcpRelay relay(Server().Folder() + "/.s.PGSQL.5432");
   ASSERT_TRUE(relay.Listening());
@@ -289,24 +310,9 @@ TEST_F(LedgerStations, ASilentTcpLinkFailsThePhoneWithinTheDeadlineAndStopEndsTh
     ~SSilence() { relay.Forward(true); }
     CTcpRelay& relay;
   };
-  ExpectSilentServerCostsNoNumber(strConnect,
-                                  [&relay] { return std::make_unique<SSilence>(relay); });
-
-  // Stop while the draw of the next phone waits on the silent link.
-  CLedgerStation s("s1", strConnect, kRange);
-  std::unique_ptr<CChild> run = s.Start({"--count", "3"});
-  ASSERT_TRUE(WaitForOutput(s, 0, "Write OK!", std::chrono::seconds(120))) << s.Output();
-  std::optional<SSilence> silence(std::in_place, relay);
-  ASSERT_TRUE(WaitUntil([&] { return relay.HeldBytes() > 0; }, kGivenUpBound)) << s.Output();
-  const Clock::time_point stop = Clock::now();
-  run->Signal(SIGTERM);
-  EXPECT_EQ(run->WaitExit(kStopBound), 1) << s.Output();
-  std::printf("SIGTERM ended the run waiting in its draw after %d ms\n", ElapsedMs(stop));
-  EXPECT_NE(s.Output().find("stopped while waiting for the ledger server"), std::string::npos)
-      << s.Output();
-  EXPECT_EQ(s.Phones().size(), 1u);
-  silence.reset();
-  EXPECT_EQ(s.Run({"--count", "1"}), 0) << s.Output();
+  ExpectSilentServerCostsNoNumber(
+      strConnect, [&relay] { return std::make_unique<SSilence>(relay); },
+      [&relay] { return relay.HeldBytes() > 0; });
 }
 
 }  // namespace

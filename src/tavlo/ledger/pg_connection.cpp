@@ -141,8 +141,9 @@ void CPgConnection::DropLink(const std::string& strWhy) {
 
 void CPgConnection::GiveUp(EWait eWhy, bool bCancel) {
   const int nSeconds = m_nCallMs / 1000;
+  // Within a stop's budget the call gave up for the stop, not the server.
   const std::string strWhy =
-      eWhy == EWait::Stopped
+      eWhy == EWait::Stopped || m_stopBudget
           ? std::string("stopped while waiting for the ledger server")
           : FormatText("the ledger server did not answer within %d s", nSeconds > 0 ? nSeconds : 1);
   if (bCancel) {
@@ -151,6 +152,7 @@ void CPgConnection::GiveUp(EWait eWhy, bool bCancel) {
     const int nMs = m_stopBudget ? std::min(kCancelMs, m_stopBudget->LeftMs()) : kCancelMs;
     if (nMs >= 50) CancelWithin(m_pConn.get(), nMs);
   }
+  if (eWhy == EWait::TimedOut && !m_stopBudget) m_silentUntil.emplace(m_nCallMs);
   DropLink(strWhy);
 }
 
@@ -181,6 +183,11 @@ bool CPgConnection::Connect(std::string* pError) {
     if (pError) *pError = "cannot reach the ledger: " + m_strFailure;
     return false;
   }
+  if (m_silentUntil && !m_silentUntil->Passed()) {
+    if (pError) *pError = "cannot reach the ledger: " + m_strFailure;
+    return false;
+  }
+  m_silentUntil.reset();
   // A TCP link that goes silent is given up by the kernel too: keepalives
   // and a user time-out as long as a call. Keys given in the connection
   // string override these.

@@ -132,6 +132,10 @@ class CPgConnection {
   bool m_bPrepared = false;
   platform::WaitHandle m_hStop = platform::kNoWaitHandle;
   std::optional<CDeadline> m_stopBudget;  // set while a seen stop lasts
+  // Set when the server did not answer: until it passes, no connect is
+  // tried, so that the outcomes of a phone reach the spool at once rather
+  // than a deadline each.
+  std::optional<CDeadline> m_silentUntil;
   bool m_bLinkBroke = false;              // the last call failed on a broken link
   std::string m_strFailure;               // why the connection was given up
 };

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/message_queue.h"
 #include "common/text.h"
@@ -335,6 +336,8 @@ CPgResult CPgConnection::Call(const std::function<int(PGconn*)>& fnSend, EResend
 }
 
 CPgResult CPgConnection::Exec(const char* pszSql, EResend eResend) {
+  // The start of a transaction is always safe to send again.
+  if (std::strcmp(pszSql, "BEGIN") == 0) eResend = EResend::OnceOnBrokenLink;
   return Call([pszSql](PGconn* p) { return PQsendQuery(p, pszSql); }, eResend);
 }
 

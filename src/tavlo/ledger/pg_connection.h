@@ -84,8 +84,9 @@ class CPgConnection {
   bool Connected() const { return m_pConn && PQstatus(m_pConn.get()) == CONNECTION_OK; }
 
   // May a statement be sent again after the link broke under it? Only when
-  // running it twice does no harm (BEGIN, an idempotent statement outside a
-  // transaction): the link is then made again once and the statement resent.
+  // running it twice does no harm (an idempotent statement outside a
+  // transaction; BEGIN always is): the link is then made again once and the
+  // statement resent.
   enum class EResend { Never, OnceOnBrokenLink };
   // A plain command without parameters (transactions, schema).
   CPgResult Exec(const char* pszSql, EResend eResend = EResend::Never);

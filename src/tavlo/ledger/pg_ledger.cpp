@@ -147,7 +147,7 @@ std::optional<std::string> CPgLedger::Draw(HistoryKind eKind, const SLedgerWalk&
   const std::string strKind = LedgerKindName(eKind);
   // The cursor's row lock orders the stations drawing from one source; the
   // primary key still refuses a number another way took meanwhile.
-  if (CPgResult r = m_conn.Exec("BEGIN", CPgConnection::EResend::OnceOnBrokenLink); !r.Ok()) {
+  if (CPgResult r = m_conn.Exec("BEGIN"); !r.Ok()) {
     Abort("cannot draw", r, pError);
     return std::nullopt;
   }
@@ -267,8 +267,7 @@ bool CPgLedger::Reserve(HistoryKind eKind, const std::vector<std::string>& numbe
   std::lock_guard lock(m_mutex);
   if (!ReadyLocked(pError)) return false;
   const std::string strKind = LedgerKindName(eKind);
-  if (CPgResult r = m_conn.Exec("BEGIN", CPgConnection::EResend::OnceOnBrokenLink); !r.Ok())
-    return Abort("cannot reserve", r, pError);
+  if (CPgResult r = m_conn.Exec("BEGIN"); !r.Ok()) return Abort("cannot reserve", r, pError);
   for (const std::string& strNumber : numbers) {
     const CPgResult r = m_conn.Run("reserve", {strKind, strNumber, m_strStation, strTime});
     if (!r.Ok()) return Abort("cannot reserve " + strNumber, r, pError);

@@ -286,6 +286,28 @@ TEST_F(LedgerStations, ServerStoppedInMidRunRefusesSpoolsAndReplays) {
   ExpectLedgerIsThePhones(stations);
 }
 
+// The server restarted while the second phone of a run is in the station
+// (its factory mode answered late): the link the server closed is made
+// again for the phone's reservation, and the phone passes.
+TEST_F(LedgerStations, AServerRestartedBetweenTwoPhonesCostsNoPhone) {
+  std::vector<std::unique_ptr<CLedgerStation>> stations;
+  stations.push_back(std::make_unique<CLedgerStation>(
+      "s0", Connect(), kRange,
+      std::vector<std::string>{"--fault", "cmd=factmode,phone=2,stall=7000"}));
+  CLedgerStation& s = *stations[0];
+  const std::unique_ptr<CChild> run = s.Start({"--count", "2"});
+  ASSERT_TRUE(WaitForOutput(s, 0, "Write OK!", std::chrono::seconds(120))) << s.Output();
+  const size_t nSecond = s.Output().find("Write OK!");
+  ASSERT_TRUE(WaitForOutput(s, nSecond, "Exec boot_fact OK!", std::chrono::seconds(60)))
+      << s.Output();
+  std::string strError;
+  ASSERT_TRUE(Server().Stop(&strError)) << strError;
+  ASSERT_TRUE(Server().Start(&strError)) << strError;
+  EXPECT_EQ(run->WaitExit(std::chrono::seconds(120)), 0) << s.Output();
+  EXPECT_EQ(s.Phones().size(), 2u);
+  ExpectLedgerIsThePhones(stations);
+}
+
 // The server's processes frozen after the first phone, as behind a dead
 // switch port; continued again before the next run.
 TEST_F(LedgerStations, AFrozenServerFailsThePhoneWithinTheDeadlineAndStopEndsTheRun) {

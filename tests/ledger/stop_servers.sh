@@ -16,6 +16,16 @@ for entry in "$registry"/norq-ledger-pg.*; do
     *) rm -f "$entry"; continue ;;  # not a server folder: never removed
   esac
   data=$folder/data
+  if [ -f "$data/postmaster.pid" ]; then
+    # A test that died while the server was frozen: continue it first, or
+    # it could not stop.
+    postmaster=$(head -n 1 "$data/postmaster.pid")
+    kill -CONT "$postmaster" 2>/dev/null
+    for stat in /proc/[0-9]*/stat; do
+      read -r pid _ _ parent _ 2>/dev/null < "$stat" || continue
+      [ "$parent" = "$postmaster" ] && kill -CONT "$pid" 2>/dev/null
+    done
+  fi
   if [ ! -f "$data/postmaster.pid" ]; then
     :
   elif [ "$(id -u)" -eq 0 ]; then

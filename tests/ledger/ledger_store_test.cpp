@@ -229,6 +229,32 @@ TEST_F(LedgerStore, EveryStepAfterAServerRestartPasses) {
   EXPECT_EQ(Rows("imei").count(n2), 0u) << "released";
 }
 
+// A station that froze inside a draw (its transaction idle, the cursor rows
+// locked) is cut off by the server before the lock wait of another
+// station's draw from the same source gives up: that draw passes.
+TEST_F(LedgerStore, AStationFrozenInsideADrawHoldsTheCursorOnlyBriefly) {
+  std::string strError;
+  SStation a("a", Connect()), b("b", Connect());
+  ASSERT_TRUE(a.ledger.Open(&strError)) << strError;
+  ASSERT_TRUE(b.ledger.Open(&strError)) << strError;
+  a.pool.SetRange("35209900000000", "35209900******", true);
+  b.pool.SetRange("35209900000000", "35209900******", true);
+  const std::string n1 = a.pool.GetUnused();
+  CPgConnection frozen(Connect());
+  ASSERT_TRUE(frozen.Ensure(&strError)) << strError;
+  ASSERT_TRUE(frozen.Exec("BEGIN").Ok());
+  ASSERT_TRUE(frozen.Exec("SELECT * FROM tavlo_cursor FOR UPDATE").Ok());
+  const auto start = std::chrono::steady_clock::now();
+  const std::string n2 = b.pool.GetUnused();
+  EXPECT_NE(n2, kNoLedger);
+  EXPECT_NE(n2, n1);
+  std::printf("the draw waited %d ms for the frozen station's cursor lock\n",
+              static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - start)
+                                   .count()));
+  EXPECT_FALSE(frozen.Exec("COMMIT").Ok()) << "the frozen station's session was ended";
+}
+
 // tavlo-ledger: init twice is harmless, an import twice gives the same
 // ledger, and an export gives back the history's lines.
 TEST_F(LedgerStore, ToolImportsTwiceToTheSameLedgerAndExportsTheLines) {

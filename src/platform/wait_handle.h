@@ -25,4 +25,13 @@ inline constexpr int kWaitFailed = -2;
 // kWaitFailed. kNoWaitHandle entries are never ready. Nothing is consumed.
 int WaitAny(std::span<const WaitHandle> handles, int nTimeoutMs);
 
+#if !defined(_WIN32)
+// POSIX only, for a client socket of a network library: the same wait with
+// the socket first, ready when it can be read or, with bWrite, written (a
+// connect in progress, output still queued). Returns 0 for the socket,
+// 1 + i for handles[i], kWaitTimedOut or kWaitFailed.
+int WaitSocketOrAny(WaitHandle socket, bool bWrite, std::span<const WaitHandle> handles,
+                    int nTimeoutMs);
+#endif
+
 }  // namespace platform

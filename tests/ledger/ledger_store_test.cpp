@@ -471,7 +471,7 @@ TEST_F(LedgerStore, ASpoolSurvivesACutLineAndReportsWhatItCannotRead) {
   EXPECT_FALSE(fs::exists(strSpool));
 
   fs::create_directories(strSpool + "/x");  // neither a file to read nor one to remove
-  CPgLedger unreadable(SLedgerSettings{Connect(), "a"}, strSpool);
+  CPgLedger unreadable(SLedgerSettings{Connect(), "b"}, strSpool);
   EXPECT_FALSE(unreadable.Open(&strError));
   EXPECT_NE(strError.find(strSpool), std::string::npos) << strError;
 }
@@ -501,6 +501,61 @@ TEST_F(LedgerStore, AStationOnceOnTheLedgerRefusesToStartWithoutIt) {
   EXPECT_NE(strError.find(kLedgerSpoolFile), std::string::npos) << strError;
   fs::remove(dir.File(kLedgerSpoolFile));
   EXPECT_TRUE(attach("", &strError)) << strError;
+}
+
+// A server restarted between two steps closed the station's link while it
+// was idle: every next step (draw, reserve, record, release) makes the link
+// again and passes, so a restart costs no phone.
+TEST_F(LedgerStore, EveryStepAfterAServerRestartPasses) {
+  std::string strError;
+  SStation a("a", Connect());
+  ASSERT_TRUE(a.ledger.Open(&strError)) << strError;
+  a.pool.SetRange("35209900000000", "35209900******", true);
+  const std::string n1 = a.pool.GetUnused();
+  auto restart = [] {
+    std::string strWhy;
+    ASSERT_TRUE(Server().Stop(&strWhy)) << strWhy;
+    ASSERT_TRUE(Server().Start(&strWhy)) << strWhy;
+  };
+  restart();
+  const std::string n2 = a.pool.GetUnused();
+  EXPECT_NE(n2, kNoLedger);
+  EXPECT_NE(n2, n1);
+  restart();
+  EXPECT_TRUE(a.ledger.Reserve(HistoryKind::Imei, {n1}, HistoryTimeStamp(), &strError)) << strError;
+  restart();
+  EXPECT_TRUE(a.ledger.Record(HistoryKind::Imei, n1, HistoryTimeStamp(), &strError)) << strError;
+  EXPECT_FALSE(fs::exists(a.ledger.SpoolPath())) << "recorded, not kept for later";
+  EXPECT_EQ(Rows("imei", "written").count(n1), 1u);
+  restart();
+  a.ledger.Release(HistoryKind::Imei);
+  EXPECT_EQ(Rows("imei").count(n2), 0u) << "released";
+}
+
+// A station that froze inside a draw (its transaction idle, the cursor rows
+// locked) is cut off by the server before the lock wait of another
+// station's draw from the same source gives up: that draw passes.
+TEST_F(LedgerStore, AStationFrozenInsideADrawHoldsTheCursorOnlyBriefly) {
+  std::string strError;
+  SStation a("a", Connect()), b("b", Connect());
+  ASSERT_TRUE(a.ledger.Open(&strError)) << strError;
+  ASSERT_TRUE(b.ledger.Open(&strError)) << strError;
+  a.pool.SetRange("35209900000000", "35209900******", true);
+  b.pool.SetRange("35209900000000", "35209900******", true);
+  const std::string n1 = a.pool.GetUnused();
+  CPgConnection frozen(Connect());
+  ASSERT_TRUE(frozen.Ensure(&strError)) << strError;
+  ASSERT_TRUE(frozen.Exec("BEGIN").Ok());
+  ASSERT_TRUE(frozen.Exec("SELECT * FROM tavlo_cursor FOR UPDATE").Ok());
+  const auto start = std::chrono::steady_clock::now();
+  const std::string n2 = b.pool.GetUnused();
+  EXPECT_NE(n2, kNoLedger);
+  EXPECT_NE(n2, n1);
+  std::printf("the draw waited %d ms for the frozen station's cursor lock\n",
+              static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - start)
+                                   .count()));
+  EXPECT_FALSE(frozen.Exec("COMMIT").Ok()) << "the frozen station's session was ended";
 }
 
 // tavlo-ledger: init twice is harmless, an import twice gives the same

@@ -2,6 +2,10 @@
 // backends: it runs natively on Linux and, cross-built, under Wine.
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -67,6 +71,27 @@ TEST(WakeEventTest, SignalFromAnotherThreadEndsABlockedWait) {
   signaller.join();
   EXPECT_TRUE(event.Consume());
 }
+
+#if !defined(_WIN32)
+// A client socket in the same wait as the wake-ups: ready for writing at
+// once when asked, for reading only once the peer sent; a wake-up ends the
+// wait while the socket has nothing.
+TEST(WakeEventTest, WaitSocketOrAnyWatchesTheSocketBesideTheWakeUps) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  CWakeEvent stop;
+  const WaitHandle handles[2] = {platform::kNoWaitHandle, stop.Handle()};
+  EXPECT_EQ(platform::WaitSocketOrAny(pair[0], true, handles, kBoundMs), 0);
+  EXPECT_EQ(platform::WaitSocketOrAny(pair[0], false, handles, 0), platform::kWaitTimedOut);
+  stop.Signal();
+  EXPECT_EQ(platform::WaitSocketOrAny(pair[0], false, handles, kBoundMs), 2);
+  stop.Consume();
+  ASSERT_EQ(write(pair[1], "x", 1), 1);
+  EXPECT_EQ(platform::WaitSocketOrAny(pair[0], false, handles, kBoundMs), 0);
+  close(pair[0]);
+  close(pair[1]);
+}
+#endif
 
 TEST(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstLets) {
   const std::string strName =

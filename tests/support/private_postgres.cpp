@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -42,6 +44,14 @@ int FreeLoopbackPort() {
   return nPort;
 }
 
+// The server's user must reach its folder: as root the server runs as
+// "postgres", who may not enter $TMPDIR below root's home.
+std::string TemporaryRoot() {
+  const char* pszTmp = std::getenv("TMPDIR");
+  if (geteuid() != 0 && pszTmp && *pszTmp) return pszTmp;
+  return "/tmp";
+}
+
 }  // namespace
 
 bool CPrivatePostgres::UseTls(const std::string& strCertFile, const std::string& strKeyFile,
@@ -64,16 +74,22 @@ bool CPrivatePostgres::UseTls(const std::string& strCertFile, const std::string&
   return m_nPort != 0;
 }
 
-CPrivatePostgres::CPrivatePostgres(std::string strBinDir, const std::string& strRoot, bool bDurable)
+CPrivatePostgres::CPrivatePostgres(std::string strBinDir, const std::string& strRegistry,
+                                   bool bDurable)
     : m_strBinDir(std::move(strBinDir)), m_bDurable(bDurable) {
+  std::string tmpl = TemporaryRoot() + "/" + kFolderPrefix + "XXXXXX";
+  if (!mkdtemp(tmpl.data())) return;
+  m_strFolder = tmpl;
+  // Registered before anything runs in it, so that no server goes unnamed.
   std::error_code ec;
-  fs::create_directories(strRoot, ec);
-  std::string tmpl = strRoot + "/pg.XXXXXX";
-  if (mkdtemp(tmpl.data())) m_strFolder = tmpl;
-  chmod(strRoot.c_str(), 0755);
-  if (geteuid() == 0 && !m_strFolder.empty()) {
-    if (const passwd* pw = getpwnam("postgres")) {
-      if (chown(m_strFolder.c_str(), pw->pw_uid, pw->pw_gid) != 0) m_strFolder.clear();
+  fs::create_directories(strRegistry, ec);
+  m_strRegistryEntry = strRegistry + "/" + fs::path(m_strFolder).filename().string();
+  std::ofstream(m_strRegistryEntry) << m_strFolder << "\n";
+  if (geteuid() == 0) {
+    const passwd* pw = getpwnam("postgres");
+    if (!pw || chown(m_strFolder.c_str(), pw->pw_uid, pw->pw_gid) != 0) {
+      fs::remove_all(m_strFolder, ec);
+      m_strFolder.clear();
     }
   }
 }
@@ -86,10 +102,12 @@ CPrivatePostgres::~CPrivatePostgres() {
   }
   std::error_code ec;
   if (!m_strFolder.empty()) fs::remove_all(m_strFolder, ec);
+  if (!m_strRegistryEntry.empty()) fs::remove(m_strRegistryEntry, ec);
 }
 
 int CPrivatePostgres::RunAsServerUser(const std::vector<std::string>& args, std::string* pOutput) {
-  std::string strCommand = std::string("timeout ") + kStepSeconds + " ";
+  // Started in the server's folder: the caller's may be closed to that user.
+  std::string strCommand = "cd " + Quoted(m_strFolder) + " && timeout " + kStepSeconds + " ";
   if (geteuid() == 0) strCommand += "runuser -u postgres -- ";
   for (const std::string& a : args) strCommand += Quoted(a) + " ";
   strCommand += "2>&1";
@@ -168,4 +186,30 @@ std::string CPrivatePostgres::ConnectString() const {
 
 std::string CPrivatePostgres::TcpConnectString() const {
   return "host=127.0.0.1 port=" + std::to_string(m_nPort) + " dbname=ledger";
+}
+
+std::vector<int> CPrivatePostgres::Processes() const {
+  std::vector<int> pids;
+  if (!m_bRunning) return pids;
+  int nPostmaster = 0;
+  std::ifstream(m_strFolder + "/data/postmaster.pid") >> nPostmaster;
+  if (nPostmaster <= 0) return pids;
+  pids.push_back(nPostmaster);
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/proc", ec)) {
+    const std::string strName = e.path().filename().string();
+    if (strName.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(e.path() / "stat");
+    std::string strStat;
+    std::getline(in, strStat);
+    // "pid (comm) state ppid ...": the name may hold spaces and brackets.
+    const size_t nClose = strStat.rfind(')');
+    if (nClose == std::string::npos) continue;
+    std::istringstream fields(strStat.substr(nClose + 1));
+    std::string strState;
+    int nParent = 0;
+    fields >> strState >> nParent;
+    if (nParent == nPostmaster) pids.push_back(std::stoi(strName));
+  }
+  return pids;
 }

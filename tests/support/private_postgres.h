@@ -3,19 +3,26 @@
 #include <string>
 #include <vector>
 
-// A private database server for the ledger tests: its own data folder below
-// strRoot, a Unix socket in that folder and no TCP port (UseTls adds one on
-// the loopback address, TLS only). The server refuses
-// to run as root, so under root every step runs as the "postgres" user.
+// A private database server for the ledger tests: its own data folder, a
+// Unix socket in that folder and no TCP port (UseTls adds one on the
+// loopback address, TLS only). The folder is a fresh one in the system's
+// temporary folder, owned by the server's user, so that the server can
+// reach it wherever the build tree is (a clone below a home only its owner
+// may enter). The server refuses to run as root, so under root every step
+// runs as the "postgres" user, started in the server's folder.
 // Every step is bounded in time; the destructor stops the server whatever
-// the test did, and removes the folder. A test process that dies leaves
-// the server to the ledger tests' clean-up fixture, which stops every
-// server below strRoot.
+// the test did, and removes the folder. strRegistry (in the build tree)
+// holds one small file per server naming its folder: a test process that
+// dies leaves the server to the ledger tests' clean-up fixture, which stops
+// every server the registry names.
 class CPrivatePostgres {
  public:
+  // The name every server folder starts with, in the temporary folder.
+  static constexpr const char* kFolderPrefix = "norq-ledger-pg.";
+
   // bDurable: the server syncs its writes as a production server does
   // (benchmarks); tests run without, for speed.
-  CPrivatePostgres(std::string strBinDir, const std::string& strRoot, bool bDurable = false);
+  CPrivatePostgres(std::string strBinDir, const std::string& strRegistry, bool bDurable = false);
   ~CPrivatePostgres();
   CPrivatePostgres(const CPrivatePostgres&) = delete;
   CPrivatePostgres& operator=(const CPrivatePostgres&) = delete;
@@ -35,6 +42,9 @@ class CPrivatePostgres {
   // With UseTls: "host=127.0.0.1 port=N dbname=ledger", no user, no sslmode.
   std::string TcpConnectString() const;
   const std::string& Folder() const { return m_strFolder; }
+  // The server's processes: the postmaster first, then its children; empty
+  // when it does not run.
+  std::vector<int> Processes() const;
 
  private:
   // Runs a server program as the server's user; its exit status, or -1.
@@ -43,6 +53,7 @@ class CPrivatePostgres {
   const std::string m_strBinDir;
   const bool m_bDurable;
   std::string m_strFolder;
+  std::string m_strRegistryEntry;  // names m_strFolder for the clean-up fixture
   bool m_bCreated = false;
   bool m_bRunning = false;
   int m_nPort = 0;  // with UseTls

@@ -7,10 +7,13 @@
 
 namespace platform {
 
-int WaitAny(std::span<const WaitHandle> handles, int nTimeoutMs) {
-  pollfd fds[16];
-  const size_t nFds = handles.size() < 16 ? handles.size() : 16;
-  for (size_t i = 0; i < nFds; ++i) fds[i] = {handles[i], POLLIN, 0};
+namespace {
+
+constexpr size_t kMaxHandles = 16;
+
+// Polls fds until one is ready or the time is out; the index of the first
+// ready one.
+int PollFirstReady(pollfd* fds, size_t nFds, int nTimeoutMs) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
   int nLeft = nTimeoutMs;
   for (;;) {
@@ -30,6 +33,24 @@ int WaitAny(std::span<const WaitHandle> handles, int nTimeoutMs) {
     if (fds[i].revents) return static_cast<int>(i);
   }
   return kWaitTimedOut;
+}
+
+}  // namespace
+
+int WaitAny(std::span<const WaitHandle> handles, int nTimeoutMs) {
+  pollfd fds[kMaxHandles];
+  const size_t nFds = handles.size() < kMaxHandles ? handles.size() : kMaxHandles;
+  for (size_t i = 0; i < nFds; ++i) fds[i] = {handles[i], POLLIN, 0};
+  return PollFirstReady(fds, nFds, nTimeoutMs);
+}
+
+int WaitSocketOrAny(WaitHandle socket, bool bWrite, std::span<const WaitHandle> handles,
+                    int nTimeoutMs) {
+  pollfd fds[kMaxHandles];
+  fds[0] = {socket, static_cast<short>(bWrite ? POLLIN | POLLOUT : POLLIN), 0};
+  const size_t nFds = handles.size() < kMaxHandles - 1 ? handles.size() + 1 : kMaxHandles;
+  for (size_t i = 1; i < nFds; ++i) fds[i] = {handles[i - 1], POLLIN, 0};
+  return PollFirstReady(fds, nFds, nTimeoutMs);
 }
 
 }  // namespace platform

@@ -148,7 +148,9 @@ bool CPgLedger::Refuse(const std::string& strWhy, std::string* pError) {
 bool CPgLedger::Open(std::string* pError) {
   std::lock_guard lock(m_mutex);
   if (!ReadyLocked(pError)) return false;
-  if (CPgResult r = m_conn.Run("resolve", {m_strStation}); !r.Ok())
+  // Idempotent: sent again over a link made again.
+  if (CPgResult r = m_conn.Run("resolve", {m_strStation}, CPgConnection::EResend::OnceOnBrokenLink);
+      !r.Ok())
     return Abort("cannot settle what the last run left open", r, pError);
   return true;
 }
@@ -218,7 +220,9 @@ bool CPgLedger::SpoolFailed(const char* pszWhat, int nErr, std::string* pError) 
 bool CPgLedger::RecordLocked(const std::string& strKind, const std::string& strNumber,
                              const std::string& strTime, const std::string& strPort,
                              std::string* pError) {
-  const CPgResult r = m_conn.Run("record", {strKind, strNumber, m_strStation, strPort, strTime});
+  // Idempotent: sent again over a link made again after a server restart.
+  const CPgResult r = m_conn.Run("record", {strKind, strNumber, m_strStation, strPort, strTime},
+                                 CPgConnection::EResend::OnceOnBrokenLink);
   if (!r.Ok()) return Abort("cannot record " + strNumber, r, pError);
   const std::optional<std::string> bookedTo = OneValue(r, 0), state = OneValue(r, 1);
   if (!bookedTo || !state) return Refuse("cannot record " + strNumber + ": no answer", pError);
@@ -476,7 +480,7 @@ bool CPgLedger::FindHolder(HistoryKind eKind, const std::string& strNumber,
                            std::optional<SLedgerHolder>* pHolder, std::string* pError) {
   std::lock_guard lock(m_mutex);
   if (!ReadyLocked(pError)) return false;
-  const CPgResult r = m_conn.Run("holder", {LedgerKindName(eKind), strNumber});
+  const CPgResult r = m_conn.Run("number_holder", {LedgerKindName(eKind), strNumber});
   if (!r.Ok()) return Abort("cannot look up " + strNumber, r, pError);
   pHolder->reset();
   if (r.Rows() == 1) *pHolder = SLedgerHolder{r.Text(0, 0), r.Text(0, 1), r.Text(0, 2)};
@@ -488,7 +492,9 @@ void CPgLedger::Release(HistoryKind eKind) {
   // The spool first: a number it holds must never look free, not even for
   // the moment between this delete and its replay.
   if (!ReadyLocked(nullptr)) return;
-  if (CPgResult r = m_conn.Run("release", {LedgerKindName(eKind), m_strStation}); !r.Ok())
+  if (CPgResult r = m_conn.Run("release", {LedgerKindName(eKind), m_strStation},
+                               CPgConnection::EResend::OnceOnBrokenLink);
+      !r.Ok())
     Abort("cannot release", r, nullptr);
 }
 
@@ -508,6 +514,11 @@ bool CPgLedger::Record(HistoryKind eKind, const std::string& strNumber, const st
 void CPgLedger::SetComPort(int nPort) {
   std::lock_guard lock(m_mutex);
   m_nComPort = nPort;
+}
+
+void CPgLedger::WatchStop(platform::WaitHandle hStop) {
+  std::lock_guard lock(m_mutex);
+  m_conn.WatchStop(hStop);
 }
 
 bool AttachLedger(const std::string& strBase, CWriteHistories& histories,

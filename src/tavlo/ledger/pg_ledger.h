@@ -32,7 +32,9 @@ std::optional<HistoryKind> LedgerKindOf(const std::string& strName);
 
 // The ledger on the factory's database server, for one station. Outcomes
 // that cannot reach the server go to the spool file (fsync'd) and are
-// replayed, in order, before the next step that reaches it.
+// replayed, in order, before the next step that reaches it. Every call to
+// the server is bounded (kLedgerCallMs) and ends at once on a watched stop;
+// a link the server closed since the last step is made again once.
 class CPgLedger final : public INumberLedger {
  public:
   CPgLedger(const SLedgerSettings& settings, std::string strSpoolPath);
@@ -56,6 +58,7 @@ class CPgLedger final : public INumberLedger {
   bool Record(HistoryKind eKind, const std::string& strNumber, const std::string& strTime,
               std::string* pError) override;
   void SetComPort(int nPort) override;
+  void WatchStop(platform::WaitHandle hStop) override;
 
   const std::string& Station() const { return m_strStation; }
   const std::string& SpoolPath() const { return m_strSpool; }

@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   }
   if (ConnectStringHasPassword(strConnect))
     return Fail("a password belongs in .pgpass or PGPASSWORD, not on the command line");
-  CPgConnection conn(strConnect);
+  CPgConnection conn(strConnect, kLedgerToolCallMs);
   std::string strError;
   const std::string strCommand = app.get_subcommands().front()->get_name();
   if (strCommand == "init") {

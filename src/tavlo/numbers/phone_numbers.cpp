@@ -19,7 +19,7 @@ EPrepareResult CPhoneNumbers::Refuse(ENumberField eField, const std::string& str
 
 EPrepareResult CPhoneNumbers::Exhausted(const std::string& strLine, const char* pszMessage) {
   m_ui.DisplayEchoText(strLine, kLogError);
-  m_ui.ShowMessage(pszMessage);
+  if (!m_pStop || !*m_pStop) m_ui.ShowMessage(pszMessage);
   return EPrepareResult::Exhausted;
 }
 

@@ -98,6 +98,9 @@ class CPhoneNumbers {
   void ClearNumberFields();
 
   const SPhoneNumbers& Numbers() const { return m_numbers; }
+  // The run's stop request: a draw it cut short shows no message box, which
+  // would hold the stopped run until the operator closed it.
+  void WatchStop(const std::atomic<bool>& bStop) { m_pStop = &bStop; }
 
  private:
   EPrepareResult Refuse(ENumberField eField, const std::string& strMessage,
@@ -120,6 +123,7 @@ class CPhoneNumbers {
   SPhoneNumbers m_numbers;
   // The typed numbers of this phone that are already written: a rework.
   std::set<std::pair<HistoryKind, std::string>> m_rework;
+  const std::atomic<bool>* m_pStop = nullptr;
 };
 
 inline ENumberField ImeiField(int nSlot) {

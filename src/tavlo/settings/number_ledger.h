@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/wait_handle.h"
+
 enum class HistoryKind;
 
 // A pool's candidates as the ledger walks them: positions are texts (a list
@@ -69,4 +71,8 @@ class INumberLedger {
                       std::string* pError) = 0;
   // The port of the phone being written, kept with the numbers recorded.
   virtual void SetComPort(int nPort) = 0;
+  // While a run goes: a handle that is ready while its stop is requested.
+  // A call waiting on the server then gives up at once, and what the run
+  // still asks of the ledger is bounded; kNoWaitHandle after the run.
+  virtual void WatchStop(platform::WaitHandle /*hStop*/) {}
 };

@@ -166,6 +166,10 @@ class CWriteHistories {
   void NotePhonePort(int nPort) {
     if (m_ImeiHistory.Ledger()) m_ImeiHistory.Ledger()->SetComPort(nPort);
   }
+  // The worker's stop, lent to the ledger for a run (kNoWaitHandle after).
+  void WatchLedgerStop(platform::WaitHandle hStop) {
+    if (m_ImeiHistory.Ledger()) m_ImeiHistory.Ledger()->WatchStop(hStop);
+  }
 
  private:
   const std::string m_strDataDir;

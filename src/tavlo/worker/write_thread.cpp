@@ -22,7 +22,9 @@ CWriteThread::CWriteThread(IWriterUi& ui, const WriterSettings& settings, CNumbe
       m_histories(histories),
       m_numbers(settings, sources, histories, ui),
       m_sequence(ui, settings, pPacketBuffer, m_bStop),
-      m_thread([this](const SMessage& msg) { OnThreadMessage(msg); }) {}
+      m_thread([this](const SMessage& msg) { OnThreadMessage(msg); }) {
+  m_numbers.WatchStop(m_bStop);
+}
 
 CWriteThread::~CWriteThread() {
   RequestQuit();
@@ -111,6 +113,13 @@ bool CWriteThread::IsSinglePhoneRun() const {
 
 void CWriteThread::OnStartWrite() {
   if (m_bBusy) return;
+  // A ledger call waiting on its server ends at once on a Stop: the ledger
+  // watches the stop event for the run (it stays signalled once set).
+  struct SLendStop {
+    CWriteHistories& histories;
+    ~SLendStop() { histories.WatchLedgerStop(platform::kNoWaitHandle); }
+  } lend{m_histories};
+  m_histories.WatchLedgerStop(m_stopEvent.Handle());
   m_bSucceeded = false;
   m_bBusy = true;
   m_nRunWritten = 0;

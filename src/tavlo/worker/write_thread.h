@@ -95,7 +95,9 @@ class CWriteThread {
   std::atomic<int> m_nPhonesStopped{0};   // written by the worker, read by the window
   std::atomic<int> m_nPhoneLimit{0};      // written by the window before a start
   std::atomic<int> m_nRunsEnded{0};       // written by the worker, read by the window
-  platform::CWakeEvent m_stopEvent;       // signalled by RequestStop, ends waits at once
+  // Signalled by RequestStop, ends waits at once; stays signalled until the
+  // next PostStart, so that a wait begun after the stop ends at once too.
+  platform::CWakeEvent m_stopEvent;
 
   // Worker thread only.
   CPhoneNumbers m_numbers;

@@ -223,7 +223,9 @@ TEST_F(WriterWindowTest, ResetHistoryArchivesTheBaseFoldersHistories) {
   WriteFile("data/wimei.history", "2024-01-01_00:00:00\t352099001761481\n");
   m_app.pHistories->LoadAll();
   window.OnResetHistory();
-  const std::string strDone = std::string(kMsgResetDone) + "\n" + kMsgRestartTool;
+  // The operator hears that the archived numbers come back after the restart.
+  const std::string strDone = std::string(kMsgResetDone) + "\n" + kMsgRestartTool + "\n" +
+                              writer_text::kResetOffersAgain;
   EXPECT_EQ(m_host.boxes, (std::vector<std::string>{strDone, strDone}));
   EXPECT_TRUE(fs::is_empty(m_base.File("data")));
   EXPECT_TRUE(m_app.pHistories->IsImeiUsed("352099001761481"));

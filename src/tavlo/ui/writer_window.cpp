@@ -350,7 +350,8 @@ void CTavloWindow::OnResetHistory() {
   std::string strError;
   if (m_app.pHistories->ResetHistory(&strError)) {
     const bool bLedger = m_app.pHistories->ImeiHistory().Ledger() != nullptr;
-    m_host.MessageBox(std::string(kMsgResetDone) + "\n" + kMsgRestartTool +
+    m_host.MessageBox(std::string(kMsgResetDone) + "\n" + kMsgRestartTool + "\n" +
+                      writer_text::kResetOffersAgain +
                       (bLedger ? std::string("\n") + kMsgLedgerKept : std::string()));
   } else {
     m_host.MessageBox(std::string(writer_text::kResetFailed) + "\n" + strError);

@@ -25,8 +25,15 @@ EWriteStep FailStep(IWriterUi& ui, const std::string& strLine) {
 }
 
 CWriteSequence::CWriteSequence(IWriterUi& ui, const WriterSettings& settings,
-                               uint8_t* pPacketBuffer, const std::atomic<bool>& bStop)
-    : m_ui(ui), m_settings(settings), m_pPacket(pPacketBuffer), m_bStop(bStop) {}
+                               uint8_t* pPacketBuffer, const std::atomic<bool>& bStop,
+                               const platform::CWakeEvent& stopEvent)
+    : m_ui(ui),
+      m_settings(settings),
+      m_pPacket(pPacketBuffer),
+      m_bStop(bStop),
+      m_runStop(bStop, stopEvent) {
+  m_port.SetStopSource(&m_runStop);
+}
 
 bool CWriteSequence::Open(int nComPort) {
   m_port.uart_init(nComPort, kBaudRate, 0);
@@ -114,7 +121,7 @@ EWriteStep CWriteSequence::ReadFactoryData() {
 bool CWriteSequence::GetFactoryData() {
   m_ui.DisplayEchoText("Reading factorydata...", kLogProgress);
   if (!m_link.SendReadPartionCmd(kFactoryPartition)) {
-    m_ui.DisplayEchoText("Send Read factorydata cmd failed!", kLogError);
+    if (!Stopping()) m_ui.DisplayEchoText("Send Read factorydata cmd failed!", kLogError);
     return false;
   }
   uint32_t nLen = 0;
@@ -122,7 +129,7 @@ bool CWriteSequence::GetFactoryData() {
   // they would be written into this phone: only a whole partition will do.
   if (!m_link.RecvPartionData(m_pPacket + kImageOffset, kFactoryDataSize, &nLen) ||
       nLen != kFactoryDataSize) {
-    m_ui.DisplayEchoText("Read factorydata failed!", kLogError);
+    if (!Stopping()) m_ui.DisplayEchoText("Read factorydata failed!", kLogError);
     return false;
   }
   return true;
@@ -182,6 +189,7 @@ EWriteStep CWriteSequence::CheckImei() {
   if (!m_link.SendReadPartionCmd(m_settings.m_strFactName.c_str()) ||
       !m_link.RecvPartionData(readBack.data(), kFactoryDataSize, &nLen) ||
       nLen != kFactoryDataSize) {
+    if (Stopping()) return EWriteStep::End;
     m_ui.DisplayEchoText("Read Flash partion failed!", kLogError);
     m_ui.SetStatus(kStateFailed);
     return Fail("IMEI data check failed!");

@@ -14,6 +14,7 @@
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/numbers/phone_numbers.h"
 #include "tavlo/ui/writer_texts.h"
+#include "wait_until.h"
 #include "writer_station.h"
 
 namespace {
@@ -180,6 +181,24 @@ TEST_F(TavloHeadless, APhoneCutShortByAStopIsNoSuccess) {
   ASSERT_TRUE(bInside) << out;
   EXPECT_NE(out.find("tavlo: 0 phone(s) written, 0 failed, 1 stopped"), std::string::npos) << out;
   EXPECT_NE(out.find("Write Stop!"), std::string::npos) << out;
+}
+
+TEST_F(TavloHeadless, AStopSignalDuringStartUpStopsTheRunNotTheProcess) {
+  Settings("ISWIMEI=Yes\n");
+  for (const char* pszSignal : {"SIGTERM", "SIGINT"}) {
+    SCOPED_TRACE(pszSignal);
+    CChild tavlo({TAVLO_PATH, "--headless", "--simulate", "1", "--imei1",
+                  AppendImeiCheckDigit("35209900000078")},
+                 m_dir.Path(), m_dir.File("out.txt"), {"XDG_RUNTIME_DIR=" + m_dir.Path()});
+    // The simulated phones' threads are the first to start: the signal comes
+    // while the rest of start-up is still to do.
+    ASSERT_TRUE(WaitUntil([&] { return tavlo.ThreadCount() != 1; }, 30s));
+    tavlo.Signal(std::string(pszSignal) == "SIGTERM" ? SIGTERM : SIGINT);
+    const std::optional<int> rc = tavlo.WaitExit(30s);
+    ASSERT_TRUE(rc);
+    EXPECT_TRUE(*rc == 0 || *rc == 1) << "ended by the signal: " << *rc << "\n"
+                                      << ReadWholeFile(m_dir.File("out.txt"));
+  }
 }
 
 }  // namespace

@@ -276,8 +276,7 @@ bool CPdlLink::RecvPartionData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pnLe
   uint32_t nGot = 0;
   while (nGot < nDataSize) {
     uint32_t nRead = 0;
-    if (!m_port.uart_read(pBuf + nGot, nDataSize - nGot, &nRead, kTimeoutSetting,
-                          whole.LeftMs()) ||
+    if (!m_port.uart_read(pBuf + nGot, nDataSize - nGot, &nRead, kTimeoutSetting, whole.LeftMs()) ||
         nRead == 0) {
       return false;
     }

@@ -401,8 +401,8 @@ void CSession::Drip() {
     return;
   }
   // Pieces of about 20 ms worth, so that a fast trickle costs few writes.
-  const TTime tByte = d.tStart + microseconds(static_cast<int64_t>(d.nSent * 1000000 /
-                                                                   d.nBytesPerSec));
+  const TTime tByte =
+      d.tStart + microseconds(static_cast<int64_t>(d.nSent * 1000000 / d.nBytesPerSec));
   d.tNext = std::max(tByte, tNow + milliseconds(20));
 }
 
@@ -719,8 +719,7 @@ void CSession::Answer(SReply reply, const std::vector<const SFault*>& faults, SC
       nClaimedRest = nClaimed - reply.data.size();
     }
     buf.resize(nAt + pdl::kHeaderSize);
-    pdl::BuildHeader(buf.data() + nAt,
-                     static_cast<uint32_t>(reply.data.size() + nClaimedRest));
+    pdl::BuildHeader(buf.data() + nAt, static_cast<uint32_t>(reply.data.size() + nClaimedRest));
     buf.insert(buf.end(), reply.data.begin(), reply.data.end());
   } else {
     buf.resize(nAt + pdl::kAckSize);

@@ -1,5 +1,8 @@
 #include "platform/append_file.h"
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <mutex>
@@ -30,6 +33,38 @@ bool AppendToFile(const std::string& strPath, const void* pData, size_t nLen) {
   lock.unlock();
   CloseHandle(h);
   return bOk && dwDone == nLen;
+}
+
+// A link planted by another user is no concern here: creating one takes a
+// privilege that station users do not have, so the files open as before.
+int OpenNoFollow(const std::string& strPath, int nFlags, int nMode) {
+  return open(strPath.c_str(), nFlags | O_CLOEXEC, nMode);
+}
+
+int OpenInOwnFolder(const std::string& strPath, int nFlags, int nMode) {
+  return OpenNoFollow(strPath, nFlags, nMode);
+}
+
+int OpenRegularForReading(const std::string& strPath) {
+  // A device name ("COM1", "NUL") opens as a character device: refused.
+  if (!IsRegularFile(strPath)) return -1;
+  const int fd = open(strPath.c_str(), O_RDONLY | O_BINARY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || (st.st_mode & S_IFMT) != S_IFREG) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
+bool IsRegularFile(const std::string& strPath) {
+  struct stat st;
+  if (stat(strPath.c_str(), &st) != 0) return false;
+  if ((st.st_mode & S_IFMT) == S_IFREG) return true;
+  errno = EINVAL;
+  return false;
 }
 
 }  // namespace platform

@@ -1,11 +1,14 @@
 #include "tavlo/factory/factory_data.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <memory>
+
+#include "platform/append_file.h"
 
 namespace {
 
@@ -82,26 +85,22 @@ LcdDdrResult FillLcdDdrBlock(FactoryDataImage image, bool bWriteLcd, bool bWrite
     std::copy(name.begin(), name.end(), block.begin() + kLcdNameAreaOffset);
   }
 
-  LcdDdrResult result = LcdDdrResult::Ok;
   if (bWriteDdr) {
-    FilePtr file(std::fopen(input.m_strDdrPath.c_str(), "rb"), &std::fclose);
+    // Start found the file; one that has gone since, or is cut short while
+    // it is read, must fail the phone rather than go into it as zeros.
+    const int fd = platform::OpenRegularForReading(input.m_strDdrPath);
+    FilePtr file(fd < 0 ? nullptr : fdopen(fd, "rb"), &std::fclose);
+    if (fd >= 0 && !file) close(fd);
     struct stat st;
-    if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
-      result = LcdDdrResult::DdrFileMissing;
-    } else if (static_cast<uint64_t>(st.st_size) > kDdrAreaSize) {
-      return LcdDdrResult::DdrFileTooLarge;
-    } else {
-      const size_t size = static_cast<size_t>(st.st_size);
-      uint8_t* pDdr = block.data() + kDdrAreaOffset;
-      if (std::fread(pDdr, 1, size, file.get()) != size) {
-        std::fill(pDdr, pDdr + kDdrAreaSize, 0);
-        result = LcdDdrResult::DdrFileMissing;
-      }
-    }
+    if (!file || fstat(fileno(file.get()), &st) != 0) return LcdDdrResult::DdrFileUnreadable;
+    if (static_cast<uint64_t>(st.st_size) > kDdrAreaSize) return LcdDdrResult::DdrFileTooLarge;
+    const size_t size = static_cast<size_t>(st.st_size);
+    if (std::fread(block.data() + kDdrAreaOffset, 1, size, file.get()) != size)
+      return LcdDdrResult::DdrFileUnreadable;
   }
 
   std::copy(block.begin(), block.end(), image.begin() + kLcdDdrBlockOffset);
-  return result;
+  return LcdDdrResult::Ok;
 }
 
 bool ImeiAreaMatches(std::span<const uint8_t, kFactoryDataSize> written,

@@ -12,6 +12,7 @@
 
 #include "common/ini_file.h"
 #include "common/text.h"
+#include "platform/append_file.h"
 #include "tavlo/settings/writer_settings.h"
 
 namespace {
@@ -121,7 +122,7 @@ bool CPgLedger::RecordLocked(const std::string& strKind, const std::string& strN
 }
 
 bool CPgLedger::SpoolLocked(const std::string& strLine, std::string* pError) {
-  const int fd = open(m_strSpool.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = platform::OpenInOwnFolder(m_strSpool, O_WRONLY | O_APPEND | O_CREAT);
   if (fd < 0) {
     if (pError) *pError = "cannot open " + m_strSpool;
     return false;

@@ -17,6 +17,7 @@
 
 #include "common/message_queue.h"
 #include "common/text.h"
+#include "platform/append_file.h"
 #include "tavlo/settings/writer_settings.h"
 
 namespace fs = std::filesystem;
@@ -344,7 +345,7 @@ bool CWriteHistory::Reserve(const std::vector<std::string>& numbers, const std::
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) return Fail("cannot create " + folder, ec.value(), pError);
-  CFd fd(open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  CFd fd(platform::OpenInOwnFolder(strPath, O_WRONLY | O_CREAT | O_TRUNC));
   if (fd.Get() < 0) return Fail("cannot open " + strPath, errno, pError);
   std::string text;
   for (const std::string& strNumber : numbers) text += strTime + "\t" + strNumber + "\n";
@@ -386,7 +387,7 @@ bool CWriteHistory::AppendLocal(const std::string& strNumber, const std::string&
   if (ec) return Fail("cannot create " + folder, ec.value(), pError);
 
   const bool bExisted = access(m_strPath.c_str(), F_OK) == 0;
-  CFd fd(open(m_strPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  CFd fd(platform::OpenInOwnFolder(m_strPath, O_RDWR | O_APPEND | O_CREAT));
   if (fd.Get() < 0) return Fail("cannot open " + m_strPath, errno, pError);
 
   std::string text = strTime + "\t" + strNumber + "\n";

@@ -1,5 +1,7 @@
 #include "tavlo/worker/write_sequence.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -7,6 +9,7 @@
 
 #include "common/message_queue.h"
 #include "common/text.h"
+#include "platform/append_file.h"
 
 namespace {
 
@@ -48,8 +51,11 @@ EWriteStep CWriteSequence::Connect() {
 
 EWriteStep CWriteSequence::UploadBootImage() {
   const std::string strPath = JoinPath(m_settings.m_strImageDir, kBootImageName);
-  const std::unique_ptr<std::FILE, SFileCloser> pBootFile(std::fopen(strPath.c_str(), "rb"));
+  // Only a regular file: a FIFO put in its place would hold the run in the open.
+  const int fd = platform::OpenRegularForReading(strPath);
+  const std::unique_ptr<std::FILE, SFileCloser> pBootFile(fd < 0 ? nullptr : fdopen(fd, "rb"));
   std::FILE* pFile = pBootFile.get();
+  if (fd >= 0 && !pFile) close(fd);
   if (!pFile) return Fail("Open boot_fact failed!");
   long nFileSize = -1;
   if (std::fseek(pFile, 0, SEEK_END) == 0) nFileSize = std::ftell(pFile);
@@ -152,9 +158,8 @@ EWriteStep CWriteSequence::FillImage(const SPhoneNumbers& nums) {
   switch (FillLcdDdrBlock(Image(), s.m_bWriteLcd, s.m_bWriteDdr, lcd)) {
     case LcdDdrResult::Ok:
       break;
-    case LcdDdrResult::DdrFileMissing:
-      m_ui.DisplayEchoText(kDdrMissingLine, kLogProgress);
-      break;
+    case LcdDdrResult::DdrFileUnreadable:
+      return Fail("Read DDR file failed!");
     case LcdDdrResult::LcdNameTooLong:
       return Fail("LCD name too long!");
     case LcdDdrResult::DdrFileTooLarge:

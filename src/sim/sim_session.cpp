@@ -384,8 +384,9 @@ void CSession::Drip() {
   SDrip& d = *m_drip;
   const TTime tNow = TClock::now();
   const auto us = std::chrono::duration_cast<microseconds>(tNow - d.tStart).count();
-  const uint64_t nDue =
+  uint64_t nDue =
       std::min<uint64_t>(d.nTotal, 1 + static_cast<uint64_t>(us) * d.nBytesPerSec / 1000000);
+  nDue = std::min<uint64_t>(nDue, d.nSent + 65536);  // a phone held up long catches up in steps
   if (nDue > d.nSent) {
     std::vector<uint8_t> piece(static_cast<size_t>(nDue - d.nSent), 0);
     for (uint64_t i = d.nSent; i < nDue && i < d.head.size(); ++i) piece[i - d.nSent] = d.head[i];

@@ -181,16 +181,18 @@ TEST_F(HstPortTest, StopDuringAWaitEndsIt) {
   EXPECT_FALSE(end->bOk);
 }
 
-TEST_F(HstPortTest, WriterIgnoresTheStopFlag) {
+TEST_F(HstPortTest, TheWritersStopEndsItsReadsToo) {
   CHstPort port(m_writer);
   SStopBlock stop;
+  port.SetStopSource(&stop);
+  ASSERT_TRUE(OpenScripted(port));
+  CPendingRead read(port, 1, kTimeoutSetting);
+  ASSERT_TRUE(m_pDevice->WaitForIdleReader(kBound));
   stop.SetStop(true);
-  port.SetStopBlock(&stop);
-  ASSERT_TRUE(Open(port));
-  m_phone.Send("x");
-  char c;
-  uint32_t nRead = 0;
-  EXPECT_TRUE(port.uart_read(&c, 1, &nRead));
+  // Well inside the writer's 10 s limit for a first byte.
+  const auto end = read.End(5s);
+  ASSERT_TRUE(end) << "ended by the stop, not by the 10 s limit";
+  EXPECT_FALSE(end->bOk);
 }
 
 TEST_F(HstPortTest, ClosingFromAnotherThreadWakesAPendingRead) {

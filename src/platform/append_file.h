@@ -32,4 +32,21 @@ int OpenRegularForReading(const std::string& strPath);
 // Whether the path names a regular file (through links), without opening it.
 bool IsRegularFile(const std::string& strPath);
 
+// Reads into pBuf until nLen bytes have come or the file has ended: the
+// count read, or -1 on an error.
+long ReadUpTo(int fd, void* pBuf, size_t nLen);
+
+// A descriptor closed when it goes.
+class COwnedFd {
+ public:
+  explicit COwnedFd(int fd) : m_fd(fd) {}
+  ~COwnedFd();
+  COwnedFd(const COwnedFd&) = delete;
+  COwnedFd& operator=(const COwnedFd&) = delete;
+  int Get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
 }  // namespace platform

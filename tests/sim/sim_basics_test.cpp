@@ -78,10 +78,9 @@ TEST(SimConfig, FaultTextParsesMatchAndActions) {
 
 TEST(SimConfig, FaultTextRejectsWhatItCannotDo) {
   sim::SFault f;
-  for (const char* psz :
-       {"cmd=5", "nth=2", "chunk=2,code=1", "unplug-after=10", "bogus=1,code=1", "nth=0,code=1",
-        "attr=odd", "code=x", "cmd=nine,silent", "silent=1", "image=0xZZ,silent", "drip=0",
-        "data-size=4294967296", ""}) {
+  for (const char* psz : {"cmd=5", "nth=2", "chunk=2,code=1", "unplug-after=10", "bogus=1,code=1",
+                          "nth=0,code=1", "attr=odd", "code=x", "cmd=nine,silent", "silent=1",
+                          "image=0xZZ,silent", "drip=0", "data-size=4294967296", ""}) {
     std::string strErr;
     EXPECT_FALSE(sim::ParseFault(psz, f, &strErr)) << psz;
     EXPECT_FALSE(strErr.empty()) << psz;

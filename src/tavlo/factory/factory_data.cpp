@@ -1,7 +1,6 @@
 #include "tavlo/factory/factory_data.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -43,8 +42,6 @@ bool FillSerialField(FactoryDataImage image, size_t nBase, const std::string& te
   }
   return true;
 }
-
-using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 }  // namespace
 
@@ -88,14 +85,12 @@ LcdDdrResult FillLcdDdrBlock(FactoryDataImage image, bool bWriteLcd, bool bWrite
   if (bWriteDdr) {
     // Start found the file; one that has gone since, or is cut short while
     // it is read, must fail the phone rather than go into it as zeros.
-    const int fd = platform::OpenRegularForReading(input.m_strDdrPath);
-    FilePtr file(fd < 0 ? nullptr : fdopen(fd, "rb"), &std::fclose);
-    if (fd >= 0 && !file) close(fd);
+    const platform::COwnedFd file(platform::OpenRegularForReading(input.m_strDdrPath));
     struct stat st;
-    if (!file || fstat(fileno(file.get()), &st) != 0) return LcdDdrResult::DdrFileUnreadable;
+    if (file.Get() < 0 || fstat(file.Get(), &st) != 0) return LcdDdrResult::DdrFileUnreadable;
     if (static_cast<uint64_t>(st.st_size) > kDdrAreaSize) return LcdDdrResult::DdrFileTooLarge;
-    const size_t size = static_cast<size_t>(st.st_size);
-    if (std::fread(block.data() + kDdrAreaOffset, 1, size, file.get()) != size)
+    const auto size = static_cast<long>(st.st_size);
+    if (platform::ReadUpTo(file.Get(), block.data() + kDdrAreaOffset, kDdrAreaSize) != size)
       return LcdDdrResult::DdrFileUnreadable;
   }
 

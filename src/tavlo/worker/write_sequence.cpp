@@ -1,6 +1,6 @@
 #include "tavlo/worker/write_sequence.h"
 
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,10 +14,6 @@
 namespace {
 
 constexpr const char* kFactoryPartition = "factorydata";
-
-struct SFileCloser {
-  void operator()(std::FILE* p) const { std::fclose(p); }
-};
 
 }  // namespace
 
@@ -52,16 +48,11 @@ EWriteStep CWriteSequence::Connect() {
 EWriteStep CWriteSequence::UploadBootImage() {
   const std::string strPath = JoinPath(m_settings.m_strImageDir, kBootImageName);
   // Only a regular file: a FIFO put in its place would hold the run in the open.
-  const int fd = platform::OpenRegularForReading(strPath);
-  const std::unique_ptr<std::FILE, SFileCloser> pBootFile(fd < 0 ? nullptr : fdopen(fd, "rb"));
-  std::FILE* pFile = pBootFile.get();
-  if (fd >= 0 && !pFile) close(fd);
-  if (!pFile) return Fail("Open boot_fact failed!");
-  long nFileSize = -1;
-  if (std::fseek(pFile, 0, SEEK_END) == 0) nFileSize = std::ftell(pFile);
-  if (nFileSize < 0 || nFileSize > INT32_MAX || std::fseek(pFile, 0, SEEK_SET) != 0)
+  const platform::COwnedFd file(platform::OpenRegularForReading(strPath));
+  struct stat st;
+  if (file.Get() < 0 || fstat(file.Get(), &st) != 0 || st.st_size > INT32_MAX)
     return Fail("Open boot_fact failed!");
-  const uint32_t nSize = static_cast<uint32_t>(nFileSize);
+  const auto nSize = static_cast<uint32_t>(st.st_size);
 
   m_ui.DisplayEchoText("Start to write boot_fact", kLogProgress);
   m_ui.SetStatus(kStateWriting);
@@ -77,10 +68,12 @@ EWriteStep CWriteSequence::UploadBootImage() {
   for (;;) {
     DispatchOnePending();
     if (Stopping()) return EWriteStep::End;
-    const size_t n = std::fread(m_pPacket + pdl::kPayloadOffset, 1, nChunk, pFile);
+    const long nRead = platform::ReadUpTo(file.Get(), m_pPacket + pdl::kPayloadOffset, nChunk);
     // A file that shrank under the upload would never reach its announced
     // size: a short read is a failure rather than an endless loop.
-    if (n < std::min(nChunk, nSize - nSent)) return Fail("Read boot_fact failed!");
+    if (nRead < static_cast<long>(std::min(nChunk, nSize - nSent)))
+      return Fail("Read boot_fact failed!");
+    const auto n = static_cast<size_t>(nRead);
     if (n > 0) {
       if (!m_link.SendMidDataCmd(m_pPacket, static_cast<uint32_t>(n)))
         return Fail("SendMidDataCmd Write boot_fact failed!");

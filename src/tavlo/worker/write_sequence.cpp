@@ -50,8 +50,7 @@ EWriteStep CWriteSequence::UploadBootImage() {
   // Only a regular file: a FIFO put in its place would hold the run in the open.
   const platform::COwnedFd file(platform::OpenRegularForReading(strPath));
   struct stat st;
-  if (file.Get() < 0 || fstat(file.Get(), &st) != 0 ||
-      static_cast<int64_t>(st.st_size) > INT32_MAX)
+  if (file.Get() < 0 || fstat(file.Get(), &st) != 0 || static_cast<int64_t>(st.st_size) > INT32_MAX)
     return Fail("Open boot_fact failed!");
   const auto nSize = static_cast<uint32_t>(st.st_size);
 

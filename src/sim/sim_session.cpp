@@ -371,11 +371,17 @@ bool CSession::WriteAll(const std::vector<uint8_t>& buf) {
       Leave(EOutcome::HostClosed, "device went away");
       return false;
     }
-    pollfd fds[2] = {{m_fdStop, POLLIN, 0}, {m_port.Fd(), POLLOUT, 0}};
-    if (poll(fds, 2, -1) > 0 && fds[0].revents) {
+    // The host may have closed the port while the answer was due (a stop
+    // that cut its read short): nobody drains the terminal then, and the
+    // answer is dropped rather than waited on for ever.
+    pollfd fds[3] = {
+        {m_fdStop, POLLIN, 0}, {m_port.Fd(), POLLOUT, 0}, {m_port.WatchFd(), POLLIN, 0}};
+    if (poll(fds, 3, -1) > 0 && fds[0].revents) {
       Leave(EOutcome::Stopped);
       return false;
     }
+    if (fds[2].revents) ReadWatch();
+    if (m_tHostClosed) return false;
   }
   return true;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "common/message_queue.h"
@@ -179,6 +180,20 @@ TEST_F(HstPortTest, StopDuringAWaitEndsIt) {
   const auto end = read.End(kBound);
   ASSERT_TRUE(end) << "ended by the stop, not by the 60 s limit";
   EXPECT_FALSE(end->bOk);
+}
+
+TEST_F(HstPortTest, AReadEndsAtTheBoundOfTheWholeItIsAPieceOf) {
+  CHstPort port(m_download);
+  ASSERT_TRUE(OpenScripted(port));
+  // Its first bytes come, the rest never: the class would wait 60 s for it.
+  m_pDevice->Send(Text("ab"));
+  auto end = std::async(std::launch::async, [&port] {
+    char buf[4];
+    uint32_t nRead = 0;
+    return port.uart_read(buf, 4, &nRead, kTimeout60s, 200);
+  });
+  ASSERT_EQ(end.wait_for(kBound), std::future_status::ready) << "ended by the bound of the whole";
+  EXPECT_FALSE(end.get());
 }
 
 TEST_F(HstPortTest, TheWritersStopEndsItsReadsToo) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "platform/append_file.h"
 
 namespace {
 
@@ -183,7 +184,12 @@ bool ReplaceFile(const std::string& strFrom, const std::string& strTo) {
 
 bool WriteWhole(const std::string& strPath, const std::string& strText) {
   const std::string tmp = strPath + ".tmp" + std::to_string(getpid());
-  const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A file of its own, never one found under the name: whatever lies there
+  // (left by a crash, or a link planted to have the save written elsewhere)
+  // goes first, and the open creates a new file or fails. The rename then
+  // replaces a link at strPath itself, never its target.
+  unlink(tmp.c_str());
+  const int fd = platform::OpenNoFollow(tmp, O_WRONLY | O_CREAT | O_EXCL);
   if (fd < 0) return false;
   size_t done = 0;
   while (done < strText.size()) {

@@ -32,6 +32,8 @@ SLinkPolicy WriterLinkPolicy() {
   SLinkPolicy policy;
   policy.port.readLimits = {kWriterReadLimits, kWriterReadLimits, kWriterReadLimits,
                             kWriterReadLimits};
+  // Stop and Exit must not wait for a phone that answers slowly or never.
+  policy.port.bStopEndsReads = true;
   policy.nStrayLimitMs = kWriterStrayLimitMs;
   policy.bNamesWithWaitsTimeout = true;
   return policy;

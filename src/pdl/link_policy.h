@@ -34,6 +34,6 @@ struct SLinkPolicy {
 // (TIMEOUT) for class kTimeoutSetting, the stop flag ends reads, lines go to
 // the port logs, and the debug flags (DEBUG_LEVEL) go out with SendDebugCmd.
 SLinkPolicy DownloadLinkPolicy(int nTimeoutMs, uint32_t dwDebugFlags);
-// The IMEI writer: fixed read limits, no stop flag, no logs, each packet part
-// written once, every reply judged by its code.
+// The IMEI writer: fixed read limits, the run's stop ends reads, no logs,
+// each packet part written once, every reply judged by its code.
 SLinkPolicy WriterLinkPolicy();

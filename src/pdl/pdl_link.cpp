@@ -29,9 +29,9 @@ void CPdlLink::PortLog(int nLevel, const char* pszFormat, ...) const {
   va_end(args);
 }
 
-bool CPdlLink::ReadExact(void* pBuf, uint32_t nLen, int nTimeoutClass) {
+bool CPdlLink::ReadExact(void* pBuf, uint32_t nLen, int nTimeoutClass, int nWithinMs) {
   uint32_t nRead = 0;
-  return m_port.uart_read(pBuf, nLen, &nRead, nTimeoutClass) && nRead == nLen;
+  return m_port.uart_read(pBuf, nLen, &nRead, nTimeoutClass, nWithinMs) && nRead == nLen;
 }
 
 bool CPdlLink::WaitForAck(int32_t* pnCode, int nTimeoutClass) {
@@ -196,18 +196,17 @@ bool CPdlLink::SendDonwloadPartitionTable(const char* pszList) {
   return false;
 }
 
-void CPdlLink::DiscardReply(uint32_t nLen, int nTimeoutClass) {
-  uint8_t scratch[4096];
-  while (nLen > 0) {
-    const uint32_t n = nLen < sizeof scratch ? nLen : static_cast<uint32_t>(sizeof scratch);
-    if (!ReadExact(scratch, n, nTimeoutClass)) return;
-    nLen -= n;
-  }
+int CPdlLink::WholeReplyLimitMs(int nStartLimitMs, int nTimeoutClass) const {
+  const SReadLimits limits = m_policy.port.ReadLimits(nTimeoutClass);
+  return nStartLimitMs + limits.nFirstByteMs + limits.nRestMs;
 }
 
 bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pnLen) {
   if (!m_port.IsOpen()) return false;
   const CDeadline deadline(kImageInfoStartLimitMs);
+  // Each read is bounded, and so is the whole: a phone that sends its reply
+  // a few bytes at a time cannot hold the worker past this.
+  const CDeadline whole(WholeReplyLimitMs(kImageInfoStartLimitMs, kTimeoutSetting));
   *pnLen = 0;
   DispatchOnePending();
   if (m_port.StopRequested()) return false;
@@ -215,7 +214,7 @@ bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pn
   uint8_t byte = 0;
   for (;;) {
     PortLog(0, "[RecvImageInfoData] start read ch");
-    if (!ReadExact(&byte, 1, kTimeoutSetting)) return false;
+    if (!ReadExact(&byte, 1, kTimeoutSetting, whole.LeftMs())) return false;
     if (byte == kHeaderByte) break;
     if (deadline.Passed()) return false;
     DispatchOnePending();
@@ -223,19 +222,22 @@ bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pn
   }
   uint8_t field[4];
   PortLog(0, "[RecvImageInfoData] start read data_size");
-  if (!ReadExact(field, 4, kTimeoutSetting)) return false;
+  if (!ReadExact(field, 4, kTimeoutSetting, whole.LeftMs())) return false;
   const uint32_t nDataSize = GetU32(field);
   PortLog(0, "[RecvImageInfoData] start read flowid");
-  if (!ReadExact(field, 1, kTimeoutSetting) || field[0] == kFlowIdFailure) return false;
+  if (!ReadExact(field, 1, kTimeoutSetting, whole.LeftMs()) || field[0] == kFlowIdFailure)
+    return false;
   PortLog(0, "[RecvImageInfoData] start read buf");
   if (nDataSize > nCapacity) {
+    // Refused at its header: reading a reply that cannot be used, up to the
+    // 4 GiB its size may claim, would only hold the worker. The next
+    // command's write drops whatever of it has arrived.
     PortLog(kLogAlways, "[RecvImageInfoData] reply of %u bytes does not fit %u", nDataSize,
             nCapacity);
-    DiscardReply(nDataSize, kTimeoutSetting);
     return false;
   }
   uint32_t nRead = 0;
-  if (!m_port.uart_read(pBuf, nDataSize, &nRead, kTimeoutSetting)) return false;
+  if (!m_port.uart_read(pBuf, nDataSize, &nRead, kTimeoutSetting, whole.LeftMs())) return false;
   if (nRead > 0) {
     *pnLen = nRead;
     return true;
@@ -250,28 +252,32 @@ bool CPdlLink::RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pn
 bool CPdlLink::RecvPartionData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pnLen) {
   if (!m_port.IsOpen()) return false;
   const CDeadline deadline(kPartitionReplyLimitMs);
+  // One bound for the whole reply, as for the image information.
+  const CDeadline whole(WholeReplyLimitMs(kPartitionReplyLimitMs, kTimeoutSetting));
+  const auto Read = [&](void* p, uint32_t n) {
+    return ReadExact(p, n, kTimeoutSetting, whole.LeftMs());
+  };
   *pnLen = 0;
   DispatchOnePending();
   uint8_t byte = 0;
-  if (!ReadExact(&byte, 1, kTimeoutSetting)) return false;
+  if (!Read(&byte, 1)) return false;
   while (byte != kHeaderByte) {
     if (deadline.Passed()) return false;
     DispatchOnePending();
-    if (!ReadExact(&byte, 1, kTimeoutSetting)) return false;
+    if (!Read(&byte, 1)) return false;
   }
   uint8_t field[4];
-  if (!ReadExact(field, 4, kTimeoutSetting)) return false;
+  if (!Read(field, 4)) return false;
   const uint32_t nDataSize = GetU32(field);
-  if (!ReadExact(field, 1, kTimeoutSetting) || field[0] == kFlowIdFailure) return false;
+  if (!Read(field, 1) || field[0] == kFlowIdFailure) return false;
   if (nDataSize == 0) return false;
-  if (nDataSize > nCapacity) {
-    DiscardReply(nDataSize, kTimeoutSetting);
-    return false;
-  }
+  // Refused at its header, as for the image information.
+  if (nDataSize > nCapacity) return false;
   uint32_t nGot = 0;
   while (nGot < nDataSize) {
     uint32_t nRead = 0;
-    if (!m_port.uart_read(pBuf + nGot, nDataSize - nGot, &nRead, kTimeoutSetting) || nRead == 0) {
+    if (!m_port.uart_read(pBuf + nGot, nDataSize - nGot, &nRead, kTimeoutSetting, whole.LeftMs()) ||
+        nRead == 0) {
       return false;
     }
     nGot += nRead;

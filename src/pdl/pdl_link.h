@@ -52,6 +52,8 @@ class CPdlLink {
 
   // True when all nLen bytes went out within the limit for that length.
   bool WriteBuf2Phone(const uint8_t* pBuf, uint32_t nLen);
+  // The data replies, each bounded as a whole (WholeReplyLimitMs); a reply
+  // whose data_size exceeds nCapacity is refused at its header, unread.
   // The data reply to READ_IMAGE_ATTR, into pBuf (nCapacity bytes).
   bool RecvImageInfoData(uint8_t* pBuf, uint32_t nCapacity, uint32_t* pnLen);
   // The data reply to a partition read, into pBuf (nCapacity bytes).
@@ -62,12 +64,13 @@ class CPdlLink {
 
  private:
   void PortLog(int nLevel, const char* pszFormat, ...) const __attribute__((format(printf, 3, 4)));
-  bool ReadExact(void* pBuf, uint32_t nLen, int nTimeoutClass);
+  bool ReadExact(void* pBuf, uint32_t nLen, int nTimeoutClass, int nWithinMs = kNoReadBound);
   // Writes one packet part the way the policy says.
   bool WritePart(const uint8_t* pBuf, uint32_t nLen);
   bool SendShort(uint32_t nCmd, const char* pszFailLine);
-  // Reads and drops nLen bytes of a reply that does not fit its buffer.
-  void DiscardReply(uint32_t nLen, int nTimeoutClass);
+  // The bound of a whole data reply: its start, then one read's first byte
+  // and the rest, with the limits of the class its reads use.
+  int WholeReplyLimitMs(int nStartLimitMs, int nTimeoutClass) const;
 
   IBytePort& m_port;
   SLinkPolicy m_policy;

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdarg>
 #include <vector>
 
@@ -125,9 +126,7 @@ EWaitResult CHstPort::WaitIo(const SIoHandles& io, bool bForWrite, int nTimeoutM
   size_t nWakes = 0;
   wakes[nWakes++] = io.pAbort->Handle();
   if (CMessageQueue* pQueue = CMessageQueue::Current()) wakes[nWakes++] = pQueue->WakeHandle();
-  if (!bForWrite && m_policy.bStopEndsReads && m_pStopBlock) {
-    wakes[nWakes++] = m_pStopBlock->stopEvent.Handle();
-  }
+  if (!bForWrite && m_policy.bStopEndsReads && m_pStop) wakes[nWakes++] = m_pStop->StopHandle();
   int nWoken = -1;
   const EWaitResult result = io.pDevice->Wait(
       bForWrite, std::span<const platform::WaitHandle>(wakes, nWakes), nTimeoutMs, &nWoken);
@@ -135,7 +134,8 @@ EWaitResult CHstPort::WaitIo(const SIoHandles& io, bool bForWrite, int nTimeoutM
   return result;
 }
 
-bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTimeoutClass) {
+bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTimeoutClass,
+                         int nWithinMs) {
   const SIoHandles io = Handles();
   if (!m_bOpened || !io.pDevice || !io.pAbort) return false;
   if (nCount == 0) {
@@ -144,7 +144,9 @@ bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTim
   }
   auto* pBytes = static_cast<uint8_t*>(pBuf);
   const SReadLimits limits = m_policy.ReadLimits(nTimeoutClass);
-  const CDeadline idle(limits.nFirstByteMs);
+  // The bound of the whole that this read is a piece of caps both limits.
+  const CDeadline whole(nWithinMs >= 0 ? nWithinMs : INT_MAX);
+  const CDeadline idle(std::min(limits.nFirstByteMs, whole.LeftMs()));
   bool bAborted = false;
 
   // Wait for the first byte. Reading straight away, rather than asking how
@@ -172,7 +174,7 @@ bool CHstPort::uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTim
     *pnRead = nGot;
     return true;
   }
-  const CDeadline pending(limits.nRestMs);
+  const CDeadline pending(std::min(limits.nRestMs, whole.LeftMs()));
   for (;;) {
     if (pending.Passed()) return false;
     const EWaitResult result = WaitIo(io, false, pending.LeftMs(), &bAborted);

@@ -12,6 +12,7 @@
 #include "serial/byte_port.h"
 #include "serial/port_policy.h"
 #include "serial/stop_block.h"
+#include "serial/stop_source.h"
 
 // The byte transport to one phone: open its port by COM number, write
 // buffers and read a given number of bytes, each with a time limit.
@@ -36,8 +37,8 @@ class CHstPort final : public IBytePort {
 
   bool uart_init(int nPort, int nBaudRate, int nFlowCtrl);
   bool uart_open();
-  bool uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead,
-                 int nTimeoutClass = kTimeoutSetting) override;
+  bool uart_read(void* pBuf, uint32_t nCount, uint32_t* pnRead, int nTimeoutClass = kTimeoutSetting,
+                 int nWithinMs = kNoReadBound) override;
   uint32_t uart_write(const void* pBuf, uint32_t nCount) override;
   void uart_cleanup();
 
@@ -46,9 +47,10 @@ class CHstPort final : public IBytePort {
   void SetPolicy(const SPortPolicy& policy) { m_policy = policy; }
   const SPortPolicy& Policy() const { return m_policy; }
   // Set by the owner before the first read; never owned.
-  void SetStopBlock(SStopBlock* pStopBlock) { m_pStopBlock = pStopBlock; }
+  void SetStopSource(const IStopSource* pStop) { m_pStop = pStop; }
+  void SetStopBlock(const SStopBlock* pStopBlock) { SetStopSource(pStopBlock); }
   bool StopRequested() const override {
-    return m_policy.bStopEndsReads && m_pStopBlock && m_pStopBlock->IsStopping();
+    return m_policy.bStopEndsReads && m_pStop && m_pStop->IsStopping();
   }
   bool DeviceGone() const override;
   void PortLogV(int nLevel, const char* pszFormat, va_list args) const override;
@@ -72,7 +74,7 @@ class CHstPort final : public IBytePort {
                                bool* pbAborted);
 
   SPortPolicy m_policy;
-  SStopBlock* m_pStopBlock = nullptr;
+  const IStopSource* m_pStop = nullptr;
 
   mutable std::mutex m_handleMutex;                     // guards m_pDevice and m_pAbortEvent
   std::shared_ptr<platform::ISerialDevice> m_pDevice;   // the open device (m_hComDev)

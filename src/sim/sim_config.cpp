@@ -29,7 +29,12 @@ const char* const kFaultSyntaxHelp =
     "                  brings the image to BYTES received\n"
     "    attr=empty|malformed  READ_IMAGE_ATTR answer text (implies cmd=attr)\n"
     "    read-len=N    partition read answers N bytes instead of 16384 (implies cmd=read-part)\n"
-    "  Examples: \"cmd=5,nth=3,code=9\"  \"image=system,unplug-after=100000\"  \"cmd=mid,fail\"";
+    "    data-size=N   a data reply's header claims N bytes (up to 4294967295); with drip\n"
+    "                  zeros follow the real data up to that size\n"
+    "    drip=N        the answer trickles out at N bytes a second until it is whole, the\n"
+    "                  host sends its next packet or closes the port\n"
+    "  Examples: \"cmd=5,nth=3,code=9\"  \"image=system,unplug-after=100000\"  \"cmd=mid,fail\"\n"
+    "            \"cmd=read-part,data-size=4294967295,drip=100\"";
 
 namespace {
 
@@ -128,6 +133,10 @@ bool ParseFault(const std::string& strText, SFault& fault, std::string* pErr) {
     } else if (strKey == "read-len") {
       bOk = ParseInto(strVal, fault.nReadLen, 1 << 20);
       if (fault.nCmd < 0) fault.nCmd = pdl::CMD_READ_PARTITION;
+    } else if (strKey == "data-size") {
+      bOk = ParseInto(strVal, fault.nDataSize, UINT32_MAX);
+    } else if (strKey == "drip") {
+      bOk = ParseInto(strVal, fault.nDripBytesPerSec, 1 << 20) && fault.nDripBytesPerSec > 0;
     } else {
       return Fail(pErr, "unknown fault item '" + strItem + "'");
     }

@@ -30,6 +30,8 @@ struct SFault {
   int64_t nUnplugAfter = -1;  // unplug on the data packet that brings the image to this many bytes
   std::string strAttr;        // READ_IMAGE_ATTR text: "empty" or "malformed"
   int nReadLen = -1;          // length of the partition read reply
+  int64_t nDataSize = -1;     // data reply: the data_size its header claims
+  int nDripBytesPerSec = 0;   // the answer trickles out at this rate; 0 at once
   std::string strText;        // as given, for the report
 };
 

@@ -134,6 +134,8 @@ class CSession {
   }
   bool WaitUntil(TTime t);
   bool WriteAll(const std::vector<uint8_t>& buf);
+  // Sends what of a trickling answer is due by now.
+  void Drip();
   void ReadWatch();
   void Leave(EOutcome e, std::string strDetail = {});
   void Handle(const uint8_t* p, size_t nLen);
@@ -195,6 +197,16 @@ class CSession {
   std::optional<TTime> m_tHostClosed;  // set while the host has the port closed after using it
   bool m_bLeft = false;
   uint32_t m_nGarbageSeed = 0x2545F491;
+  // An answer that trickles out (fault drip=) while the phone goes on
+  // reading: its bytes as built, then zeros up to the size its header claims.
+  struct SDrip {
+    std::vector<uint8_t> head;
+    uint64_t nTotal = 0;
+    uint64_t nSent = 0;
+    int nBytesPerSec = 1;
+    TTime tStart, tNext;
+  };
+  std::optional<SDrip> m_drip;
 };
 
 void CSession::Run() {
@@ -262,6 +274,7 @@ void CSession::WaitInput() {
   if (m_tHostClosed && m_cfg.nUnplugOnCloseMs >= 0) {
     Earliest(*m_tHostClosed + milliseconds(m_cfg.nUnplugOnCloseMs));
   }
+  if (m_drip) Earliest(m_drip->tNext);
   pollfd fds[3] = {{m_fdStop, POLLIN, 0}, {m_port.Fd(), POLLIN, 0}, {m_port.WatchFd(), POLLIN, 0}};
   timespec ts{};
   if (tWake) ts = ToTimespec(*tWake - tNow);
@@ -302,6 +315,7 @@ void CSession::WaitInput() {
     return Leave(EOutcome::HostClosed, "device hung up");
   }
   const TTime tAfter = TClock::now();
+  if (m_drip && tAfter >= m_drip->tNext) Drip();
   if (!bGotBytes && !m_rx.empty() && tAfter >= m_tLastRx + milliseconds(m_cfg.nGapMs)) {
     // Fewer bytes came than data_size announced.
     FramingError("packet cut short: " + std::to_string(m_rx.size()) + " bytes");
@@ -325,6 +339,7 @@ void CSession::ReadWatch() {
       }
       if ((pEv->mask & IN_CLOSE) && m_nHostOpenNow > 0 && --m_nHostOpenNow == 0) {
         m_tHostClosed = TClock::now();
+        m_drip.reset();  // nobody reads it any more
       }
       i += sizeof(inotify_event) + pEv->len;
     }
@@ -356,13 +371,46 @@ bool CSession::WriteAll(const std::vector<uint8_t>& buf) {
       Leave(EOutcome::HostClosed, "device went away");
       return false;
     }
-    pollfd fds[2] = {{m_fdStop, POLLIN, 0}, {m_port.Fd(), POLLOUT, 0}};
-    if (poll(fds, 2, -1) > 0 && fds[0].revents) {
+    // The host may have closed the port while the answer was due (a stop
+    // that cut its read short): nobody drains the terminal then, and the
+    // answer is dropped rather than waited on for ever.
+    pollfd fds[3] = {
+        {m_fdStop, POLLIN, 0}, {m_port.Fd(), POLLOUT, 0}, {m_port.WatchFd(), POLLIN, 0}};
+    if (poll(fds, 3, -1) > 0 && fds[0].revents) {
       Leave(EOutcome::Stopped);
       return false;
     }
+    if (fds[2].revents) ReadWatch();
+    if (m_tHostClosed) return false;
   }
   return true;
+}
+
+void CSession::Drip() {
+  SDrip& d = *m_drip;
+  const TTime tNow = TClock::now();
+  const auto us = std::chrono::duration_cast<microseconds>(tNow - d.tStart).count();
+  uint64_t nDue =
+      std::min<uint64_t>(d.nTotal, 1 + static_cast<uint64_t>(us) * d.nBytesPerSec / 1000000);
+  nDue = std::min<uint64_t>(nDue, d.nSent + 65536);  // a phone held up long catches up in steps
+  if (nDue > d.nSent) {
+    std::vector<uint8_t> piece(static_cast<size_t>(nDue - d.nSent), 0);
+    for (uint64_t i = d.nSent; i < nDue && i < d.head.size(); ++i) piece[i - d.nSent] = d.head[i];
+    const ssize_t n = write(m_port.Fd(), piece.data(), piece.size());
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      m_drip.reset();  // the host has gone; it reads nothing more
+      return;
+    }
+    d.nSent += static_cast<uint64_t>(std::max<ssize_t>(n, 0));
+  }
+  if (d.nSent >= d.nTotal) {
+    m_drip.reset();
+    return;
+  }
+  // Pieces of about 20 ms worth, so that a fast trickle costs few writes.
+  const TTime tByte =
+      d.tStart + microseconds(static_cast<int64_t>(d.nSent * 1000000 / d.nBytesPerSec));
+  d.tNext = std::max(tByte, tNow + milliseconds(20));
 }
 
 void CSession::FramingError(const std::string& strWhy) {
@@ -374,6 +422,7 @@ void CSession::FramingError(const std::string& strWhy) {
 }
 
 void CSession::Handle(const uint8_t* p, size_t nLen) {
+  m_drip.reset();  // the host has given up on the answer that trickled
   SPacket k;
   k.nDataSize = pdl::GetU32(p + 1);
   k.nFlow = p[5];
@@ -629,6 +678,8 @@ void CSession::Answer(SReply reply, const std::vector<const SFault*>& faults, SC
                       uint32_t nCmd) {
   bool bFail = false;
   int nGarbage = 0;
+  int nDripBytesPerSec = 0;
+  int64_t nClaimedSize = -1;
   microseconds delay = reply.work + microseconds(m_cfg.nAckLatencyUs);
   for (const SFault* f : faults) {
     Fired(f->strText);
@@ -650,6 +701,8 @@ void CSession::Answer(SReply reply, const std::vector<const SFault*>& faults, SC
     bFail = bFail || f->bFailReply;
     nGarbage += f->nGarbage;
     delay += milliseconds(f->nStallMs);
+    if (f->nDripBytesPerSec > 0) nDripBytesPerSec = f->nDripBytesPerSec;
+    if (f->nDataSize >= 0) nClaimedSize = f->nDataSize;
   }
   if (bFail && reply.nCode != kNoReply) {
     reply = Code(reply.nCode == pdl::RSP_ACK ? int{pdl::RSP_OPERATION_FAILED} : reply.nCode);
@@ -665,9 +718,15 @@ void CSession::Answer(SReply reply, const std::vector<const SFault*>& faults, SC
     buf.push_back(b == pdl::kHeaderByte ? 0x5A : b);
   }
   const size_t nAt = buf.size();
+  uint64_t nClaimedRest = 0;  // claimed bytes beyond the real data
   if (reply.bData) {
+    if (nClaimedSize >= 0) {
+      const auto nClaimed = static_cast<uint64_t>(nClaimedSize);
+      if (nClaimed < reply.data.size()) reply.data.resize(static_cast<size_t>(nClaimed));
+      nClaimedRest = nClaimed - reply.data.size();
+    }
     buf.resize(nAt + pdl::kHeaderSize);
-    pdl::BuildHeader(buf.data() + nAt, static_cast<uint32_t>(reply.data.size()));
+    pdl::BuildHeader(buf.data() + nAt, static_cast<uint32_t>(reply.data.size() + nClaimedRest));
     buf.insert(buf.end(), reply.data.begin(), reply.data.end());
   } else {
     buf.resize(nAt + pdl::kAckSize);
@@ -685,6 +744,12 @@ void CSession::Answer(SReply reply, const std::vector<const SFault*>& faults, SC
     tDue += microseconds(buf.size() * 1000000 / m_cfg.nRateBytesPerSec);
   }
   m_tWriteOk = tDue;
+  if (nDripBytesPerSec > 0) {
+    // Only the claimed zeros that trickle after the real data are sent.
+    m_drip = SDrip{std::move(buf), 0, 0, nDripBytesPerSec, tDue, tDue};
+    m_drip->nTotal = m_drip->head.size() + nClaimedRest;
+    return;
+  }
   // When the answer must wait anyway (pacing, an answer delay), the digest
   // is taken in that wait rather than after the answer, where it would hold
   // up reading the next packet and so push back when its bytes are counted

@@ -118,4 +118,22 @@ TEST_F(IniFileTest, FailedWriteLeavesTheOldFileWholeAndNoTemporary) {
   EXPECT_EQ(nFiles, 1);
 }
 
+TEST_F(IniFileTest, ASaveNeverWritesThroughALinkPlantedForIt) {
+  CTempDir outside;
+  const std::string strVictim = outside.File("victim.txt");
+  std::ofstream(strVictim) << "keep\n";
+  Write("[S]\nK=old\n");
+  // The save's own temporary name, and the settings file itself.
+  std::filesystem::create_symlink(strVictim, m_path + ".tmp" + std::to_string(getpid()));
+  ASSERT_TRUE(IniWriteString("S", "K", "new", m_path));
+  EXPECT_EQ(ReadWholeFile(strVictim), "keep\n");
+  EXPECT_EQ(IniGetString("S", "K", "", m_path), "new");
+
+  std::filesystem::remove(m_path);
+  std::filesystem::create_symlink(strVictim, m_path);
+  ASSERT_TRUE(IniWriteString("S", "K", "newer", m_path));
+  EXPECT_EQ(ReadWholeFile(strVictim), "keep\n");
+  EXPECT_FALSE(std::filesystem::is_symlink(m_path)) << "the link itself was replaced";
+}
+
 }  // namespace

@@ -245,16 +245,43 @@ TEST_F(PdlLinkTest, DataRepliesThatFailLeaveTheBufferAlone) {
   }
 }
 
-TEST_F(PdlLinkTest, OversizedImageInfoReplyIsReadPastAndRefused) {
-  ASSERT_TRUE(Open(m_download));
-  m_phone.Send(Cat({DataReply(Bytes(1500, 'x')), AckPacket(0)}));
-  Bytes info(pdl::kImageInfoSize + 16, 0xCC);
-  uint32_t nLen = 0;
-  EXPECT_FALSE(m_link.RecvImageInfoData(info.data(), pdl::kImageInfoSize, &nLen));
-  EXPECT_TRUE(std::all_of(info.begin() + pdl::kImageInfoSize, info.end(),
-                          [](uint8_t b) { return b == 0xCC; }));
-  EXPECT_TRUE(m_link.WaitForAck(nullptr, kTimeout60s))
-      << "the excess was consumed, not left behind";
+TEST_F(PdlLinkTest, DataRepliesLargerThanTheirBufferAreRefusedAtTheirHeader) {
+  // A header that claims 4 GiB; what follows it is never read.
+  const Bytes header = Cat({{0xAE}, Le(0xFFFFFFFF), {0xFF}});
+  struct {
+    const char* pszName;
+    SPortLink* pHost;
+    std::function<bool(CPdlLink&, uint8_t*)> fnReceive;
+    uint32_t nCapacity;
+  } const cases[] = {
+      {"image information", &m_download,
+       [](CPdlLink& l, uint8_t* p) {
+         uint32_t nLen = 0;
+         return l.RecvImageInfoData(p, pdl::kImageInfoSize, &nLen);
+       },
+       pdl::kImageInfoSize},
+      {"partition data", &m_writerHost,
+       [](CPdlLink& l, uint8_t* p) {
+         uint32_t nLen = 0;
+         return l.RecvPartionData(p, pdl::kFactoryPartitionSize, &nLen);
+       },
+       pdl::kFactoryPartitionSize},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszName);
+    m_pDevice = std::make_shared<CScriptedDevice>();
+    ASSERT_TRUE(Open(*c.pHost));
+    m_pDevice->Send(header).Send(Bytes(100, 0x11));
+    Bytes buf(c.nCapacity + 16, 0xCC);
+    EXPECT_FALSE(c.fnReceive(c.pHost->link, buf.data()));
+    EXPECT_TRUE(std::all_of(buf.begin(), buf.end(), [](uint8_t b) { return b == 0xCC; }));
+    // The next command's write drops the rest unread.
+    ASSERT_TRUE(c.pHost->link.SendConnectCmd());
+    EXPECT_EQ(m_pDevice->Discarded(), 100u);
+    c.pHost->port.uart_cleanup();
+  }
+  EXPECT_NE(PortLog().find("[RecvImageInfoData] reply of 4294967295 bytes does not fit 1024\n"),
+            std::string::npos);
 }
 
 TEST_F(PdlLinkTest, ImageInfoReplyIsReadWholeOrExplained) {
@@ -328,6 +355,7 @@ TEST_F(PdlLinkTest, RepliesCutIntoAnyFragmentsAreReassembled) {
 TEST_F(PdlLinkTest, APhoneThatHangsUpMidReplyFailsTheExchange) {
   const Bytes ack = AckPacket(0);
   const Bytes data = DataReply(Bytes(3000, 0x5A));
+  const Bytes infoReply = DataReply(Bytes(1000, 0x5A));  // fits its 1024 bytes
   struct {
     const char* pszName;
     Bytes part;  // what comes before the hang-up
@@ -335,7 +363,7 @@ TEST_F(PdlLinkTest, APhoneThatHangsUpMidReplyFailsTheExchange) {
   } const cases[] = {
       {"acknowledgement", Bytes(ack.begin(), ack.begin() + 7),
        [](CPdlLink& l) { return l.WaitForAck(nullptr, kTimeout60s); }},
-      {"image information", Bytes(data.begin(), data.begin() + 1000),
+      {"image information", Bytes(infoReply.begin(), infoReply.begin() + 500),
        [](CPdlLink& l) {
          Bytes info(pdl::kImageInfoSize);
          uint32_t nLen = 0;

@@ -8,6 +8,7 @@
 
 #include "child_process.h"
 #include "pty_phone.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -72,6 +73,21 @@ TEST(QuillportHeadless, BadUsageEndsWithTwo) {
   std::string out;
   EXPECT_EQ(RunIn(dir.Path(), std::string(QUILLPORT_PATH) + " --headless --rows 9", &out), 2);
   EXPECT_EQ(RunIn(dir.Path(), std::string(QUILLPORT_PATH) + " --headless --timeout 1234", &out), 2);
+}
+
+TEST(QuillportHeadless, AStopSignalDuringStartUpStopsTheRowsNotTheProcess) {
+  CTempDir dir;
+  MakeStation(dir);
+  CChild tool({QUILLPORT_PATH, "--headless", "--simulate", "1", "--package", "t_norq_total.bin"},
+              dir.Path(), dir.File("out.txt"), {"XDG_RUNTIME_DIR=" + dir.Path()});
+  // The simulated phones' threads are the first to start: the signal comes
+  // while the rest of start-up is still to do.
+  ASSERT_TRUE(WaitUntil([&] { return tool.ThreadCount() != 1; }, 30s));
+  tool.Signal(SIGTERM);
+  const std::optional<int> rc = tool.WaitExit(60s);
+  ASSERT_TRUE(rc);
+  EXPECT_TRUE(*rc == 0 || *rc == 1) << "ended by the signal: " << *rc << "\n"
+                                    << ReadWholeFile(dir.File("out.txt"));
 }
 
 }  // namespace

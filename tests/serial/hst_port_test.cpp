@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "common/message_queue.h"
@@ -181,16 +182,32 @@ TEST_F(HstPortTest, StopDuringAWaitEndsIt) {
   EXPECT_FALSE(end->bOk);
 }
 
-TEST_F(HstPortTest, WriterIgnoresTheStopFlag) {
+TEST_F(HstPortTest, AReadEndsAtTheBoundOfTheWholeItIsAPieceOf) {
+  CHstPort port(m_download);
+  ASSERT_TRUE(OpenScripted(port));
+  // Its first bytes come, the rest never: the class would wait 60 s for it.
+  m_pDevice->Send(Text("ab"));
+  auto end = std::async(std::launch::async, [&port] {
+    char buf[4];
+    uint32_t nRead = 0;
+    return port.uart_read(buf, 4, &nRead, kTimeout60s, 200);
+  });
+  ASSERT_EQ(end.wait_for(kBound), std::future_status::ready) << "ended by the bound of the whole";
+  EXPECT_FALSE(end.get());
+}
+
+TEST_F(HstPortTest, TheWritersStopEndsItsReadsToo) {
   CHstPort port(m_writer);
   SStopBlock stop;
+  port.SetStopSource(&stop);
+  ASSERT_TRUE(OpenScripted(port));
+  CPendingRead read(port, 1, kTimeoutSetting);
+  ASSERT_TRUE(m_pDevice->WaitForIdleReader(kBound));
   stop.SetStop(true);
-  port.SetStopBlock(&stop);
-  ASSERT_TRUE(Open(port));
-  m_phone.Send("x");
-  char c;
-  uint32_t nRead = 0;
-  EXPECT_TRUE(port.uart_read(&c, 1, &nRead));
+  // Well inside the writer's 10 s limit for a first byte.
+  const auto end = read.End(5s);
+  ASSERT_TRUE(end) << "ended by the stop, not by the 10 s limit";
+  EXPECT_FALSE(end->bOk);
 }
 
 TEST_F(HstPortTest, ClosingFromAnotherThreadWakesAPendingRead) {

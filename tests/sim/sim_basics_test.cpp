@@ -71,13 +71,16 @@ TEST(SimConfig, FaultTextParsesMatchAndActions) {
   ASSERT_TRUE(sim::ParseFault("read-len=100", f, &strErr));
   EXPECT_EQ(f.nCmd, 9);
   EXPECT_EQ(f.nReadLen, 100);
+  ASSERT_TRUE(sim::ParseFault("cmd=read-part,data-size=4294967295,drip=50", f, &strErr));
+  EXPECT_EQ(f.nDataSize, 4294967295);
+  EXPECT_EQ(f.nDripBytesPerSec, 50);
 }
 
 TEST(SimConfig, FaultTextRejectsWhatItCannotDo) {
   sim::SFault f;
-  for (const char* psz :
-       {"cmd=5", "nth=2", "chunk=2,code=1", "unplug-after=10", "bogus=1,code=1", "nth=0,code=1",
-        "attr=odd", "code=x", "cmd=nine,silent", "silent=1", "image=0xZZ,silent", ""}) {
+  for (const char* psz : {"cmd=5", "nth=2", "chunk=2,code=1", "unplug-after=10", "bogus=1,code=1",
+                          "nth=0,code=1", "attr=odd", "code=x", "cmd=nine,silent", "silent=1",
+                          "image=0xZZ,silent", "drip=0", "data-size=4294967296", ""}) {
     std::string strErr;
     EXPECT_FALSE(sim::ParseFault(psz, f, &strErr)) << psz;
     EXPECT_FALSE(strErr.empty()) << psz;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "pty_phone.h"
 #include "wait_until.h"
@@ -43,6 +44,17 @@ CChild::~CChild() {
 
 void CChild::Signal(int nSignal) const {
   if (m_pid > 0 && !m_status) kill(m_pid, nSignal);
+}
+
+int CChild::ThreadCount() const {
+  if (m_pid <= 0 || m_status) return 0;
+  std::error_code ec;
+  int nThreads = 0;
+  for (std::filesystem::directory_iterator it("/proc/" + std::to_string(m_pid) + "/task", ec), end;
+       !ec && it != end; it.increment(ec)) {
+    ++nThreads;
+  }
+  return nThreads;
 }
 
 std::optional<int> CChild::WaitExit(std::chrono::milliseconds bound) {

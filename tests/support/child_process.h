@@ -22,6 +22,8 @@ class CChild {
 
   bool Started() const { return m_pid > 0; }
   void Signal(int nSignal) const;
+  // Threads the running child has now; 0 once it has ended.
+  int ThreadCount() const;
   // The exit status (128 + the signal for one ended by a signal) once it
   // ended within the bound; nullopt while running.
   std::optional<int> WaitExit(std::chrono::milliseconds bound);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <fstream>
@@ -118,7 +119,6 @@ TEST_F(FactoryDataTest, LcdDdrBlockIsRebuiltWhole) {
       {false, false, "ddr.bin", LcdDdrResult::Ok, {}, {}},
       {true, false, "ddr.bin", LcdDdrResult::Ok, {'m', 'c', 'u', '_', 'X'}, {}},
       {false, true, "ddr.bin", LcdDdrResult::Ok, {}, {0x01, 0x02, 0x00, 0x03}},
-      {true, true, "missing.bin", LcdDdrResult::DdrFileMissing, {'m', 'c', 'u', '_', 'X'}, {}},
   };
   for (const auto& c : cases) {
     SetUp();
@@ -131,6 +131,19 @@ TEST_F(FactoryDataTest, LcdDdrBlockIsRebuiltWhole) {
     std::copy(c.ddr.begin(), c.ddr.end(), expected.begin() + 136);
     EXPECT_EQ(At(0x3000, 0x888), expected) << c.bLcd << c.bDdr << c.pszDdr;
     ExpectOnlyChanged(0x3000, 0x888);
+  }
+}
+
+TEST_F(FactoryDataTest, ADdrFileThatCannotBeReadFailsTheBlockAndWritesNothing) {
+  // Gone since Start, or a FIFO that an open would wait on for ever.
+  ASSERT_EQ(mkfifo(m_dir.File("ddr.fifo").c_str(), 0644), 0);
+  for (const char* pszDdr : {"missing.bin", "ddr.fifo"}) {
+    SCOPED_TRACE(pszDdr);
+    SetUp();
+    const Bytes before = At(0x3000, 0x888);
+    const SLcdDdrInput input{0x66616374, "mcu", "X", m_dir.File(pszDdr)};
+    EXPECT_EQ(FillLcdDdrBlock(Image(), true, true, input), LcdDdrResult::DdrFileUnreadable);
+    EXPECT_EQ(At(0x3000, 0x888), before);
   }
 }
 

@@ -133,15 +133,13 @@ TEST_F(HistoryTest, FailedAppendReportsAndKeepsTheNumberUsed) {
   } cases[] = {
       {"data is a file, the folder cannot be made", [&] { WriteFile("data", "x"); }},
       {"history is a folder", [&] { fs::create_directories(m_dir.File("data/wimei.history")); }},
-      {"disk full",
+      {"a link in the history's place",
        [&] {
          fs::create_directories(m_dir.File("data"));
          fs::create_symlink("/dev/full", m_dir.File("data/wimei.history"));
        }},
   };
   for (const auto& c : cases) {
-    // A full disk is played by a device only Linux has.
-    if (std::string(c.pszCase) == "disk full" && !fs::exists("/dev/full")) continue;
     fs::remove_all(m_dir.File("data"));
     c.fnPrepare();
     CWriteHistories histories(m_dir.Path());
@@ -150,6 +148,43 @@ TEST_F(HistoryTest, FailedAppendReportsAndKeepsTheNumberUsed) {
         << c.pszCase;
     EXPECT_FALSE(error.empty()) << c.pszCase;
     EXPECT_TRUE(histories.IsImeiUsed("490154203237518")) << c.pszCase;
+  }
+}
+
+TEST_F(HistoryTest, LinksPlantedInTheStationFolderAreNeverWrittenThrough) {
+  CTempDir outside;
+  const std::string strVictim = outside.File("victim.txt");
+  struct {
+    const char* pszCase;
+    std::function<void()> fnPlant;
+    std::function<bool(CWriteHistories&)> fnWrite;
+  } cases[] = {
+      {"history", [&] { fs::create_symlink(strVictim, m_dir.File("data/wimei.history")); },
+       [](CWriteHistories& h) {
+         return h.AppendHistory(HistoryKind::Imei, "490154203237518", kStamp);
+       }},
+      {"reservation",
+       [&] { fs::create_symlink(strVictim, m_dir.File("data/wmbsn.history.pending")); },
+       [](CWriteHistories& h) { return h.Of(HistoryKind::Mbsn).Reserve({"MBSN1"}, kStamp); }},
+      {"data folder",
+       [&] {
+         fs::remove(m_dir.File("data"));
+         fs::create_directory_symlink(outside.Path(), m_dir.File("data"));
+       },
+       [](CWriteHistories& h) { return h.AppendHistory(HistoryKind::Psn, "PSN1", kStamp); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszCase);
+    fs::remove_all(m_dir.File("data"));
+    fs::create_directories(m_dir.File("data"));
+    std::ofstream(strVictim) << "keep\n";
+    c.fnPlant();
+    CWriteHistories histories(m_dir.Path());
+    ASSERT_EQ(histories.Of(HistoryKind::Mbsn).PendingPath(),
+              m_dir.File("data/wmbsn.history.pending"));
+    EXPECT_FALSE(c.fnWrite(histories));
+    EXPECT_EQ(ReadWholeFile(strVictim), "keep\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside.Path()), fs::directory_iterator()), 1);
   }
 }
 

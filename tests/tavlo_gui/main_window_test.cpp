@@ -311,7 +311,9 @@ TEST_F(TavloWindow, ResetHistoryEmptiesTheDataFolderAndAsksForARestart) {
   CModalAnswerer answerer;
   Click("resetHistory");
   ASSERT_EQ(answerer.Seen().size(), 1u);
-  EXPECT_EQ(answerer.Seen()[0].strText, Text("重置成功!\n请重启IMEI工具!"));
+  EXPECT_EQ(
+      answerer.Seen()[0].strText,
+      Text("重置成功!\n请重启IMEI工具!\n重启后, 已归档的号码会再次分配, 除非更改号码范围或列表!"));
   EXPECT_FALSE(std::filesystem::exists(m_base.File("data/wimei.history")));
 }
 

@@ -48,8 +48,11 @@ TEST_F(EnglishTexts, TheWindowOpensInEnglish) {
   EXPECT_EQ(Find<QGroupBox>("params")->title(), QStringLiteral("Parameters"));
   EXPECT_EQ(Banner()->Text(), QStringLiteral("OFF"));
   // Two-line messages are translated line by line.
-  EXPECT_EQ(CTavloDlg::Shown(std::string(kMsgResetDone) + "\n" + kMsgRestartTool),
-            QStringLiteral("Reset done!\nPlease restart the IMEI tool!"));
+  EXPECT_EQ(CTavloDlg::Shown(std::string(kMsgResetDone) + "\n" + kMsgRestartTool + "\n" +
+                             writer_text::kResetOffersAgain),
+            QStringLiteral("Reset done!\nPlease restart the IMEI tool!\nAfter the restart the "
+                           "archived numbers will be offered again, unless the ranges or lists "
+                           "change!"));
   Screenshot(&dlg, "tavlo-english");
   m_pDlg.reset();
   QCoreApplication::removeTranslator(&m_translator);

@@ -316,4 +316,22 @@ TEST_F(TavloHeadless, ANumberWhoseHistoryLineFailedIsNeverHandedOutAgain) {
   EXPECT_NE(history.find("\t" + strNext + "\n"), std::string::npos) << history;
 }
 
+TEST_F(TavloHeadless, AStopSignalDuringStartUpStopsTheRunNotTheProcess) {
+  Settings("ISWIMEI=Yes\n");
+  for (const char* pszSignal : {"SIGTERM", "SIGINT"}) {
+    SCOPED_TRACE(pszSignal);
+    CChild tavlo({TAVLO_PATH, "--headless", "--simulate", "1", "--imei1",
+                  AppendImeiCheckDigit("35209900000078")},
+                 m_dir.Path(), m_dir.File("out.txt"), {"XDG_RUNTIME_DIR=" + m_dir.Path()});
+    // The simulated phones' threads are the first to start: the signal comes
+    // while the rest of start-up is still to do.
+    ASSERT_TRUE(WaitUntil([&] { return tavlo.ThreadCount() != 1; }, 30s));
+    tavlo.Signal(std::string(pszSignal) == "SIGTERM" ? SIGTERM : SIGINT);
+    const std::optional<int> rc = tavlo.WaitExit(30s);
+    ASSERT_TRUE(rc);
+    EXPECT_TRUE(*rc == 0 || *rc == 1) << "ended by the signal: " << *rc << "\n"
+                                      << ReadWholeFile(m_dir.File("out.txt"));
+  }
+}
+
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include "tavlo/ui/writer_window.h"
 
+#include <sys/stat.h>
+
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/ui/writer_texts.h"
 #include "writer_fixture.h"
@@ -140,6 +142,27 @@ TEST_F(WriterWindowTest, StartRefusesWhatCannotBeWritten) {
   window.OnStop();
 }
 
+TEST_F(WriterWindowTest, AListOrDdrFileThatIsNoRegularFileIsRefusedAtStart) {
+  // A FIFO would hold the open until someone writes to it: first the
+  // window's pool loading, then the worker.
+  const std::string strFifo = m_base.File("numbers.fifo");
+  ASSERT_EQ(mkfifo(strFifo.c_str(), 0644), 0);
+  CTavloWindow& window = Open("ISWIMEI=Yes\n[WIMEI]\nINPUTTYPE=1\nFILEPATH=" + strFifo + "\n");
+  window.OnStart();
+  EXPECT_EQ(m_host.boxes,
+            std::vector<std::string>{std::string(writer_text::kNotAFile) + "\n" + strFifo});
+  EXPECT_TRUE(window.View().bStartEnabled) << "nothing started";
+
+  m_host.boxes.clear();
+  window.OnCheckMbsn(true);  // the list is out of use; the DDR file is the FIFO now
+  window.OnCheckDdrFirmware(true);
+  window.SetDdrPath(strFifo);
+  window.OnStart();
+  EXPECT_EQ(m_host.boxes,
+            std::vector<std::string>{std::string(writer_text::kNotAFile) + "\n" + strFifo});
+  EXPECT_TRUE(window.View().bStartEnabled);
+}
+
 TEST_F(WriterWindowTest, StartWithNothingToWriteIsRefused) {
   CTavloWindow& window = Open("");
   window.OnStart();
@@ -230,7 +253,9 @@ TEST_F(WriterWindowTest, ResetHistoryArchivesTheBaseFoldersHistories) {
   WriteFile("data/wimei.history", "2024-01-01_00:00:00\t352099001761481\n");
   m_app.pHistories->LoadAll();
   window.OnResetHistory();
-  const std::string strDone = std::string(kMsgResetDone) + "\n" + kMsgRestartTool;
+  // The operator hears that the archived numbers come back after the restart.
+  const std::string strDone =
+      std::string(kMsgResetDone) + "\n" + kMsgRestartTool + "\n" + writer_text::kResetOffersAgain;
   EXPECT_EQ(m_host.boxes, (std::vector<std::string>{strDone, strDone}));
   std::vector<std::string> left;
   for (const auto& e : fs::directory_iterator(m_base.File("data")))

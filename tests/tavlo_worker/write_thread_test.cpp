@@ -4,7 +4,9 @@
 #include "tavlo/worker/write_thread.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
@@ -17,6 +19,7 @@
 #include "sim_socket.h"
 #include "tavlo/factory/factory_data.h"
 #include "tavlo/numbers/number_checks.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -217,6 +220,8 @@ TEST_F(WriteThreadTest, PhoneFailuresEndInTheFailedState) {
   } cases[] = {
       {"cmd=factmode,code=9", "WaitForAck SendFactModeCmd failed!", false},
       {"cmd=read-part,read-len=16000", "Read factorydata failed!", false},
+      // Claims 4 GiB at a pace that each read's limits would let through.
+      {"cmd=read-part,data-size=4294967295,drip=200", "Read factorydata failed!", false},
       {"cmd=read-part,nth=2,code=9", "Read Flash partion failed!", true},
       {"cmd=mid,nth=4,code=9", "WaitForAck Write Flash partion failed!", true},
   };
@@ -265,6 +270,60 @@ TEST_F(WriteThreadTest, HistoryThatCannotBeWrittenFailsThePhone) {
     return 0;
   });
   EXPECT_TRUE(m_histories.IsImeiUsed(kImei));  // never handed out again by this process
+}
+
+TEST_F(WriteThreadTest, StopEndsASlowReplyAtOnce) {
+  std::atomic<bool> bAsked{false};
+  sim::SSocketOptions opt{.strPortsDir = m_ports.Path(), .nCom = kCom, .nReplugDelayMs = 300};
+  opt.onFaultFired = [&](int, const std::string&) { bAsked = true; };
+  // The whole partition at 100 bytes a second would take minutes.
+  m_pSocket = StartSimSocket(opt, {"cmd=read-part,drip=100"});
+  ASSERT_TRUE(m_pSocket);
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return bAsked.load(); }, std::chrono::seconds(30)));
+  m_pWorker->RequestStop();
+  EXPECT_EQ(WaitSummary(), "Write Stop!");
+  EXPECT_FALSE(m_ui.HasLine("Read factorydata failed!")) << "a stop is no failure";
+  EXPECT_FALSE(m_ui.HasLine("Write failed!"));
+  EXPECT_EQ(m_pWorker->PhonesStopped(), 1);
+  EXPECT_EQ(m_pWorker->PhonesFailed(), 0);
+  EXPECT_FALSE(m_histories.IsImeiUsed(kImei));
+}
+
+TEST_F(WriteThreadTest, FilesThatCannotBeReadFailThePhoneBeforeTheWriteBack) {
+  struct {
+    const char* pszCase;
+    std::function<void()> fnPrepare;
+    const char* pszLine;
+  } cases[] = {
+      // The recording window names no DDR file: one removed since Start.
+      {"DDR file gone", [&] { m_settings.m_bWriteDdr = true; }, "Read DDR file failed!"},
+      {"boot image a FIFO",
+       [&] {
+         m_settings.m_bWriteDdr = false;
+         std::filesystem::remove(m_base.File("images/boot_fact.bin"));
+         ASSERT_EQ(mkfifo(m_base.File("images/boot_fact.bin").c_str(), 0644), 0);
+       },
+       "Open boot_fact failed!"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszCase);
+    c.fnPrepare();
+    Plug({});
+    Start();
+    EXPECT_EQ(WaitSummary(), "Write Error!");
+    EXPECT_TRUE(m_ui.HasLine(c.pszLine, kLogError)) << ::testing::PrintToString(Log());
+    EXPECT_FALSE(m_ui.HasLine("Writting data to Flash ..."));
+    EXPECT_FALSE(m_histories.IsImeiUsed(kImei));
+    m_pWorker.reset();
+    m_pSocket->Stop();
+    EXPECT_TRUE(m_pSocket->Report().factoryWritten.empty());
+    m_pSocket.reset();
+    m_ui.Locked([&] {
+      m_ui.m_log.clear();
+      return 0;
+    });
+  }
 }
 
 TEST_F(WriteThreadTest, StopWhileWaitingForAPhone) {

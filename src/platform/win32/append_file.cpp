@@ -1,7 +1,11 @@
 #include "platform/append_file.h"
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <mutex>
 
 #include "platform/win32/wide_text.h"
@@ -30,6 +34,54 @@ bool AppendToFile(const std::string& strPath, const void* pData, size_t nLen) {
   lock.unlock();
   CloseHandle(h);
   return bOk && dwDone == nLen;
+}
+
+// A link planted by another user is no concern here: creating one takes a
+// privilege that station users do not have, so the files open as before.
+int OpenNoFollow(const std::string& strPath, int nFlags, int nMode) {
+  return open(strPath.c_str(), nFlags | O_CLOEXEC, nMode);
+}
+
+int OpenInOwnFolder(const std::string& strPath, int nFlags, int nMode) {
+  return OpenNoFollow(strPath, nFlags, nMode);
+}
+
+int OpenRegularForReading(const std::string& strPath) {
+  // A device name ("COM1", "NUL") opens as a character device: refused.
+  if (!IsRegularFile(strPath)) return -1;
+  const int fd = open(strPath.c_str(), O_RDONLY | O_BINARY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || (st.st_mode & S_IFMT) != S_IFREG) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
+bool IsRegularFile(const std::string& strPath) {
+  struct stat st;
+  if (stat(strPath.c_str(), &st) != 0) return false;
+  if ((st.st_mode & S_IFMT) == S_IFREG) return true;
+  errno = EINVAL;
+  return false;
+}
+
+long ReadUpTo(int fd, void* pBuf, size_t nLen) {
+  size_t nDone = 0;
+  while (nDone < nLen) {
+    const auto n = read(fd, static_cast<char*>(pBuf) + nDone, static_cast<unsigned>(nLen - nDone));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    nDone += static_cast<size_t>(n);
+  }
+  return static_cast<long>(nDone);
+}
+
+COwnedFd::~COwnedFd() {
+  if (m_fd >= 0) close(m_fd);
 }
 
 }  // namespace platform

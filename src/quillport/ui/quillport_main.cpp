@@ -93,7 +93,8 @@ std::vector<int> PresetWindow(CQuillportWindow& window, const SQuillportOptions&
 
 namespace {
 
-int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram) {
+int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram,
+                platform::WaitHandle sigFd) {
   // Simulated phones first, so that discovery sees their folder.
   CSimulatedPhones simulation;
   if (!simulation.Start("quillport", opt.nSimulate)) return kExitFailed;
@@ -103,9 +104,6 @@ int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram) {
     std::fprintf(stderr, "quillport: another copy of %s is running\n", strProgram.c_str());
     return kExitFailed;
   }
-
-  // SIGINT and SIGTERM act as "Stop all".
-  const platform::WaitHandle sigFd = platform::BlockStopSignals();
 
   CMessageQueue queue;
   CQueueBinding binding(queue);
@@ -153,6 +151,11 @@ int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // SIGINT and SIGTERM act as "Stop all" (close the window), from the first
+  // moment: blocked before any thread starts (the simulated phones', the
+  // toolkit's), so that none of them takes one by its default action and an
+  // early signal waits, pending, until the rows can stop.
+  const platform::WaitHandle sigFd = platform::BlockStopSignals();
   CLI::App app{"Norq multi-port download tool"};
   SQuillportOptions opt;
   app.add_flag("--headless", opt.bHeadless, "run the eight port rows from the console");
@@ -180,6 +183,6 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   const std::string strProgram = std::filesystem::path(argv[0]).stem().string();
-  if (opt.bHeadless) return RunHeadless(opt, strProgram);
-  return RunWindow(opt, strProgram, argc, argv);
+  if (opt.bHeadless) return RunHeadless(opt, strProgram, sigFd);
+  return RunWindow(opt, strProgram, sigFd, argc, argv);
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/wait_handle.h"
 #include "quillport/ui/window_model.h"
 
 // The quillport program's parts that its console and window front ends
@@ -29,4 +30,7 @@ struct SQuillportOptions {
 std::vector<int> PresetWindow(CQuillportWindow& window, const SQuillportOptions& opt);
 
 // Runs the download window until it closes; returns the exit status.
-int RunWindow(const SQuillportOptions& opt, const std::string& strProgram, int& argc, char** argv);
+// SIGINT and SIGTERM arrive on sigFd (platform::BlockStopSignals, taken in
+// main's first lines, before any thread starts).
+int RunWindow(const SQuillportOptions& opt, const std::string& strProgram,
+              platform::WaitHandle sigFd, int& argc, char** argv);

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/append_file.h"
+
 namespace {
 
 constexpr size_t kSlotSize = 9;
@@ -40,8 +42,6 @@ bool FillSerialField(FactoryDataImage image, size_t nBase, const std::string& te
   }
   return true;
 }
-
-using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 }  // namespace
 
@@ -82,26 +82,20 @@ LcdDdrResult FillLcdDdrBlock(FactoryDataImage image, bool bWriteLcd, bool bWrite
     std::copy(name.begin(), name.end(), block.begin() + kLcdNameAreaOffset);
   }
 
-  LcdDdrResult result = LcdDdrResult::Ok;
   if (bWriteDdr) {
-    FilePtr file(std::fopen(input.m_strDdrPath.c_str(), "rb"), &std::fclose);
+    // Start found the file; one that has gone since, or is cut short while
+    // it is read, must fail the phone rather than go into it as zeros.
+    const platform::COwnedFd file(platform::OpenRegularForReading(input.m_strDdrPath));
     struct stat st;
-    if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
-      result = LcdDdrResult::DdrFileMissing;
-    } else if (static_cast<uint64_t>(st.st_size) > kDdrAreaSize) {
-      return LcdDdrResult::DdrFileTooLarge;
-    } else {
-      const size_t size = static_cast<size_t>(st.st_size);
-      uint8_t* pDdr = block.data() + kDdrAreaOffset;
-      if (std::fread(pDdr, 1, size, file.get()) != size) {
-        std::fill(pDdr, pDdr + kDdrAreaSize, 0);
-        result = LcdDdrResult::DdrFileMissing;
-      }
-    }
+    if (file.Get() < 0 || fstat(file.Get(), &st) != 0) return LcdDdrResult::DdrFileUnreadable;
+    if (static_cast<uint64_t>(st.st_size) > kDdrAreaSize) return LcdDdrResult::DdrFileTooLarge;
+    const auto size = static_cast<long>(st.st_size);
+    if (platform::ReadUpTo(file.Get(), block.data() + kDdrAreaOffset, kDdrAreaSize) != size)
+      return LcdDdrResult::DdrFileUnreadable;
   }
 
   std::copy(block.begin(), block.end(), image.begin() + kLcdDdrBlockOffset);
-  return result;
+  return LcdDdrResult::Ok;
 }
 
 bool ImeiAreaMatches(std::span<const uint8_t, kFactoryDataSize> written,

@@ -45,12 +45,10 @@ struct SLcdDdrInput {
 
 enum class LcdDdrResult {
   Ok,
-  DdrFileMissing,   // written with a zero DDR area; the write goes on
-  LcdNameTooLong,   // interface + "_" + name exceeds 127 characters; nothing written
-  DdrFileTooLarge,  // more than 2048 bytes; nothing written
+  DdrFileUnreadable,  // gone, not a regular file, or cut short while read; nothing written
+  LcdNameTooLong,     // interface + "_" + name exceeds 127 characters; nothing written
+  DdrFileTooLarge,    // more than 2048 bytes; nothing written
 };
-// The worker's log line for a missing or unreadable DDR file (kind 2).
-inline constexpr const char* kDdrMissingLine = "DDR file don't exist! Jump it...";
 
 // Whether interface + "_" + name fits the LCD name area with its terminating zero.
 inline bool LcdNameFits(const std::string& strInterface, const std::string& strName) {

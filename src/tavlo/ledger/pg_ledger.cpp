@@ -14,6 +14,7 @@
 
 #include "common/ini_file.h"
 #include "common/text.h"
+#include "platform/append_file.h"
 #include "tavlo/settings/writer_settings.h"
 
 namespace {
@@ -239,7 +240,7 @@ bool CPgLedger::RecordLocked(const std::string& strKind, const std::string& strN
 }
 
 bool CPgLedger::SpoolLocked(const std::string& strLine, std::string* pError) {
-  const int fd = open(m_strSpool.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = platform::OpenInOwnFolder(m_strSpool, O_RDWR | O_APPEND | O_CREAT);
   if (fd < 0) return SpoolFailed("cannot open", errno, pError);
   const off_t nSize = lseek(fd, 0, SEEK_END);
   // A last line cut short (a full disk, a crash) would swallow this one

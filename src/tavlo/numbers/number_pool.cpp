@@ -6,6 +6,7 @@
 
 #include "common/message_queue.h"
 #include "common/text.h"
+#include "platform/append_file.h"
 #include "tavlo/numbers/number_checks.h"
 
 void CNumberPool::SetList(std::vector<std::string> entries) {
@@ -295,6 +296,9 @@ std::string CNumberPool::GetUnusedFromLedger(INumberLedger& ledger,
 std::vector<std::string> ReadNumberList(const std::string& strPath, size_t nCut,
                                         bool (*pfnValid)(const std::string&, int), int nParam) {
   std::vector<std::string> numbers;
+  // A FIFO or a device in the list's place would hold the window in the
+  // open; Start refuses such a list with its own message.
+  if (!platform::IsRegularFile(strPath)) return numbers;
   std::ifstream in(strPath, std::ios::binary);
   std::string line;
   // Lines were always read into a 256-byte buffer; reading them so also keeps

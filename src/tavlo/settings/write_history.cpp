@@ -17,6 +17,7 @@
 
 #include "common/message_queue.h"
 #include "common/text.h"
+#include "platform/append_file.h"
 #include "tavlo/settings/writer_settings.h"
 
 namespace fs = std::filesystem;
@@ -361,7 +362,7 @@ bool CWriteHistory::Reserve(const std::vector<std::string>& numbers, const std::
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) return Fail("cannot create " + folder, ec.value(), pError);
-  CFd fd(open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  CFd fd(platform::OpenInOwnFolder(strPath, O_WRONLY | O_CREAT | O_TRUNC));
   if (fd.Get() < 0) return Fail("cannot open " + strPath, errno, pError);
   {
     // Whatever of them reaches the file has not gone to a phone yet.
@@ -402,7 +403,7 @@ void CWriteHistory::ClearReserved() {
     // the old file, which reserves more than needed, never less.
     const std::string strTemp = strPath + ".new";
     unlink(strTemp.c_str());
-    CFd fd(open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    CFd fd(platform::OpenInOwnFolder(strTemp, O_WRONLY | O_CREAT | O_EXCL));
     std::string text;
     for (const HistoryEntry& e : kept) text += e.m_strTime + "\t" + e.m_strNumber + "\n";
     if (fd.Get() >= 0 && WriteAll(fd.Get(), text) && fsync(fd.Get()) == 0 && fd.Close()) {
@@ -454,7 +455,7 @@ bool CWriteHistory::AppendLineLocked(const std::string& strNumber, const std::st
   if (ec) return Fail("cannot create " + folder, ec.value(), pError);
 
   const bool bExisted = access(m_strPath.c_str(), F_OK) == 0;
-  CFd fd(open(m_strPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  CFd fd(platform::OpenInOwnFolder(m_strPath, O_RDWR | O_APPEND | O_CREAT));
   if (fd.Get() < 0) return Fail("cannot open " + m_strPath, errno, pError);
 
   std::string text = strTime + "\t" + strNumber + "\n";

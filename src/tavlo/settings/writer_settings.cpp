@@ -104,7 +104,9 @@ bool LoadSettings(const std::string& strBaseFolder, const ChipList& chips,
   while (!imageDir.empty() && imageDir.back() == '/') imageDir.pop_back();
   s.m_strImageDir = JoinPath(strBaseFolder, imageDir);
   struct stat st;
-  if (stat(JoinPath(s.m_strImageDir, kBootImageName).c_str(), &st) != 0) return false;
+  // A FIFO or a device in its place would hold every phone's upload.
+  if (stat(JoinPath(s.m_strImageDir, kBootImageName).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
 
   const auto chip = std::find_if(chips.begin(), chips.end(), [&](const SChipEntry& e) {
     return e.m_strChipName == s.m_strChipset;

@@ -5,8 +5,8 @@
 #include "common/text.h"
 #include "tavlo/ui/tavlo_program.h"
 
-int RunWindow(const STavloOptions& /*opt*/, const std::string& strProgram, int& /*argc*/,
-              char** /*argv*/) {
+int RunWindow(const STavloOptions& /*opt*/, const std::string& strProgram,
+              platform::WaitHandle /*sigFd*/, int& /*argc*/, char** /*argv*/) {
   std::fprintf(stderr, "%s\n", NoWindowText(strProgram).c_str());
   return kExitUsage;
 }

@@ -89,7 +89,8 @@ std::string CurrentFolder() {
 
 namespace {
 
-int RunHeadless(const STavloOptions& opt, const std::string& strProgram) {
+int RunHeadless(const STavloOptions& opt, const std::string& strProgram,
+                platform::WaitHandle sigFd) {
   CSimulatedPhones phones;
   // Each phone is taken away once written, as an operator unplugs it.
   if (!phones.Start(strProgram, opt.nSimulate, true)) return kExitFailed;
@@ -114,9 +115,6 @@ int RunHeadless(const STavloOptions& opt, const std::string& strProgram) {
       std::fprintf(stderr, "tavlo: %s\n", app.strSettingsError.c_str());
       return kExitFailed;
   }
-
-  // SIGINT and SIGTERM act as Stop.
-  const platform::WaitHandle sigFd = platform::BlockStopSignals();
 
   CMessageQueue queue;
   CQueueBinding binding(queue);
@@ -160,6 +158,11 @@ int RunHeadless(const STavloOptions& opt, const std::string& strProgram) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // SIGINT and SIGTERM act as Stop (as Exit in the window), from the first
+  // moment: blocked before any thread starts (the simulated phones', the
+  // toolkit's), so that none of them takes one by its default action and an
+  // early signal waits, pending, until the run can stop.
+  const platform::WaitHandle sigFd = platform::BlockStopSignals();
   CLI::App app{"Norq IMEI and serial-number writer"};
   STavloOptions opt;
   app.add_flag("--headless", opt.bHeadless, "run one write run from the console");
@@ -189,6 +192,6 @@ int main(int argc, char** argv) {
       "was refused; 2 for bad usage.");
   if (const int rc = ParseCommandLine(app, opt.strLang, kExitUsage, argc, argv); rc >= 0) return rc;
   const std::string strProgram = std::filesystem::path(argv[0]).stem().string();
-  if (opt.bHeadless) return RunHeadless(opt, strProgram);
-  return RunWindow(opt, strProgram, argc, argv);
+  if (opt.bHeadless) return RunHeadless(opt, strProgram, sigFd);
+  return RunWindow(opt, strProgram, sigFd, argc, argv);
 }

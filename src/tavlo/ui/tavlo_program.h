@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/wait_handle.h"
 #include "tavlo/ui/writer_window.h"
 
 // The tavlo program's parts that its console and window front ends share.
@@ -32,4 +33,7 @@ bool ApplyTypedNumbers(const STavloOptions& opt, const WriterSettings& settings,
 std::string CurrentFolder();
 
 // Runs the writer's window until it closes; returns the exit status.
-int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc, char** argv);
+// SIGINT and SIGTERM arrive on sigFd (platform::BlockStopSignals, taken in
+// main's first lines, before any thread starts).
+int RunWindow(const STavloOptions& opt, const std::string& strProgram, platform::WaitHandle sigFd,
+              int& argc, char** argv);

@@ -30,7 +30,13 @@ inline constexpr const char* kLcdNameTooLong = "LCD名称过长, 接口名加名
 inline constexpr const char* kDdrTooLarge = "DDR文件过大, 最多2048字节!";
 inline constexpr const char* kNothingToWrite = "请先选择要写入的内容!";
 inline constexpr const char* kResetFailed = "清空历史记录失败!";
+// Said with the request to restart after Reset History: the moved histories
+// no longer count, so a restart hands their numbers out again.
+inline constexpr const char* kResetOffersAgain =
+    "重启后, 已归档的号码会再次分配, 除非更改号码范围或列表!";
 inline constexpr const char* kSaveFailed = "保存设置失败!";
+// A list or DDR file that is a FIFO or a device, followed by its path.
+inline constexpr const char* kNotAFile = "不是普通文件, 无法读取!";
 
 // Main window captions.
 inline constexpr const char* kParams = "参数";                // 130
@@ -89,7 +95,9 @@ inline constexpr const char* kAllTexts[] = {kAboutMenu,
                                             kDdrTooLarge,
                                             kNothingToWrite,
                                             kResetFailed,
+                                            kResetOffersAgain,
                                             kSaveFailed,
+                                            kNotAFile,
                                             kParams,
                                             kExit,
                                             kResetHistory,

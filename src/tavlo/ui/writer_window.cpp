@@ -305,9 +305,21 @@ void CTavloWindow::OnStart() {
     struct stat st;
     if (stat(m_view.strDdrPath.c_str(), &st) != 0)
       return m_host.MessageBox(writer_text::kDdrMissing);
+    // A FIFO or a device would hold the worker in its open.
+    if (!S_ISREG(st.st_mode))
+      return m_host.MessageBox(std::string(writer_text::kNotAFile) + "\n" + m_view.strDdrPath);
     // Firmware too large for its area is refused before any phone is touched.
-    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > kDdrAreaSize)
+    if (static_cast<uint64_t>(st.st_size) > kDdrAreaSize)
       return m_host.MessageBox(writer_text::kDdrTooLarge);
+  }
+  // A list that is not a regular file gave no numbers, and would not give any.
+  for (const auto& [bFromFile, strFile] :
+       {std::pair{s.m_bWriteImei && s.m_nImeiInputType == INPUT_FROM_FILE, s.m_strImeiFile},
+        std::pair{s.m_bWriteMbsn && s.m_nMbsnInputType == INPUT_FROM_FILE, s.m_strMbsnFile},
+        std::pair{s.m_bWritePsn && s.m_nPsnInputType == INPUT_FROM_FILE, s.m_strPsnFile}}) {
+    struct stat st;
+    if (bFromFile && stat(strFile.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+      return m_host.MessageBox(std::string(writer_text::kNotAFile) + "\n" + strFile);
   }
   if (s.m_bWriteLcd &&
       !LcdNameFits(kLcdInterfaces[static_cast<size_t>(m_view.nLcdInterface)], m_view.strLcdName)) {
@@ -356,7 +368,8 @@ void CTavloWindow::OnResetHistory() {
   std::string strError;
   if (m_app.pHistories->ResetHistory(&strError)) {
     const bool bLedger = m_app.pHistories->ImeiHistory().Ledger() != nullptr;
-    m_host.MessageBox(std::string(kMsgResetDone) + "\n" + kMsgRestartTool +
+    m_host.MessageBox(std::string(kMsgResetDone) + "\n" + kMsgRestartTool + "\n" +
+                      writer_text::kResetOffersAgain +
                       (bLedger ? std::string("\n") + kMsgLedgerKept : std::string()));
   } else {
     m_host.MessageBox(std::string(writer_text::kResetFailed) + "\n" + strError);

@@ -1,5 +1,7 @@
 #include "tavlo/worker/write_sequence.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -7,14 +9,11 @@
 
 #include "common/message_queue.h"
 #include "common/text.h"
+#include "platform/append_file.h"
 
 namespace {
 
 constexpr const char* kFactoryPartition = "factorydata";
-
-struct SFileCloser {
-  void operator()(std::FILE* p) const { std::fclose(p); }
-};
 
 }  // namespace
 
@@ -25,8 +24,15 @@ EWriteStep FailStep(IWriterUi& ui, const std::string& strLine) {
 }
 
 CWriteSequence::CWriteSequence(IWriterUi& ui, const WriterSettings& settings,
-                               uint8_t* pPacketBuffer, const std::atomic<bool>& bStop)
-    : m_ui(ui), m_settings(settings), m_pPacket(pPacketBuffer), m_bStop(bStop) {}
+                               uint8_t* pPacketBuffer, const std::atomic<bool>& bStop,
+                               const platform::CWakeEvent& stopEvent)
+    : m_ui(ui),
+      m_settings(settings),
+      m_pPacket(pPacketBuffer),
+      m_bStop(bStop),
+      m_runStop(bStop, stopEvent) {
+  m_port.SetStopSource(&m_runStop);
+}
 
 bool CWriteSequence::Open(int nComPort) {
   m_port.uart_init(nComPort, kBaudRate, 0);
@@ -41,14 +47,12 @@ EWriteStep CWriteSequence::Connect() {
 
 EWriteStep CWriteSequence::UploadBootImage() {
   const std::string strPath = JoinPath(m_settings.m_strImageDir, kBootImageName);
-  const std::unique_ptr<std::FILE, SFileCloser> pBootFile(std::fopen(strPath.c_str(), "rb"));
-  std::FILE* pFile = pBootFile.get();
-  if (!pFile) return Fail("Open boot_fact failed!");
-  long nFileSize = -1;
-  if (std::fseek(pFile, 0, SEEK_END) == 0) nFileSize = std::ftell(pFile);
-  if (nFileSize < 0 || nFileSize > INT32_MAX || std::fseek(pFile, 0, SEEK_SET) != 0)
+  // Only a regular file: a FIFO put in its place would hold the run in the open.
+  const platform::COwnedFd file(platform::OpenRegularForReading(strPath));
+  struct stat st;
+  if (file.Get() < 0 || fstat(file.Get(), &st) != 0 || static_cast<int64_t>(st.st_size) > INT32_MAX)
     return Fail("Open boot_fact failed!");
-  const uint32_t nSize = static_cast<uint32_t>(nFileSize);
+  const auto nSize = static_cast<uint32_t>(st.st_size);
 
   m_ui.DisplayEchoText("Start to write boot_fact", kLogProgress);
   m_ui.SetStatus(kStateWriting);
@@ -64,10 +68,12 @@ EWriteStep CWriteSequence::UploadBootImage() {
   for (;;) {
     DispatchOnePending();
     if (Stopping()) return EWriteStep::End;
-    const size_t n = std::fread(m_pPacket + pdl::kPayloadOffset, 1, nChunk, pFile);
+    const long nRead = platform::ReadUpTo(file.Get(), m_pPacket + pdl::kPayloadOffset, nChunk);
     // A file that shrank under the upload would never reach its announced
     // size: a short read is a failure rather than an endless loop.
-    if (n < std::min(nChunk, nSize - nSent)) return Fail("Read boot_fact failed!");
+    if (nRead < static_cast<long>(std::min(nChunk, nSize - nSent)))
+      return Fail("Read boot_fact failed!");
+    const auto n = static_cast<size_t>(nRead);
     if (n > 0) {
       if (!m_link.SendMidDataCmd(m_pPacket, static_cast<uint32_t>(n)))
         return Fail("SendMidDataCmd Write boot_fact failed!");
@@ -114,7 +120,7 @@ EWriteStep CWriteSequence::ReadFactoryData() {
 bool CWriteSequence::GetFactoryData() {
   m_ui.DisplayEchoText("Reading factorydata...", kLogProgress);
   if (!m_link.SendReadPartionCmd(kFactoryPartition)) {
-    m_ui.DisplayEchoText("Send Read factorydata cmd failed!", kLogError);
+    if (!Stopping()) m_ui.DisplayEchoText("Send Read factorydata cmd failed!", kLogError);
     return false;
   }
   uint32_t nLen = 0;
@@ -122,7 +128,7 @@ bool CWriteSequence::GetFactoryData() {
   // they would be written into this phone: only a whole partition will do.
   if (!m_link.RecvPartionData(m_pPacket + kImageOffset, kFactoryDataSize, &nLen) ||
       nLen != kFactoryDataSize) {
-    m_ui.DisplayEchoText("Read factorydata failed!", kLogError);
+    if (!Stopping()) m_ui.DisplayEchoText("Read factorydata failed!", kLogError);
     return false;
   }
   return true;
@@ -145,9 +151,8 @@ EWriteStep CWriteSequence::FillImage(const SPhoneNumbers& nums) {
   switch (FillLcdDdrBlock(Image(), s.m_bWriteLcd, s.m_bWriteDdr, lcd)) {
     case LcdDdrResult::Ok:
       break;
-    case LcdDdrResult::DdrFileMissing:
-      m_ui.DisplayEchoText(kDdrMissingLine, kLogProgress);
-      break;
+    case LcdDdrResult::DdrFileUnreadable:
+      return Fail("Read DDR file failed!");
     case LcdDdrResult::LcdNameTooLong:
       return Fail("LCD name too long!");
     case LcdDdrResult::DdrFileTooLarge:
@@ -182,6 +187,7 @@ EWriteStep CWriteSequence::CheckImei() {
   if (!m_link.SendReadPartionCmd(m_settings.m_strFactName.c_str()) ||
       !m_link.RecvPartionData(readBack.data(), kFactoryDataSize, &nLen) ||
       nLen != kFactoryDataSize) {
+    if (Stopping()) return EWriteStep::End;
     m_ui.DisplayEchoText("Read Flash partion failed!", kLogError);
     m_ui.SetStatus(kStateFailed);
     return Fail("IMEI data check failed!");

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "pdl/pdl_link.h"
+#include "platform/wake_event.h"
 #include "serial/hst_port.h"
+#include "serial/stop_source.h"
 #include "tavlo/factory/factory_data.h"
 #include "tavlo/numbers/phone_numbers.h"
 #include "tavlo/settings/writer_settings.h"
@@ -34,9 +36,11 @@ class CWriteSequence {
   static constexpr size_t kImageOffset = 0x46800;
 
   // Everything passed must outlive the sequence; pPacketBuffer has
-  // pdl::kPacketBufferSize bytes. bStop is the run's stop request.
+  // pdl::kPacketBufferSize bytes. bStop is the run's stop request and
+  // stopEvent is signalled with it: a stop ends any read on the phone's port
+  // at once.
   CWriteSequence(IWriterUi& ui, const WriterSettings& settings, uint8_t* pPacketBuffer,
-                 const std::atomic<bool>& bStop);
+                 const std::atomic<bool>& bStop, const platform::CWakeEvent& stopEvent);
 
   // The phone's port: Open sets it up and makes the first attempt, Reopen
   // each further one, Close lets it go (harmless when it is not open).
@@ -59,8 +63,25 @@ class CWriteSequence {
   EWriteStep CheckImei();
 
  private:
+  // The run's stop as the port sees it.
+  class CRunStop final : public IStopSource {
+   public:
+    CRunStop(const std::atomic<bool>& bStop, const platform::CWakeEvent& stopEvent)
+        : m_bStop(bStop), m_stopEvent(stopEvent) {}
+    bool IsStopping() const override { return m_bStop; }
+    platform::WaitHandle StopHandle() const override { return m_stopEvent.Handle(); }
+
+   private:
+    const std::atomic<bool>& m_bStop;
+    const platform::CWakeEvent& m_stopEvent;
+  };
+
   bool Stopping() const { return m_bStop; }
-  EWriteStep Fail(const char* pszLine) { return FailStep(m_ui, pszLine); }
+  // A step that failed while a stop was asked for was most likely cut short
+  // by it: the phone was stopped, not failed, and no failure line is shown.
+  EWriteStep Fail(const char* pszLine) {
+    return Stopping() ? EWriteStep::End : FailStep(m_ui, pszLine);
+  }
   bool GetFactoryData();
   FactoryDataImage Image() const {
     return FactoryDataImage(m_pPacket + kImageOffset, kFactoryDataSize);
@@ -70,6 +91,7 @@ class CWriteSequence {
   const WriterSettings& m_settings;
   uint8_t* const m_pPacket;
   const std::atomic<bool>& m_bStop;
+  const CRunStop m_runStop;
   CHstPort m_port{WriterLinkPolicy().port};
   CPdlLink m_link{m_port, WriterLinkPolicy(), m_pPacket};
 };

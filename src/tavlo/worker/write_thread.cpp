@@ -21,7 +21,7 @@ CWriteThread::CWriteThread(IWriterUi& ui, const WriterSettings& settings, CNumbe
       m_settings(settings),
       m_histories(histories),
       m_numbers(settings, sources, histories, ui),
-      m_sequence(ui, settings, pPacketBuffer, m_bStop),
+      m_sequence(ui, settings, pPacketBuffer, m_bStop, m_stopEvent),
       m_thread([this](const SMessage& msg) { OnThreadMessage(msg); }) {
   m_numbers.WatchStop(m_bStop);
 }

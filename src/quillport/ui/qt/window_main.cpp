@@ -16,7 +16,8 @@
 #include "quillport/ui/window_texts.h"
 #include "sim/simulated_phones.h"
 
-int RunWindow(const SQuillportOptions& opt, const std::string& strProgram, int& argc, char** argv) {
+int RunWindow(const SQuillportOptions& opt, const std::string& strProgram,
+              platform::WaitHandle sigFd, int& argc, char** argv) {
   QApplication app(argc, argv);
   gui::SetUpApplication(app, strProgram, QStringLiteral("quillport"), opt.strLang);
 
@@ -26,8 +27,6 @@ int RunWindow(const SQuillportOptions& opt, const std::string& strProgram, int& 
     gui::ShowMessage(nullptr, QString::fromUtf8(window_text::kAnotherCopyRunning));
     return kExitFailed;
   }
-  // Before any thread starts, so that none of them takes the signals.
-  const platform::WaitHandle sigFd = platform::BlockStopSignals();
   CSimulatedPhones simulation;
   if (!simulation.Start("quillport", opt.nSimulate)) return kExitFailed;
 
@@ -42,6 +41,5 @@ int RunWindow(const SQuillportOptions& opt, const std::string& strProgram, int& 
     window.show();
     rc = QApplication::exec();
   }
-  if (sigFd >= 0) close(sigFd);
   return rc;
 }

@@ -17,12 +17,10 @@
 #include "tavlo/ui/tavlo_program.h"
 #include "tavlo/ui/writer_texts.h"
 
-int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc, char** argv) {
+int RunWindow(const STavloOptions& opt, const std::string& strProgram, platform::WaitHandle sigFd,
+              int& argc, char** argv) {
   QApplication qapp(argc, argv);
   gui::SetUpApplication(qapp, strProgram, QStringLiteral("tavlo"), opt.strLang);
-
-  // SIGINT and SIGTERM leave the window as Exit does.
-  const platform::WaitHandle sigFd = platform::BlockStopSignals();
 
   CSimulatedPhones phones;
   int rc = kExitWritten;
@@ -59,17 +57,16 @@ int RunWindow(const STavloOptions& opt, const std::string& strProgram, int& argc
     std::string strError;
     if (!ApplyTypedNumbers(opt, app.settings, *window.Model(), &strError)) {
       std::fprintf(stderr, "tavlo: %s\n", strError.c_str());
-      if (sigFd >= 0) close(sigFd);
       return kExitUsage;
     }
     window.Render();
     gui::CInstanceServer server(gui::InstanceSocket(*app.pInstance), &window);
+    // SIGINT and SIGTERM leave the window as Exit does.
     const auto pSignals =
         gui::WatchStopSignals(sigFd, &window, [&window] { window.ExitStoppingRun(); });
     window.exec();
   } else if (rc == kExitWritten) {
     rc = kExitFailed;
   }
-  if (sigFd >= 0) close(sigFd);
   return rc;
 }

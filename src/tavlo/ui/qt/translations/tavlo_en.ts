@@ -240,6 +240,14 @@
         <translation>Please restart the IMEI tool!</translation>
     </message>
     <message>
+        <source>不是普通文件, 无法读取!</source>
+        <translation>Not a regular file, it cannot be read!</translation>
+    </message>
+    <message>
+        <source>重启后, 已归档的号码会再次分配, 除非更改号码范围或列表!</source>
+        <translation>After the restart the archived numbers will be offered again, unless the ranges or lists change!</translation>
+    </message>
+    <message>
         <source>初始码值长度错误!</source>
         <translation>The initial number has the wrong length!</translation>
     </message>

@@ -118,6 +118,9 @@ TEST_F(IniFileTest, FailedWriteLeavesTheOldFileWholeAndNoTemporary) {
   EXPECT_EQ(nFiles, 1);
 }
 
+// A link planted by another user of the machine is a POSIX station's risk;
+// the Windows build opens its files as before.
+#ifndef _WIN32
 TEST_F(IniFileTest, ASaveNeverWritesThroughALinkPlantedForIt) {
   CTempDir outside;
   const std::string strVictim = outside.File("victim.txt");
@@ -135,5 +138,6 @@ TEST_F(IniFileTest, ASaveNeverWritesThroughALinkPlantedForIt) {
   EXPECT_EQ(ReadWholeFile(strVictim), "keep\n");
   EXPECT_FALSE(std::filesystem::is_symlink(m_path)) << "the link itself was replaced";
 }
+#endif
 
 }  // namespace

@@ -136,8 +136,12 @@ TEST_F(FactoryDataTest, LcdDdrBlockIsRebuiltWhole) {
 
 TEST_F(FactoryDataTest, ADdrFileThatCannotBeReadFailsTheBlockAndWritesNothing) {
   // Gone since Start, or a FIFO that an open would wait on for ever.
+  std::vector<const char*> unreadable = {"missing.bin"};
+#ifndef _WIN32
   ASSERT_EQ(mkfifo(m_dir.File("ddr.fifo").c_str(), 0644), 0);
-  for (const char* pszDdr : {"missing.bin", "ddr.fifo"}) {
+  unreadable.push_back("ddr.fifo");
+#endif
+  for (const char* pszDdr : unreadable) {
     SCOPED_TRACE(pszDdr);
     SetUp();
     const Bytes before = At(0x3000, 0x888);

@@ -133,11 +133,13 @@ TEST_F(HistoryTest, FailedAppendReportsAndKeepsTheNumberUsed) {
   } cases[] = {
       {"data is a file, the folder cannot be made", [&] { WriteFile("data", "x"); }},
       {"history is a folder", [&] { fs::create_directories(m_dir.File("data/wimei.history")); }},
+#ifndef _WIN32
       {"a link in the history's place",
        [&] {
          fs::create_directories(m_dir.File("data"));
          fs::create_symlink("/dev/full", m_dir.File("data/wimei.history"));
        }},
+#endif
   };
   for (const auto& c : cases) {
     fs::remove_all(m_dir.File("data"));
@@ -151,6 +153,9 @@ TEST_F(HistoryTest, FailedAppendReportsAndKeepsTheNumberUsed) {
   }
 }
 
+// A link planted by another user of the machine is a POSIX station's risk;
+// the Windows build opens its files as before.
+#ifndef _WIN32
 TEST_F(HistoryTest, LinksPlantedInTheStationFolderAreNeverWrittenThrough) {
   CTempDir outside;
   const std::string strVictim = outside.File("victim.txt");
@@ -187,6 +192,7 @@ TEST_F(HistoryTest, LinksPlantedInTheStationFolderAreNeverWrittenThrough) {
     EXPECT_EQ(std::distance(fs::directory_iterator(outside.Path()), fs::directory_iterator()), 1);
   }
 }
+#endif
 
 TEST_F(HistoryTest, AppendToAReadOnlyFileFails) {
   WriteFile("data/wmbsn.history", kStamp + "\tOLD\n");

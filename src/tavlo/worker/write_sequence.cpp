@@ -50,9 +50,12 @@ EWriteStep CWriteSequence::UploadBootImage() {
   // Only a regular file: a FIFO put in its place would hold the run in the open.
   const platform::COwnedFd file(platform::OpenRegularForReading(strPath));
   struct stat st;
-  if (file.Get() < 0 || fstat(file.Get(), &st) != 0 || static_cast<int64_t>(st.st_size) > INT32_MAX)
-    return Fail("Open boot_fact failed!");
-  const auto nSize = static_cast<uint32_t>(st.st_size);
+  if (file.Get() < 0 || fstat(file.Get(), &st) != 0) return Fail("Open boot_fact failed!");
+  // Held in a 64-bit value first: where a file size is 32 bits the bound
+  // would be a comparison the compiler calls always false.
+  const int64_t nFileSize = st.st_size;
+  if (nFileSize > INT32_MAX) return Fail("Open boot_fact failed!");
+  const auto nSize = static_cast<uint32_t>(nFileSize);
 
   m_ui.DisplayEchoText("Start to write boot_fact", kLogProgress);
   m_ui.SetStatus(kStateWriting);

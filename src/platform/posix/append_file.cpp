@@ -56,28 +56,4 @@ int OpenRegularForReading(const std::string& strPath) {
   return fd;
 }
 
-bool IsRegularFile(const std::string& strPath) {
-  struct stat st;
-  if (stat(strPath.c_str(), &st) != 0) return false;
-  if (S_ISREG(st.st_mode)) return true;
-  errno = EINVAL;
-  return false;
-}
-
-long ReadUpTo(int fd, void* pBuf, size_t nLen) {
-  size_t nDone = 0;
-  while (nDone < nLen) {
-    const auto n = read(fd, static_cast<char*>(pBuf) + nDone, nLen - nDone);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    nDone += static_cast<size_t>(n);
-  }
-  return static_cast<long>(nDone);
-}
-
-COwnedFd::~COwnedFd() {
-  if (m_fd >= 0) close(m_fd);
-}
-
 }  // namespace platform

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "sim/sim_digest.h"
+#include "common/digest.h"
 
 namespace sim {
 

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "pdl/packet.h"
-#include "sim/sim_digest.h"
+#include "common/digest.h"
 
 namespace sim {
 namespace {

@@ -13,7 +13,7 @@
 #include "quillport/ui/window_texts.h"
 #include "serial/port_discovery.h"
 #include "serial/port_watcher.h"
-#include "sim/sim_digest.h"
+#include "common/digest.h"
 #include "sim/sim_phone.h"
 #include "wait_until.h"
 
@@ -47,7 +47,7 @@ class EightRowsTest : public ::testing::Test {
       std::vector<uint8_t> bytes(entry.m_dwSize);
       in.seekg(entry.m_dwOffset);
       in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-      m_sha.push_back(sim::Sha256Hex(bytes));
+      m_sha.push_back(Sha256Hex(bytes));
     }
   }
 

@@ -26,7 +26,7 @@
 #include "quillport/worker/worker_texts.h"
 #include "recording_row_ui.h"
 #include "serial/port_watcher.h"
-#include "sim/sim_digest.h"
+#include "common/digest.h"
 #include "sim/sim_phone.h"
 #include "sim_socket.h"
 #include "wait_until.h"
@@ -199,7 +199,7 @@ class DownloadWorker : public ::testing::Test {
       SCOPED_TRACE(img.pszName);
       EXPECT_EQ(rep.images[i].strName, img.dwAddr ? "" : img.pszName);
       EXPECT_EQ(rep.images[i].nAddr, img.dwAddr ? img.dwAddr : pdl::kNameMarker);
-      EXPECT_EQ(rep.images[i].strSha256, sim::Sha256Hex(m_images[i]));
+      EXPECT_EQ(rep.images[i].strSha256, Sha256Hex(m_images[i]));
       EXPECT_EQ(rep.images[i].chunkSizes, Split(img.nSize, img.dwChunk));
       EXPECT_EQ(rep.images[i].bExecuted, img.dwAddr != 0);
     }

@@ -4,7 +4,7 @@
 #include <set>
 
 #include "sim/sim_config.h"
-#include "sim/sim_digest.h"
+#include "common/digest.h"
 #include "sim_test_host.h"
 
 namespace {
@@ -16,14 +16,14 @@ Bytes Text(const std::string& s) {
 }
 
 TEST(SimDigest, Sha256MatchesPublishedVectorsInOneGoAndInPieces) {
-  EXPECT_EQ(sim::Sha256Hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(sim::Sha256Hex(Text("abc")),
+  EXPECT_EQ(Sha256Hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Sha256Hex(Text("abc")),
             "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   // 56 bytes: the length no longer fits the first block.
-  EXPECT_EQ(sim::Sha256Hex(Text("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+  EXPECT_EQ(Sha256Hex(Text("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
             "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
   const Bytes million(1000000, 'a');
-  sim::CSha256 sha;
+  CSha256 sha;
   for (size_t nAt = 0, nStep = 1; nAt < million.size();
        nAt += nStep, nStep = nStep * 3 % 1000 + 1) {
     sha.Update({million.data() + nAt, std::min(nStep, million.size() - nAt)});
@@ -32,11 +32,11 @@ TEST(SimDigest, Sha256MatchesPublishedVectorsInOneGoAndInPieces) {
 }
 
 TEST(SimDigest, Base64PadsTheLastGroup) {
-  EXPECT_EQ(sim::Base64({}), "");
-  EXPECT_EQ(sim::Base64(Text("f")), "Zg==");
-  EXPECT_EQ(sim::Base64(Text("fo")), "Zm8=");
-  EXPECT_EQ(sim::Base64(Text("foobar")), "Zm9vYmFy");
-  EXPECT_EQ(sim::Base64(Bytes{0xFF, 0xEF, 0x00}), "/+8A");
+  EXPECT_EQ(Base64({}), "");
+  EXPECT_EQ(Base64(Text("f")), "Zg==");
+  EXPECT_EQ(Base64(Text("fo")), "Zm8=");
+  EXPECT_EQ(Base64(Text("foobar")), "Zm9vYmFy");
+  EXPECT_EQ(Base64(Bytes{0xFF, 0xEF, 0x00}), "/+8A");
 }
 
 TEST(SimConfig, FaultTextParsesMatchAndActions) {

@@ -7,7 +7,7 @@
 
 #include "common/op_log.h"
 #include "port_link.h"
-#include "sim/sim_digest.h"
+#include "common/digest.h"
 #include "sim_test_host.h"
 
 namespace {
@@ -87,9 +87,9 @@ TEST_F(SimHostLink, DownloadToolFlowReachesThePhoneIntact) {
   EXPECT_EQ(rep.debugFlags, std::vector<uint32_t>{3});
   ASSERT_EQ(rep.images.size(), 3u);
   EXPECT_EQ(rep.images[2].strName, "system");
-  EXPECT_EQ(rep.images[2].strSha256, sim::Sha256Hex(system));
+  EXPECT_EQ(rep.images[2].strSha256, Sha256Hex(system));
   EXPECT_EQ(rep.images[2].packetNumbers, (std::vector<uint32_t>{2, 3, 4}));
-  EXPECT_EQ(rep.images[0].strSha256, sim::Sha256Hex(pdl1));
+  EXPECT_EQ(rep.images[0].strSha256, Sha256Hex(pdl1));
   EXPECT_EQ(rep.nErrorReplies, 1);
 }
 

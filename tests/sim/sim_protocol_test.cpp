@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/sim_digest.h"
+#include "common/digest.h"
 #include "sim_test_host.h"
 
 namespace {
@@ -73,7 +73,7 @@ TEST_F(SimProtocol, LoaderExchangeIsReportedImageByImage) {
     EXPECT_EQ(img.nAddr, expected[i].nAddr);
     EXPECT_EQ(img.strStage, expected[i].pszStage);
     EXPECT_EQ(img.nAnnounced, expected[i].data.size());
-    EXPECT_EQ(img.strSha256, sim::Sha256Hex(expected[i].data));
+    EXPECT_EQ(img.strSha256, Sha256Hex(expected[i].data));
     EXPECT_EQ(img.chunkSizes, expected[i].chunks);
     EXPECT_EQ(img.packetNumbers, (std::vector<uint32_t>{2, 3, 4}));
     EXPECT_TRUE(img.bEnded);
@@ -123,7 +123,7 @@ TEST_F(SimProtocol, FactoryDataIsReadWrittenBackAndReadAgain) {
   EXPECT_EQ(rep.factoryWritten, written);
   ASSERT_EQ(rep.images.size(), 2u);
   EXPECT_EQ(rep.images[1].packetNumbers, std::vector<uint32_t>{pdl::kNameMarker});
-  EXPECT_NE(sim::ToJson(rep).find(sim::Base64(written)), std::string::npos);
+  EXPECT_NE(sim::ToJson(rep).find(Base64(written)), std::string::npos);
 }
 
 struct SBadCase {

@@ -14,7 +14,7 @@
 #include "pty_phone.h"
 #include "recording_writer_ui.h"
 #include "sim/sim_config.h"
-#include "sim/sim_digest.h"
+#include "common/digest.h"
 #include "sim/sim_phone.h"
 #include "sim_socket.h"
 #include "tavlo/factory/factory_data.h"
@@ -157,7 +157,7 @@ TEST_F(WriteThreadTest, TypedImeiReachesThePhoneAndTheHistory) {
   ASSERT_FALSE(rep.images.empty());
   EXPECT_EQ(rep.images[0].nAddr, 0x100100u);
   EXPECT_EQ(rep.images[0].chunkSizes, (std::vector<uint32_t>{4096, 4096, 1808}));
-  EXPECT_EQ(rep.images[0].strSha256, sim::Sha256Hex(m_bootImage));
+  EXPECT_EQ(rep.images[0].strSha256, Sha256Hex(m_bootImage));
   // The factory data is read by its fixed name; the check reads the named partition.
   std::vector<std::string> reads;
   for (const sim::SCommandRecord& c : rep.commands)

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "quillport/package/pack_list.h"
-#include "sim/sim_digest.h"
+#include "common/digest.h"
 #include "tavlo/factory/factory_data.h"
 #include "usb_link.h"
 #include "writer_station.h"
@@ -53,7 +53,7 @@ class UsbQuillport : public CUsbRigTest {
       std::vector<uint8_t> bytes(entry.m_dwSize);
       in.seekg(entry.m_dwOffset);
       in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-      m_sha.push_back(sim::Sha256Hex(bytes));
+      m_sha.push_back(Sha256Hex(bytes));
     }
   }
 

@@ -7,13 +7,10 @@
 #include <thread>
 
 #include "common/deadline.h"
+#include "common/version.h"
 #include "tavlo/factory/factory_data.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/ui/writer_texts.h"
-
-#ifndef NORQ_VERSION
-#define NORQ_VERSION ""
-#endif
 
 namespace {
 
@@ -32,7 +29,7 @@ bool IsImeiField(ENumberField eField) {
 }  // namespace
 
 std::string WriterTitle() {
-  return std::string(writer_text::kTitlePrefix) + NORQ_VERSION;
+  return std::string(writer_text::kTitlePrefix) + kProductVersion;
 }
 
 // The window as the worker sees it. Every call is carried to the window

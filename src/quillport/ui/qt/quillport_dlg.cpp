@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "common/version.h"
 #include "gui/dialog_font.h"
 #include "gui/dialogs.h"
 #include "gui/translation.h"
@@ -74,7 +75,7 @@ QString RowName(int nRow, const char* pszPart) {
 }  // namespace
 
 QString CQuillportDlg::Title() {
-  return Tr(window_text::kTitle) + QStringLiteral("_v ") + QStringLiteral(NORQ_VERSION);
+  return Tr(window_text::kTitle) + QStringLiteral("_v ") + QString::fromLatin1(kProductVersion);
 }
 
 CQuillportDlg::CQuillportDlg(const std::string& strBaseFolder, QWidget* pParent)

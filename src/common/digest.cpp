@@ -1,4 +1,4 @@
-#include "sim/sim_digest.h"
+#include "common/digest.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,7 +7,6 @@
 #include <immintrin.h>
 #endif
 
-namespace sim {
 namespace {
 
 constexpr uint32_t kRound[64] = {
@@ -187,4 +186,3 @@ std::string Base64(std::span<const uint8_t> data) {
   return str;
 }
 
-}  // namespace sim

@@ -5,11 +5,9 @@
 #include <span>
 #include <string>
 
-// Digests for the phone's report: SHA-256 of received images and base64 of the
-// written-back factory data. Small local versions; the project links no crypto
+// SHA-256 (the simulator's reports, the package's image digests, the phone
+// records) and base64. Small local versions; the project links no crypto
 // library.
-
-namespace sim {
 
 class CSha256 {
  public:
@@ -31,5 +29,3 @@ class CSha256 {
 
 std::string Sha256Hex(std::span<const uint8_t> data);
 std::string Base64(std::span<const uint8_t> data);
-
-}  // namespace sim

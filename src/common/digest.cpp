@@ -4,6 +4,7 @@
 #include <cstring>
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -66,8 +67,13 @@ __attribute__((target("sha,sse4.1"))) void BlocksWithShaInstructions(uint32_t* p
   _mm_storeu_si128(reinterpret_cast<__m128i*>(pState + 4), _mm_alignr_epi8(dchg, feba, 8));
 }
 
+// Asked of cpuid itself: clang's __builtin_cpu_supports knows no "sha".
 bool HasShaInstructions() {
-  static const bool bHas = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+  static const bool bHas = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSE4_1)) return false;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_SHA) != 0;
+  }();
   return bHas;
 }
 #endif

@@ -1,6 +1,7 @@
 #include "report/yield_report.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -51,21 +52,29 @@ std::vector<std::string> Head(std::vector<std::string> first) {
   return first;
 }
 
+// nNumbersFrom: the first column of counts, right-aligned from there on.
 std::string HtmlTable(const std::vector<std::string>& head,
-                      const std::vector<std::vector<std::string>>& rows) {
+                      const std::vector<std::vector<std::string>>& rows, size_t nNumbersFrom,
+                      size_t nNumbersTo = SIZE_MAX) {
+  auto cell = [&](const char* pszTag, size_t c, const std::string& strText) {
+    const bool bNumber = c >= nNumbersFrom && c < nNumbersTo;
+    return std::string("<") + pszTag + (bNumber ? " class=\"n\">" : ">") + HtmlEscaped(strText) +
+           "</" + pszTag + ">";
+  };
   std::string out = "<table>\n<tr>";
-  for (const std::string& h : head) out += "<th>" + HtmlEscaped(h) + "</th>";
+  for (size_t c = 0; c < head.size(); ++c) out += cell("th", c, head[c]);
   out += "</tr>\n";
   for (const auto& row : rows) {
     out += "<tr>";
-    for (const std::string& cell : row) out += "<td>" + HtmlEscaped(cell) + "</td>";
+    for (size_t c = 0; c < row.size(); ++c) out += cell("td", c, row[c]);
     out += "</tr>\n";
   }
   return out + "</table>\n";
 }
 
 // Horizontal bars, one per label, each split into its coloured parts; the
-// longest total fills the chart's width.
+// longest total fills the chart's width, or with bShares every bar does (its
+// parts as shares of it).
 struct SBar {
   std::string strLabel;
   std::vector<int64_t> parts;
@@ -73,7 +82,7 @@ struct SBar {
 };
 
 std::string BarChart(const std::vector<SBar>& bars, const std::vector<const char*>& colours,
-                     const std::vector<const char*>& legend) {
+                     const std::vector<const char*>& legend, bool bShares) {
   constexpr int kBarWidth = 420, kRowHeight = 22, kTop = 24;
   // Room for the texts, guessed from their bytes: generous for CJK, whose
   // three bytes draw about two Latin letters wide.
@@ -105,9 +114,12 @@ std::string BarChart(const std::vector<SBar>& bars, const std::vector<const char
     const int y = kTop + static_cast<int>(i) * kRowHeight;
     out += "<text x=\"" + std::to_string(nLabelWidth - 8) + "\" y=\"" + std::to_string(y + 15) +
            "\" text-anchor=\"end\">" + HtmlEscaped(bar.strLabel) + "</text>\n";
+    int64_t nTotal = 0;
+    for (int64_t p : bar.parts) nTotal += p;
+    const double dScale = static_cast<double>(bShares ? std::max<int64_t>(nTotal, 1) : nMax);
     double dx = nLabelWidth;
     for (size_t p = 0; p < bar.parts.size(); ++p) {
-      const double w = static_cast<double>(bar.parts[p]) * kBarWidth / static_cast<double>(nMax);
+      const double w = static_cast<double>(bar.parts[p]) * kBarWidth / dScale;
       if (w > 0) {
         out += "<rect x=\"" + Fixed(dx) + "\" y=\"" + std::to_string(y + 3) + "\" width=\"" +
                Fixed(w) + "\" height=\"16\" fill=\"" + colours[p] + "\"/>\n";
@@ -124,8 +136,8 @@ constexpr char kStyle[] =
     "body{font-family:sans-serif;margin:24px;color:#222}"
     "h1{font-size:22px}h2{font-size:17px;margin-top:28px}"
     "table{border-collapse:collapse;margin:8px 0}"
-    "th,td{border:1px solid #bbb;padding:3px 10px;text-align:right}"
-    "th{background:#eee}td:first-child,th:first-child,td:last-child{text-align:left}"
+    "th,td{border:1px solid #bbb;padding:3px 10px;text-align:left}"
+    "th{background:#eee}.n{text-align:right}"
     "svg text{font-size:12px;font-family:sans-serif}p.note{color:#555}";
 
 }  // namespace
@@ -213,7 +225,7 @@ std::string CYieldReport::Html() const {
     const int nRow = std::get<2>(key);
     rowBars.push_back({std::get<0>(key) + (nRow > 0 ? " · row " + Row(nRow) : ""),
                        {y.nPassed, y.nFailed, y.nStopped},
-                       y.Percent()});
+                       y.Percent() + " of " + std::to_string(y.nPassed + y.nFailed)});
   }
   const auto ranked = RankedFailures();
   for (size_t i = 0; i < ranked.size() && i < kChartedFailures; ++i) {
@@ -236,16 +248,17 @@ std::string CYieldReport::Html() const {
   }
   out += ". Yield is passed out of passed and failed; stopped phones count for neither.</p>\n";
   out += "<h2>Yield per row</h2>\n";
-  out += BarChart(rowBars, {"#2ca02c", "#d62728", "#999999"}, {"passed", "failed", "stopped"});
-  out += HtmlTable(t.rowHead, t.rows);
-  out += "<h2>Yield per station</h2>\n" + HtmlTable(t.stationHead, t.stations);
-  out += "<h2>Yield per day</h2>\n" + HtmlTable(t.dayHead, t.days);
+  out +=
+      BarChart(rowBars, {"#2ca02c", "#d62728", "#999999"}, {"passed", "failed", "stopped"}, true);
+  out += HtmlTable(t.rowHead, t.rows, 1);
+  out += "<h2>Yield per station</h2>\n" + HtmlTable(t.stationHead, t.stations, 2);
+  out += "<h2>Yield per day</h2>\n" + HtmlTable(t.dayHead, t.days, 3);
   out += "<h2>Failures by count</h2>\n";
   if (failureBars.empty()) {
     out += "<p>No phone failed.</p>\n";
   } else {
-    out += BarChart(failureBars, {"#d62728"}, {"failed"});
-    out += HtmlTable(t.failureHead, t.failures);
+    out += BarChart(failureBars, {"#d62728"}, {"failed"}, false);
+    out += HtmlTable(t.failureHead, t.failures, 0, 2);
   }
   return out + "</body>\n</html>\n";
 }

@@ -81,12 +81,9 @@ bool ReadRecordsPath(const std::string& strPath,
   std::error_code ec;
   const fs::path path(strPath);
   if (!fs::is_directory(path, ec)) return ReadFile(path, fnRecord, pCounts, pError);
-  // A base folder: its records folder, one file a day.
-  const fs::path folder = path / "log" / "records";
-  if (!fs::is_directory(folder, ec)) {
-    *pError = strPath + " holds no log/records folder";
-    return false;
-  }
+  // A base folder: its records folder, one file a day; or that folder itself.
+  fs::path folder = path / "log" / "records";
+  if (!fs::is_directory(folder, ec)) folder = path;
   std::vector<fs::path> files;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
     if (entry.path().extension() == ".jsonl" && entry.is_regular_file(ec)) {
@@ -95,6 +92,10 @@ bool ReadRecordsPath(const std::string& strPath,
   }
   if (ec) {
     *pError = "cannot list " + folder.string() + ": " + ec.message();
+    return false;
+  }
+  if (files.empty() && folder == path) {
+    *pError = strPath + " holds no log/records folder and no records file";
     return false;
   }
   std::sort(files.begin(), files.end());

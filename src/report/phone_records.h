@@ -31,9 +31,9 @@ struct SReadCounts {
   int64_t nDamaged = 0;  // lines skipped; blank lines are no lines
 };
 
-// Reads strPath: a records file, or a base folder whose log/records/*.jsonl
-// are read in name (date) order. Each record goes to fnRecord. False with
-// the reason when the path cannot be read at all.
+// Reads strPath: a records file, a base folder whose log/records/*.jsonl
+// are read in name (date) order, or such a records folder itself. Each record goes to fnRecord.
+// False with the reason when the path cannot be read at all.
 bool ReadRecordsPath(const std::string& strPath,
                      const std::function<void(const SPhoneRecord&)>& fnRecord, SReadCounts* pCounts,
                      std::string* pError);

@@ -83,7 +83,11 @@ TEST(Report, YieldPerStationRowAndDayFromTwoStationsWithDamagedLines) {
   EXPECT_NE(strPage.find("line1:/srv/q · row 2"), std::string::npos);
   EXPECT_NE(strPage.find("3 damaged line(s) skipped"), std::string::npos);
 
+  // The records folder itself reads as its base folder does.
+  ASSERT_EQ(RunIn(dir.Path(), std::string(NORQ_REPORT_PATH) + " quill/log/records", &out), 0);
+  EXPECT_NE(out.find("Phone records: 6 (3 damaged line(s) skipped)"), std::string::npos) << out;
   EXPECT_EQ(RunIn(dir.Path(), std::string(NORQ_REPORT_PATH) + " absent", &out), 1) << out;
+  EXPECT_EQ(RunIn(dir.Path(), std::string(NORQ_REPORT_PATH) + " tavlo/log", &out), 1) << out;
   EXPECT_EQ(RunIn(dir.Path(), std::string(NORQ_REPORT_PATH), &out), 2) << out;
 }
 

@@ -106,6 +106,17 @@ def pdl():
         struct.pack("<I", 0x10000) + b"\xff" + bytes(64))
 
 
+def json_line():
+    put("fuzz_json_line", "download.json",
+        '{"tool":"quillport","version":"1.0.1","station":"bench:/srv/q","row":3,"port":"COM5",'
+        '"started":"2026-12-10T17:15:02+08:00","seconds":41.5,"result":"failed",'
+        '"failure":"Get connect[ACK] command failed!","images":[{"name":"PDL1","size":20480}]}')
+    put("fuzz_json_line", "writer.json",
+        '{"tool":"tavlo","imei":["356938035643809"],"checked":true,"failure":null,'
+        '"step":"\\u5199\\u53f7 \\ud83d\\ude00","mbsn":"","seconds":-1.5e-3}')
+    put("fuzz_json_line", "torn.json", '{"tool":"quillport","station":"a","failure":"ab')
+
+
 if __name__ == "__main__":
-    for make in (packages, image_attr, ini, tool_ini, history, number_list, pdl):
+    for make in (packages, image_attr, ini, tool_ini, history, number_list, pdl, json_line):
         make()

@@ -4,8 +4,11 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <list>
+#include <set>
 
+#include "common/digest.h"
 #include "download_station.h"
 #include "pty_phone.h"
 #include "quillport/package/pack_list.h"
@@ -13,7 +16,6 @@
 #include "quillport/ui/window_texts.h"
 #include "serial/port_discovery.h"
 #include "serial/port_watcher.h"
-#include "common/digest.h"
 #include "sim/sim_phone.h"
 #include "wait_until.h"
 
@@ -26,8 +28,11 @@ class CQuietHost final : public IWindowHost {
  public:
   void MessageBox(const std::string& strText) override { boxes.push_back(strText); }
   std::optional<std::string> ChoosePackageFile() override { return std::nullopt; }
-  void Changed() override {}
+  void Changed() override {
+    if (onChanged) onChanged();
+  }
   std::vector<std::string> boxes;
+  std::function<void()> onChanged;  // sees every state the rows pass through
 };
 
 class EightRowsTest : public ::testing::Test {
@@ -51,12 +56,12 @@ class EightRowsTest : public ::testing::Test {
     }
   }
 
-  void StartFarm(uint64_t nRate) {
+  void StartFarm(uint64_t nRate, int nSockets = 8, int nPhonesPerSocket = 0) {
     sim::SFarmOptions opt;
     opt.strPortsDir = m_ports.Path();
-    opt.nSockets = 8;
+    opt.nSockets = nSockets;
     opt.nComBase = 51;
-    opt.nPhonesPerSocket = 0;
+    opt.nPhonesPerSocket = nPhonesPerSocket;
     opt.nReplugDelayMs = 100;
     opt.phone.nRateBytesPerSec = nRate;
     m_pFarm = std::make_unique<sim::CPhoneFarm>(opt);
@@ -160,6 +165,70 @@ TEST_F(EightRowsTest, StopAllDuringTransfersEndsEveryRowAndClosesThePorts) {
   std::list<SSerInfo> ports;
   ListSerialPorts(ports, true);
   EXPECT_EQ(ports.size(), 8u);
+}
+
+TEST_F(EightRowsTest, PinnedRowsServeOnlyTheirOwnSockets) {
+  MakePackage();
+  WriteStationSettings(m_base.Path(), {0, 1, 2});
+  StartFarm(0, 3, 1);  // COM51, COM52, COM53, one phone each
+  std::array<std::set<std::string>, kPortRows> labels;
+  {
+    CQuillportWindow window(m_host, m_queue, m_base.Path());
+    window.SetPackagePath(m_strPackage);
+    // Two rows on one socket: refused, nothing starts.
+    window.SetPortPin(0, "COM52");
+    window.SetPortPin(2, "COM52");
+    window.OnStartAll();
+    ASSERT_EQ(m_host.boxes.size(), 1u);
+    EXPECT_NE(m_host.boxes[0].find("Rows 1 and 3 are both pinned to COM52"), std::string::npos);
+    EXPECT_FALSE(window.AnyBusy());
+    EXPECT_TRUE(window.View().bStartAllEnabled);
+    m_host.boxes.clear();
+
+    // Reverse order: the first free port would hand each row another phone.
+    // Row 2 stays free and must leave the sockets pinned to rows 1 and 3 alone.
+    window.SetPortPin(0, "COM53");
+    window.SetPortPin(2, "COM51");
+    EXPECT_EQ(PortLabelShown(window.View().rows[0]), std::string(window_text::kPort) + " → COM53");
+    m_host.onChanged = [&] {
+      for (int r = 0; r < kPortRows; ++r) {
+        labels[r].insert(window.View().rows[r].portLabel.strText);
+      }
+    };
+    CPortWatcher watcher([&](bool bArrived, const std::string& strCom) {
+      m_queue.PostTask([&window, bArrived, strCom] { window.OnDeviceChange(bArrived, strCom); });
+    });
+    window.OnStartAll();
+    ASSERT_TRUE(m_host.boxes.empty()) << m_host.boxes.front();
+    const bool bServed = PumpUntil(
+        m_queue,
+        [&] {
+          const auto& rows = window.View().rows;
+          return rows[0].nPassed + rows[1].nPassed + rows[2].nPassed >= 3 && PoweredOff() >= 3;
+        },
+        60s);
+    window.OnStopAll();
+    m_host.onChanged = nullptr;
+    ASSERT_TRUE(bServed);
+    for (int r = 0; r < 3; ++r) EXPECT_EQ(window.View().rows[r].nPassed, 1) << "row " << r + 1;
+  }
+  const std::string strPort = window_text::kPort;
+  const std::array<std::string, 3> expected = {strPort + " 53", strPort + " 52", strPort + " 51"};
+  for (int r = 0; r < 3; ++r) {
+    for (const std::string& strLabel : labels[r]) {
+      // "端口" alone or the COM device name between phones; a number only of its own socket.
+      if (strLabel.rfind(strPort + " ", 0) == 0) {
+        EXPECT_EQ(strLabel, expected[r]) << "row " << r + 1;
+      }
+    }
+    EXPECT_EQ(labels[r].count(expected[r]), 1u) << "row " << r + 1;
+  }
+  // The pins are the station's: saved with the port selection.
+  PortSettings ports;
+  LoadDownloadIni(m_base.Path(), &ports);
+  EXPECT_EQ(ports[0].m_strPortNb, "COM53");
+  EXPECT_EQ(ports[1].m_strPortNb, "None");
+  EXPECT_EQ(ports[2].m_strPortNb, "COM51");
 }
 
 }  // namespace

@@ -73,6 +73,20 @@ TEST(QuillportHeadless, BadUsageEndsWithTwo) {
   std::string out;
   EXPECT_EQ(RunIn(dir.Path(), std::string(QUILLPORT_PATH) + " --headless --rows 9", &out), 2);
   EXPECT_EQ(RunIn(dir.Path(), std::string(QUILLPORT_PATH) + " --headless --timeout 1234", &out), 2);
+  EXPECT_EQ(RunIn(dir.Path(), std::string(QUILLPORT_PATH) + " --headless --pin 9=COM5", &out), 2);
+  EXPECT_EQ(RunIn(dir.Path(), std::string(QUILLPORT_PATH) + " --headless --pin 1=COMX", &out), 2);
+}
+
+TEST(QuillportHeadless, TwoRowsPinnedToOnePortAreRefusedAtStart) {
+  CTempDir dir;
+  std::string out;
+  EXPECT_EQ(
+      RunIn(dir.Path(),
+            std::string(QUILLPORT_PATH) +
+                " --headless --rows 1-3 --pin 3=COM5,1=COM7,2=COM5 --package t_norq_total.bin",
+            &out),
+      1);
+  EXPECT_NE(out.find("Rows 2 and 3 are both pinned to COM5"), std::string::npos) << out;
 }
 
 TEST(QuillportHeadless, AStopSignalDuringStartUpStopsTheRowsNotTheProcess) {

@@ -51,6 +51,20 @@ uint32_t ParseStartAddr(const std::string& strValue) {
   return dw;
 }
 
+int PinnedComNumber(const std::string& strPortNb) {
+  if (strPortNb.empty() || strPortNb == "None") return 0;
+  if (strPortNb.compare(0, 3, "COM") != 0 || strPortNb.size() == 3 || strPortNb.size() > 6) {
+    return -1;
+  }
+  int n = 0;
+  for (size_t i = 3; i < strPortNb.size(); ++i) {
+    const char c = strPortNb[i];
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n > 0 ? n : -1;
+}
+
 bool LoadDownloadIni(const std::string& strBaseFolder, PortSettings* pPorts) {
   const std::string strIni = DownloadIniPath(strBaseFolder);
   for (int n = 1; n <= kPortRows; ++n) {

@@ -45,6 +45,9 @@ std::string DownloadIniPath(const std::string& strBaseFolder);
 bool IniYes(const std::string& strValue);              // only the exact "Yes"
 int32_t ParsePackLen(const std::string& strValue);     // leading "%d": "128k" -> 128, else 0
 uint32_t ParseStartAddr(const std::string& strValue);  // "0x" + up to 8 hex digits, else 0
+// PORTNB: "None" (or empty) leaves the row free to take the first free phone
+// port and gives 0; "COM5" pins the row to COM5 and gives 5; anything else -1.
+int PinnedComNumber(const std::string& strPortNb);
 
 // All report success; missing files, sections and keys give the defaults.
 bool LoadDownloadIni(const std::string& strBaseFolder, PortSettings* pPorts);

@@ -25,8 +25,8 @@ std::string CConsoleFrontEnd::PlainLine(const SWindowView& view, int nRow) const
   const SRowView& row = view.rows[nRow];
   // Progress in tens, so that a log gets a line per tenth, not per packet.
   const int nTens = row.progress.nPos < 0 ? -1 : row.progress.nPos / 10 * 10;
-  return "row " + std::to_string(nRow + 1) + " | " + row.portLabel.strText + " | " +
-         Percent(nTens) + " | " + row.stateBox.strText + " | " + row.statusBox.strText;
+  return "row " + std::to_string(nRow + 1) + " | " + PortLabelShown(row) + " | " + Percent(nTens) +
+         " | " + row.stateBox.strText + " | " + row.statusBox.strText;
 }
 
 void CConsoleFrontEnd::Render(const SWindowView& view, bool bForce) {
@@ -57,7 +57,7 @@ void CConsoleFrontEnd::DrawTerminal(const SWindowView& view) {
     std::snprintf(head, sizeof head, "%d %s ", i + 1, row.bChecked ? "[x]" : "[ ]");
     out += "\x1b[2K" + std::string(head);
     out += AnsiColour(false, COLOR_BLUE) + AnsiColour(true, row.portLabel.bk) + " " +
-           row.portLabel.strText + " \x1b[0m ";
+           PortLabelShown(row) + " \x1b[0m ";
     out += AnsiColour(true, row.progress.bk) + AnsiColour(false, 0) + "[" +
            Bar(row.progress.nPos, 30) + "] " + Percent(row.progress.nPos) + " \x1b[0m ";
     out += AnsiColour(true, row.stateBox.bk) + AnsiColour(false, row.stateBox.text) + " " +

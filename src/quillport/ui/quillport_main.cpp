@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <memory>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "common/command_line.h"
 #include "platform/stop_signals.h"
@@ -43,6 +45,20 @@ bool ParseRows(const std::string& strRows, std::vector<int>* pRows) {
   return !pRows->empty();
 }
 
+// "3=COM5,1=None" -> (row index, PORTNB) pairs; false on anything else.
+bool ParsePins(const std::string& strPins, std::vector<std::pair<int, std::string>>* pPins) {
+  std::stringstream in(strPins);
+  for (std::string item; std::getline(in, item, ',');) {
+    const size_t nEq = item.find('=');
+    if (nEq == std::string::npos) return false;
+    const std::string strRow = item.substr(0, nEq), strPort = item.substr(nEq + 1);
+    if (strRow.size() != 1 || strRow[0] < '1' || strRow[0] > '0' + kPortRows) return false;
+    if (strPort != "None" && PinnedComNumber(strPort) <= 0) return false;
+    pPins->emplace_back(strRow[0] - '1', strPort);
+  }
+  return !pPins->empty();
+}
+
 // The outcomes of each row's first --count phones. A row that got there
 // first goes on serving until every row has: those later phones, cut short
 // by the stop, do not count.
@@ -71,6 +87,10 @@ struct STally {
 std::vector<int> PresetWindow(CQuillportWindow& window, const SQuillportOptions& opt) {
   if (!opt.strPackage.empty()) window.SetPackagePath(opt.strPackage);
   if (opt.nTimeout > 0) window.SetTimeoutText(std::to_string(opt.nTimeout));
+  std::vector<std::pair<int, std::string>> pins;
+  if (!opt.strPins.empty() && ParsePins(opt.strPins, &pins)) {
+    for (const auto& [nRow, strPort] : pins) window.SetPortPin(nRow, strPort);
+  }
   std::vector<int> rows;
   if (!opt.strRows.empty()) {
     ParseRows(opt.strRows, &rows);
@@ -163,6 +183,9 @@ int main(int argc, char** argv) {
                  "firmware package (*_norq_total.bin); default: IMG_PATH of ini/filelist.ini");
   app.add_option("--rows", opt.strRows,
                  "rows to serve, e.g. 1,2,5-8; default: the rows ticked in ini/download.ini");
+  app.add_option("--pin", opt.strPins,
+                 "pin rows to ports, e.g. 1=COM7,2=COM5 (None frees a row); default: PORTNB of "
+                 "ini/download.ini");
   app.add_option("--count", opt.nCount,
                  "stop all after N phones per row, passed or failed; default: until SIGINT/SIGTERM")
       ->check(CLI::PositiveNumber);
@@ -180,6 +203,11 @@ int main(int argc, char** argv) {
   std::vector<int> rows;
   if (!opt.strRows.empty() && !ParseRows(opt.strRows, &rows)) {
     std::fprintf(stderr, "quillport: --rows: expected row numbers 1..8 such as 1,2,5-8\n");
+    return kExitUsage;
+  }
+  std::vector<std::pair<int, std::string>> pins;
+  if (!opt.strPins.empty() && !ParsePins(opt.strPins, &pins)) {
+    std::fprintf(stderr, "quillport: --pin: expected ROW=COMn pairs such as 1=COM7,2=COM5\n");
     return kExitUsage;
   }
   const std::string strProgram = std::filesystem::path(argv[0]).stem().string();

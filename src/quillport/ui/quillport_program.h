@@ -18,15 +18,16 @@ struct SQuillportOptions {
   bool bHeadless = false;
   std::string strPackage;
   std::string strRows;
+  std::string strPins;  // "3=COM5,1=COM7": PORTNB of those rows
   int nCount = 0;  // 0: until SIGINT or SIGTERM
   int nSimulate = 0;
   int nTimeout = 0;
   std::string strLang;
 };
 
-// The options that preset the window: package, time-out and rows (--rows,
-// else the ticked rows, else as many rows as simulated phones). Returns the
-// rows in use.
+// The options that preset the window: package, time-out, pins and rows
+// (--rows, else the ticked rows, else as many rows as simulated phones).
+// Returns the rows in use.
 std::vector<int> PresetWindow(CQuillportWindow& window, const SQuillportOptions& opt);
 
 // Runs the download window until it closes; returns the exit status.

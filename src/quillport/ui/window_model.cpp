@@ -24,6 +24,13 @@ std::string NumberedPort(int nPort) {
 
 }  // namespace
 
+std::string PortLabelShown(const SRowView& row) {
+  if (row.strPin.empty() || row.portLabel.strText != window_text::kPort) {
+    return row.portLabel.strText;
+  }
+  return row.portLabel.strText + " → " + row.strPin;
+}
+
 std::chrono::seconds STimerView::Elapsed() const {
   const auto d = bRunning ? Clock::now() - started : shown;
   return std::chrono::duration_cast<std::chrono::seconds>(d);
@@ -124,6 +131,7 @@ CQuillportWindow::CQuillportWindow(IWindowHost& host, CMessageQueue& queue,
     row.portLabel.strText = window_text::kPort;
     row.stateBox.strText = window_text::kIdle;
     row.bChecked = m_ports[i].m_bUsed;
+    row.strPin = m_ports[i].m_strPortNb == "None" ? "" : m_ports[i].m_strPortNb;
     EnableRowControls(i, row.bChecked);
   }
   LoadImagePath(m_strBase, &m_view.strPackPath, &m_view.strCfpPath);
@@ -204,7 +212,43 @@ bool CQuillportWindow::LoadChosenPackage(const std::string& strFailText) {
   return true;
 }
 
+void CQuillportWindow::SetPortPin(int nRow, const std::string& strPortNb) {
+  if (nRow < 0 || nRow >= kPortRows) return;
+  m_ports[nRow].m_strPortNb = strPortNb;
+  m_view.rows[nRow].strPin = strPortNb == "None" ? "" : strPortNb;
+  Changed();
+}
+
+std::string CQuillportWindow::PinConflict(int nRow) const {
+  std::array<int, kPortRows> pins{};
+  for (int i = 0; i < kPortRows; ++i) {
+    if (i != nRow && !m_view.rows[i].bChecked) continue;
+    pins[i] = PinnedComNumber(m_ports[i].m_strPortNb);
+    if (pins[i] < 0) {
+      return "Row " + std::to_string(i + 1) + ": PORTNB=" + m_ports[i].m_strPortNb +
+             " in ini/download.ini names no port; write COM<number>, or None to take the first "
+             "free port.";
+    }
+    for (int j = 0; j < i; ++j) {
+      if (pins[i] > 0 && pins[j] == pins[i]) {
+        return "Rows " + std::to_string(j + 1) + " and " + std::to_string(i + 1) +
+               " are both pinned to COM" + std::to_string(pins[i]) +
+               " (PORTNB in ini/download.ini); pin each row to its own port.";
+      }
+    }
+  }
+  return "";
+}
+
 void CQuillportWindow::StartRow(int nRow) {
+  // The other rows' pins as they are now: a row that takes the first free
+  // port leaves a socket pinned to another row to that row.
+  std::vector<int> reserved;
+  for (int i = 0; i < kPortRows; ++i) {
+    const int nPin = PinnedComNumber(m_ports[i].m_strPortNb);
+    if (i != nRow && nPin > 0 && m_view.rows[i].bChecked) reserved.push_back(nPin);
+  }
+  m_workers[nRow]->SetPortChoice(PinnedComNumber(m_ports[nRow].m_strPortNb), std::move(reserved));
   m_workers[nRow]->SetIndex(nRow);
   m_workers[nRow]->PostStart(nRow, &m_stop, m_pPackage);
   EnableRestart(true, false, nRow);
@@ -248,6 +292,9 @@ void CQuillportWindow::OnStartAll() {
     m_host.MessageBox(window_text::kChoosePackage);
     return OnBrowsePackage();
   }
+  if (const std::string strConflict = PinConflict(-1); !strConflict.empty()) {
+    return m_host.MessageBox(strConflict);
+  }
   ReadTimeout();
   SavePortSelection();
   SaveImagePath(m_strBase, m_view.strPackPath, m_view.strCfpPath);
@@ -266,6 +313,9 @@ void CQuillportWindow::OnStartAll() {
 void CQuillportWindow::OnRestart(int nRow) {
   if (nRow < 0 || nRow >= kPortRows) return;
   if (m_view.strPackPath.empty()) return m_host.MessageBox(window_text::kChoosePackage);
+  if (const std::string strConflict = PinConflict(nRow); !strConflict.empty()) {
+    return m_host.MessageBox(strConflict);
+  }
   ReadTimeout();
   SavePortSelection();
   m_bLock = true;

@@ -84,7 +84,14 @@ struct SRowView {
   int nPassed = 0;
   int nFailed = 0;
   int nStopped = 0;
+  // The COM port the row is pinned to (PORTNB), as the row shows it; empty
+  // when the row takes the first free phone port.
+  std::string strPin;
 };
+
+// The port label as a front end shows it: while a pinned row has no phone
+// port of its own on the label, the label names the pin ("端口 → COM5").
+std::string PortLabelShown(const SRowView& row);
 
 struct SWindowView {
   std::array<SRowView, kPortRows> rows;
@@ -128,6 +135,9 @@ class CQuillportWindow {
   void OnKey();
   void SetTimeoutText(const std::string& strText) { m_view.strTimeout = strText; }
   void SetPackagePath(const std::string& strPath) { m_view.strPackPath = strPath; }
+  // Pins the row to a port ("COM5") or frees it ("None"), as PORTNB of
+  // ini/download.ini does; saved with the port selection.
+  void SetPortPin(int nRow, const std::string& strPortNb);
   // The window's close: saves the port selection.
   void OnClose();
 
@@ -150,6 +160,9 @@ class CQuillportWindow {
   // load's own box, if any, then strFailText, and keeps the package before.
   bool LoadChosenPackage(const std::string& strFailText);
   void StartRow(int nRow);
+  // Why the checked rows, with nRow, cannot start on their pins: a PORTNB
+  // that names no port, or two rows pinned to one port. Empty when they can.
+  std::string PinConflict(int nRow) const;
   void ApplyLock(bool bLock);
   void EnableRestart(bool bOneRow, bool bEnable, int nRow);
   void ResetRow(int nRow, const std::string& strStatus);

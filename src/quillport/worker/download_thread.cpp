@@ -55,6 +55,12 @@ void CDownloadThread::SetLinkPolicy(const SLinkPolicy& policy) {
   m_startLinkPolicy = policy;
 }
 
+void CDownloadThread::SetPortChoice(int nPinned, std::vector<int> reserved) {
+  std::lock_guard lock(m_startMutex);
+  m_nStartPinned = nPinned;
+  m_startReserved = std::move(reserved);
+}
+
 bool CDownloadThread::PostStart(int nRow, SStopBlock* pStopBlock,
                                 std::shared_ptr<const CDownloadPackage> pPackage) {
   {
@@ -130,11 +136,16 @@ bool CDownloadThread::CheckGadgetPort() {
     std::lock_guard lock(PortSearchLock());
     std::list<SSerInfo> ports;
     ListSerialPorts(ports, true, m_port.Policy());
-    const auto it = std::find_if(ports.begin(), ports.end(), [](const SSerInfo& port) {
+    const auto it = std::find_if(ports.begin(), ports.end(), [this](const SSerInfo& port) {
       // A port without a COM number in its name could never be matched to its
       // removal, and the row would wait for it for good.
-      return port.m_strFriendly.find("Gadget") != std::string::npos &&
-             GadgetComNumber(port.m_strFriendly) > 0;
+      const int nCom = GadgetComNumber(port.m_strFriendly);
+      if (port.m_strFriendly.find("Gadget") == std::string::npos || nCom <= 0) return false;
+      // The COM number stays with the USB socket: a pinned row serves its
+      // socket only, and the other rows leave that socket to it.
+      if (m_nPinnedPort > 0) return nCom == m_nPinnedPort;
+      return std::find(m_reservedPorts.begin(), m_reservedPorts.end(), nCom) ==
+             m_reservedPorts.end();
     });
     if (it == ports.end()) return false;
     m_nPort = GadgetComNumber(it->m_strFriendly);
@@ -162,6 +173,8 @@ void CDownloadThread::Run(SStopBlock* pStop) {
     m_pPackage = m_pStartPackage;
     m_port.SetPolicy(m_startLinkPolicy.port);
     m_link.SetPolicy(m_startLinkPolicy);
+    m_nPinnedPort = m_nStartPinned;
+    m_reservedPorts = m_startReserved;
   }
   m_packList = m_pPackage ? m_pPackage->Entries() : std::vector<PackEntry>{};
   m_ui.EnableSharedControls(false);

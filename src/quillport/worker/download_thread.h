@@ -48,6 +48,10 @@ class CDownloadThread {
                  std::shared_ptr<const CDownloadPackage> pPackage);
   // The link's policy for the next run; a run keeps the one it started with.
   void SetLinkPolicy(const SLinkPolicy& policy);
+  // The ports the next run may take: nPinned > 0 serves COM<nPinned> only;
+  // otherwise the first free phone port that is not in reserved (the ports
+  // pinned to other rows). A run keeps the choice it started with.
+  void SetPortChoice(int nPinned, std::vector<int> reserved);
   bool PostThreadMessage(uint32_t nId, uintptr_t wParam, intptr_t lParam) {
     return m_thread.PostThreadMessage(nId, wParam, lParam);
   }
@@ -106,16 +110,20 @@ class CDownloadThread {
   std::atomic<SStopBlock*> m_pRunStop{nullptr};
   platform::CWakeEvent m_wake;  // ends a port-search or removal wait pass early
 
-  mutable std::mutex m_startMutex;  // guards m_pStartPackage and m_startLinkPolicy
+  mutable std::mutex m_startMutex;  // guards m_pStartPackage and the start choices below
   // The package of the last start posted; the run takes it when it begins.
   // Null once that run ended.
   std::shared_ptr<const CDownloadPackage> m_pStartPackage;
   SLinkPolicy m_startLinkPolicy = DownloadLinkPolicy(0, 0);
+  int m_nStartPinned = 0;
+  std::vector<int> m_startReserved;
 
   // Worker thread only.
   CHstPort m_port{m_startLinkPolicy.port};
   CPdlLink m_link{m_port, m_startLinkPolicy, nullptr};
   std::vector<ImageInfo> m_imageInfo;
+  int m_nPinnedPort = 0;                               // the run's pin, 0 when free to search
+  std::vector<int> m_reservedPorts;                    // the run's ports pinned to other rows
   std::shared_ptr<const CDownloadPackage> m_pPackage;  // the run's package, null between runs
   // The run's own copy of the package's directory, whose chunk lengths the
   // reconciliation rewrites phone after phone.

@@ -334,7 +334,9 @@ void CQuillportDlg::Render() {
 void CQuillportDlg::RenderRow(int nRow, const SRowView& view) {
   SRow& row = m_rows[nRow];
   row.pCheck->setChecked(view.bChecked);
-  RenderBox(row.pPortLabel, &row.shownTexts[0], view.portLabel);
+  SBoxView portLabel = view.portLabel;
+  portLabel.strText = PortLabelShown(view);
+  RenderBox(row.pPortLabel, &row.shownTexts[0], portLabel);
   RenderBox(row.pState, &row.shownTexts[1], view.stateBox);
   RenderBox(row.pStatus, &row.shownTexts[2], view.statusBox);
 

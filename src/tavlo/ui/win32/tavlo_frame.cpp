@@ -102,7 +102,7 @@ CTavloFrame::CTavloFrame(STavloApp& app, const gui::win32::CTextTable& texts,
   m_hButtonFont = MakeFont(L"SimHei", kButtonPoints, true, GB2312_CHARSET);
   const CDialogUnits units(m_hDialogFont);
   RECT rc{0, 0, units.X(kDialogWidth), units.Y(kDialogHeight)};
-  const DWORD dwStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  const DWORD dwStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   AdjustWindowRectEx(&rc, dwStyle, FALSE, 0);
   m_hWnd = CreateWindowExW(WS_EX_CONTROLPARENT, kTavloWindowClass, L"", dwStyle, CW_USEDEFAULT,
                            CW_USEDEFAULT, rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr,

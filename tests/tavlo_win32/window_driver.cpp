@@ -1,5 +1,6 @@
 // Drives a started tavlo.exe through its window as an operator would: waits
-// for the window, presses Start, waits until the banner shows done (or the
+// for the window, starts a second copy (which must end at once, having
+// brought the first forward), presses Start, waits until the banner shows done (or the
 // program ends), reads back the banner, the counts and the title, presses
 // Stop and Exit and returns tavlo's exit status. Everything it reads and
 // presses goes through window messages to the other process.
@@ -77,6 +78,22 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("title: %s\n", ReadText(hMain).c_str());
+  // A second copy brings this window forward and ends at once, with no box
+  // (a box would hold it until the deadline).
+  PROCESS_INFORMATION second{};
+  std::wstring wstrSecond = wstrCommand;
+  if (CreateProcessW(nullptr, wstrSecond.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                     &second)) {
+    DWORD dwSecond = 1;
+    if (WaitForSingleObject(second.hProcess, kWindowDeadlineMs) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(second.hProcess, &dwSecond);
+    } else {
+      TerminateProcess(second.hProcess, 1);
+    }
+    std::printf("second copy: %lu\n", static_cast<unsigned long>(dwSecond));
+    CloseHandle(second.hThread);
+    CloseHandle(second.hProcess);
+  }
   HWND hBanner = GetDlgItem(hMain, tavlo_id::kBanner);
   std::printf("banner before Start: %s\n", ReadText(hBanner).c_str());
   Press(GetDlgItem(hMain, tavlo_id::kStart));

@@ -126,14 +126,14 @@ class TavloWin32 : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { RegisterTavloWindowClasses(); }
 
-  void Open(const std::string& strSettings) {
+  void Open(const std::string& strSettings, const std::string& strLang = "") {
     MakeWriterStation(m_base.Path(), 9000, "[CHIP_1]\nCHIPNAME=n7731\nFACTNAME=norqfact\n");
     std::ofstream(m_base.File("ini/wimei.ini"), std::ios::binary)
         << "[GENERAL]\nCHIPSET=n7731\nMAGIC_NUMBER=0x12345678\n"
         << strSettings;
     const std::string strName = "tavlo-win32-test-" + std::to_string(GetCurrentProcessId());
     ASSERT_EQ(StartTavlo(strName, m_base.Path(), &m_app), ETavloStart::Ok);
-    m_pFrame = std::make_unique<CTavloFrame>(m_app, tavlo_win32::TavloTexts(""), strName);
+    m_pFrame = std::make_unique<CTavloFrame>(m_app, tavlo_win32::TavloTexts(strLang), strName);
     m_hWnd = m_pFrame->Handle();
     ShowWindow(m_hWnd, SW_SHOWNORMAL);
   }
@@ -184,6 +184,19 @@ TEST_F(TavloWin32, OpensWithTheSettingsAndTheWriteBoxesExcludeEachOther) {
   // The window is left only through Exit.
   SendMessageW(m_hWnd, WM_CLOSE, 0, 0);
   EXPECT_TRUE(IsWindow(m_hWnd));
+}
+
+TEST_F(TavloWin32, EnglishTextsWithLangEn) {
+  Open("ISWIMEI=Yes\n", "en");
+  EXPECT_EQ(gui::win32::GetText(m_hWnd).rfind("IMEI Tool Release_v ", 0), 0u);
+  EXPECT_EQ(Text(m_hWnd, tavlo_id::kStart), "Start");
+  EXPECT_EQ(Text(m_hWnd, tavlo_id::kBanner), "OFF");
+  EXPECT_EQ(Text(m_hWnd, tavlo_id::kCounts), "passed 0 failed 0");
+  // Message boxes too, line by line.
+  Click(m_hWnd, tavlo_id::kResetHistory);
+  const std::vector<std::string> boxes = m_answerer.TakeBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].find("重"), std::string::npos) << boxes[0];
 }
 
 TEST_F(TavloWin32, StartRefusalsAreOkOnlyBoxesAndStartStaysEnabled) {

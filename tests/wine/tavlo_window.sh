@@ -2,7 +2,8 @@
 # End to end under Wine with a display: tavlo.exe opens its window, and the
 # driver (another Windows process) presses Start in it; one generated IMEI is
 # written into a phone played by the Linux simulator on COM5. The banner must
-# show done and the counts one phone passed; the IMEI must be in the phone's
+# show done and the counts one phone passed, and a second copy started
+# meanwhile ends at once; the IMEI must be in the phone's
 # factory data and in data/wimei.history; Stop and Exit end tavlo with 0.
 #   tavlo_window.sh SIM TAVLO_EXE DRIVER_EXE WINE_RUN WORK_DIR PREFIX
 set -euo pipefail
@@ -42,6 +43,7 @@ cat driver.out
 [ $status -eq 0 ] || { echo "the driver ended with status $status"; exit 1; }
 grep -qx 'banner: 完 成' driver.out
 grep -qx 'counts: 通过 1 失败 0' driver.out
+grep -qx 'second copy: 0' driver.out
 grep -q '^title: IMEI 工具 Release_v [0-9]' driver.out
 
 # The phone's report is written when the simulator ends it.

@@ -101,6 +101,15 @@ int main(int argc, char** argv) {
   const bool bDone =
       WaitFor(pi.hProcess, kWriteDeadlineMs, [&] { return ReadText(hBanner) == strDone; });
   std::printf("banner: %s\n", ReadText(hBanner).c_str());
+  // The banner as drawn: a pixel of its background, read from the screen
+  // once its repaint has run.
+  RedrawWindow(hBanner, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  RECT rcBanner{};
+  GetWindowRect(hBanner, &rcBanner);
+  HDC hdc = GetDC(nullptr);
+  const COLORREF clr = GetPixel(hdc, rcBanner.left + 4, rcBanner.top + 4);
+  ReleaseDC(nullptr, hdc);
+  std::printf("banner colour: %d,%d,%d\n", GetRValue(clr), GetGValue(clr), GetBValue(clr));
   std::printf("counts: %s\n", ReadText(GetDlgItem(hMain, tavlo_id::kCounts)).c_str());
   std::printf("IMEI 1: %s\n", ReadText(GetDlgItem(hMain, tavlo_id::kFields[0])).c_str());
   std::fflush(stdout);

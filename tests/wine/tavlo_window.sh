@@ -42,6 +42,7 @@ PHONE_PORTS_DIR="Z:${work//\//\\}\\ports" timeout 180 "$wine_run" "$driver" \
 cat driver.out
 [ $status -eq 0 ] || { echo "the driver ended with status $status"; exit 1; }
 grep -qx 'banner: 完 成' driver.out
+grep -qx 'banner colour: 0,220,0' driver.out
 grep -qx 'counts: 通过 1 失败 0' driver.out
 grep -qx 'second copy: 0' driver.out
 grep -q '^title: IMEI 工具 Release_v [0-9]' driver.out

@@ -1,5 +1,7 @@
 # The two programs are built alike; these functions say how once.
 
+include(${CMAKE_CURRENT_LIST_DIR}/Win32Resources.cmake)
+
 # The program `name` from <name>_main.cpp in the calling folder, over its ui
 # library. Where the build has Qt, its window (qt/, the library
 # norq_<name>_qt) comes with it; elsewhere no_window.cpp says it was built
@@ -12,8 +14,19 @@ function(norq_add_program name ui_library)
     add_subdirectory(qt)
     target_sources(${name} PRIVATE qt/window_main.cpp)
     target_link_libraries(${name} PRIVATE norq_${name}_qt)
+  elseif(WIN32 AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/win32/CMakeLists.txt)
+    # The Win32 window (win32/, the library norq_<name>_win32): a GUI
+    # program, which takes its parent's console for --headless.
+    add_subdirectory(win32)
+    target_sources(${name} PRIVATE win32/window_main.cpp)
+    target_link_libraries(${name} PRIVATE norq_${name}_win32)
+    target_link_options(${name} PRIVATE -mwindows)
   else()
     target_sources(${name} PRIVATE no_window.cpp)
+  endif()
+  if(WIN32)
+    norq_add_version_resource(${name} "${name}")
+    target_link_libraries(${name} PRIVATE norq_win32_gui)
   endif()
   target_link_libraries(${name} PRIVATE norq_simulated_phones)
 endfunction()

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <sstream>
 
@@ -234,6 +235,7 @@ TEST_F(TavloWindow, AListRunShowsEachStepAndEndsDone) {
   EXPECT_EQ(Banner()->Text(), Text("完 成"));
   EXPECT_EQ(Banner()->BkColor(), QColor(0, 220, 0));
   EXPECT_EQ(Banner()->TextColor(), QColor(Qt::white));
+  EXPECT_EQ(Find<QLabel>("counts")->text(), Text("通过") + " 1 " + Text("失败") + " 0");
   const std::vector<SShownLine> log = Log();
   ASSERT_GE(log.size(), 2u);
   // Progress and the closing line are white, steps that passed green and larger.

@@ -75,9 +75,13 @@ TEST_F(WriterRunTest, ListRunWritesEveryPhoneAndNeverRepeatsANumber) {
   // Each phone leaves when the worker probes it after its write.
   Plug(2, {"cmd=connect,nth=2,unplug"});
   window.OnStart();
+  // The station's count turns with the banner.
+  ASSERT_TRUE(PumpUntil([&] { return window.View().nBanner == kStateDone; }));
+  EXPECT_GE(window.View().nPassed, 1);
   ASSERT_TRUE(PumpUntil([&] { return window.Worker().PhonesWritten() == 2; }));
   window.OnStop();
   EXPECT_EQ(window.Worker().PhonesFailed(), 0);
+  EXPECT_EQ(window.View().strCounts, "通过 2 失败 0");
   // Stopped while the second phone leaves, or once the next cycle began.
   const std::string strSummary = window.View().log.back().strText;
   EXPECT_TRUE(strSummary.rfind("Write cost ", 0) == 0 || strSummary == "Write Stop!") << strSummary;
@@ -158,6 +162,7 @@ TEST_F(WriterRunTest, NakDuringTheBootUploadFailsThePhoneWithoutHistory) {
   EXPECT_EQ(window.View().log.back().strText, "Write Error!");
   EXPECT_EQ(window.View().nBanner, kStateFailed);
   EXPECT_EQ(window.Worker().PhonesFailed(), 1);
+  EXPECT_EQ(window.View().strCounts, "通过 0 失败 1");
   EXPECT_TRUE(window.View().bStartEnabled);
   EXPECT_FALSE(std::filesystem::exists(m_base.File("data/wimei.history")));
   EXPECT_FALSE(m_app.pHistories->IsImeiUsed(Imei(1)));

@@ -24,6 +24,10 @@
 #include "serial/port_watcher.h"
 #include "sim/simulated_phones.h"
 
+#if defined(_WIN32)
+#include "gui/win32/console.h"
+#endif
+
 namespace {
 
 // Upper bound of one pass of the console loop: the terminal's timers redraw.
@@ -171,6 +175,11 @@ int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram,
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // A GUI program: --help, usage errors and --headless write to the console
+  // it was started from.
+  gui::win32::AttachParentConsole();
+#endif
   // SIGINT and SIGTERM act as "Stop all" (close the window), from the first
   // moment: blocked before any thread starts (the simulated phones', the
   // toolkit's), so that none of them takes one by its default action and an

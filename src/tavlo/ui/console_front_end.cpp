@@ -43,10 +43,10 @@ void CWriterConsole::LogCleared() {
 void CWriterConsole::Changed() {
   if (!m_pWindow || m_pWindow->View().nBanner == m_nBanner) return;
   m_nBanner = m_pWindow->View().nBanner;
-  if (m_nBanner < 0 || m_nBanner >= static_cast<int>(std::size(kBannerLooks))) return;
-  const std::string text = std::string("[") + writer_text::kBannerTexts[m_nBanner] + "]";
+  const SBannerView banner = BannerView(m_nBanner);
+  const std::string text = std::string("[") + banner.pszText + "]";
   if (!m_bTerminal) return Print(text);
-  const SBannerLook& look = kBannerLooks[m_nBanner];
+  const SBannerLook& look = banner.look;
   Print("\x1b[1m" + AnsiColour(true, look.bk) + AnsiColour(false, look.text) + " " + text + " " +
         kReset);
 }

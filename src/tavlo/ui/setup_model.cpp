@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <list>
 
 #include "serial/port_discovery.h"
@@ -32,6 +33,12 @@ CImeiSetup::CImeiSetup(WriterSettings& settings, const ChipList& chips,
     if (m_view.nChip < 0 && chips[i].m_strChipName == s.m_strChipset)
       m_view.nChip = static_cast<int>(i);
   }
+  std::sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return std::tolower(static_cast<unsigned char>(x)) <
+             std::tolower(static_cast<unsigned char>(y));
+    });
+  });
   m_view.ports = std::move(ports);
   m_view.nSimCount = s.m_nImeiCount >= 1 && s.m_nImeiCount <= 4 ? s.m_nImeiCount : 0;
   m_view.bAllSame = s.m_bImeiAllSame;
@@ -57,6 +64,7 @@ CImeiSetup::CImeiSetup(WriterSettings& settings, const ChipList& chips,
 void CImeiSetup::ApplyEnabledStates(SSourceView& source) {
   source.bFileEnabled = source.eInputType == INPUT_FROM_FILE;
   source.bInitMaskEnabled = source.eInputType == INPUT_CUSTOM;
+  m_view.b14DigitsEnabled = Source(ESourceKind::Imei).bInitMaskEnabled;
 }
 
 void CImeiSetup::ShowStoredTexts() {

@@ -30,7 +30,10 @@ struct SSetupView {
   bool b14Digits = false;
   std::vector<std::string> chipNames;  // in the chip list's order
   int nChip = -1;                      // the CHIPSET entry, -1 when none matches
-  std::vector<std::string> ports;      // "Gadget" ports found when the dialog opened
+  bool b14DigitsEnabled = false;       // with the IMEI's initial number and mask
+  // "Gadget" ports found when the dialog opened, sorted as the list shows them
+  // (by name, case ignored).
+  std::vector<std::string> ports;
   std::array<SSourceView, 3> sources;  // by ESourceKind
 };
 

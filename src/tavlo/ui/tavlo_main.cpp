@@ -12,6 +12,9 @@
 #include <optional>
 
 #include "common/command_line.h"
+#if defined(_WIN32)
+#include "gui/win32/console.h"
+#endif
 #include "platform/stop_signals.h"
 #include "sim/simulated_phones.h"
 #include "tavlo/ui/console_front_end.h"
@@ -158,6 +161,11 @@ int RunHeadless(const STavloOptions& opt, const std::string& strProgram,
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // A window program: --headless, --help and usage errors print to the
+  // console (or the files) it was started with.
+  gui::win32::AttachParentConsole();
+#endif
   // SIGINT and SIGTERM act as Stop (as Exit in the window), from the first
   // moment: blocked before any thread starts (the simulated phones', the
   // toolkit's), so that none of them takes one by its default action and an

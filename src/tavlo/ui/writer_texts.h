@@ -52,6 +52,9 @@ inline constexpr const char* kStart = "开始";                 // 158
 inline constexpr const char* kStop = "停止";                  // 159
 inline constexpr const char* kSetup = "设置";                 // 160
 inline constexpr const char* kCheckImei = "检测IMEI";         // 174
+// The station's counts since the window opened: "通过 3 失败 1".
+inline constexpr const char* kPassed = "通过";
+inline constexpr const char* kFailed = "失败";
 
 // Setup dialog captions.
 inline constexpr const char* kChip = "芯片";           // 139
@@ -111,6 +114,8 @@ inline constexpr const char* kAllTexts[] = {kAboutMenu,
                                             kStop,
                                             kSetup,
                                             kCheckImei,
+                                            kPassed,
+                                            kFailed,
                                             kChip,
                                             kPorts,
                                             kSimCount,

@@ -32,6 +32,12 @@ std::string WriterTitle() {
   return std::string(writer_text::kTitlePrefix) + kProductVersion;
 }
 
+SBannerView BannerView(int nState) {
+  static_assert(std::size(writer_text::kBannerTexts) == std::size(kBannerLooks));
+  if (nState < 0 || nState >= kBannerStates) nState = kStateOff;
+  return {kBannerLooks[nState], writer_text::kBannerTexts[nState]};
+}
+
 // The window as the worker sees it. Every call is carried to the window
 // thread; those that report back or show a box wait until it ran there.
 class CTavloWindow::CWorkerUi final : public IWriterUi {
@@ -39,7 +45,10 @@ class CTavloWindow::CWorkerUi final : public IWriterUi {
   explicit CWorkerUi(CTavloWindow& window) : m_window(window) {}
 
   void DisplayEchoText(const std::string& strText, int nKind) override {
-    Send([&] { m_window.AppendLog(strText, nKind); });
+    Send([&] {
+      m_window.UpdateCounts();
+      m_window.AppendLog(strText, nKind);
+    });
   }
   void ClearEcho() override {
     Send([&] { m_window.ClearEcho(); });
@@ -120,7 +129,9 @@ CTavloWindow::CTavloWindow(IWriterHost& host, CMessageQueue& queue, STavloApp& a
                                              app.packet.data());
   m_sources.LoadPools(s);
   m_view.nLcdInterface = 0;
-  m_view.strTitle = WriterTitle();
+  m_strVersion = kProductVersion;
+  SetTitle(m_strVersion);
+  UpdateCounts();
   m_view.strImageDir = s.m_strImageDir;
   m_view.bCheckImei = s.m_bCheckImei;
 }
@@ -176,8 +187,31 @@ void CTavloWindow::MoveFocus(ENumberField eField, bool bSelectAll) {
 
 void CTavloWindow::SetRework(bool bRework) {
   m_settings.m_bRework = bRework;
-  m_view.strTitle = WriterTitle() + (bRework ? kReworkTitle : "");
+  SetTitle(m_strVersion + (bRework ? kReworkTitle : ""));
   Changed();
+}
+
+void CTavloWindow::SetProductVersion(const std::string& strVersion) {
+  m_strVersion = strVersion;
+  SetTitle(m_strVersion + (m_settings.m_bRework ? kReworkTitle : ""));
+  Changed();
+}
+
+void CTavloWindow::SetTitle(const std::string& strRest) {
+  m_view.strTitleWords = writer_text::kTitlePrefix;
+  m_view.strTitleRest = strRest;
+  m_view.strTitle = m_view.strTitleWords + strRest;
+}
+
+void CTavloWindow::UpdateCounts() {
+  // The worker counts a phone before it reports the phone's banner state,
+  // so these are current whenever the banner changes.
+  if (m_pWorker) {
+    m_view.nPassed = m_pWorker->PhonesWritten();
+    m_view.nFailed = m_pWorker->PhonesFailed();
+  }
+  m_view.strCounts = std::string(writer_text::kPassed) + " " + std::to_string(m_view.nPassed) +
+                     " " + writer_text::kFailed + " " + std::to_string(m_view.nFailed);
 }
 
 void CTavloWindow::SelectLcdInterface(int nIndex) {
@@ -232,7 +266,8 @@ void CTavloWindow::ClearEcho() {
 }
 
 void CTavloWindow::SetStatus(int nState) {
-  m_view.nBanner = nState;
+  UpdateCounts();
+  if (nState >= 0 && nState < kBannerStates) m_view.nBanner = nState;
   Changed();
 }
 
@@ -390,6 +425,7 @@ void CTavloWindow::OnClose() {
 }
 
 int CTavloWindow::OnWriteNotify(int nCode) {
+  UpdateCounts();
   switch (nCode) {
     case kNotifyRunOver:
       EnableInputs(false);  // the worker's focus and selection stay

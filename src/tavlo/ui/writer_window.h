@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,6 +41,16 @@ inline constexpr SBannerLook kBannerLooks[] = {{0xE6E6D2, 0xB4B4A0},
                                                {0xDCCE23, 0x000000},
                                                {0x00DC00, 0xFFFFFF},
                                                {0xDC0000, 0xFFFFFF}};
+inline constexpr int kBannerStates = static_cast<int>(std::size(kBannerLooks));
+// The banner as every front end draws it: its colours and its (Chinese) text.
+struct SBannerView {
+  SBannerLook look;
+  const char* pszText;
+};
+// The banner font: pixels high and wide, weight; the text's top is at half
+// the banner's height less half the font's height.
+inline constexpr int kBannerFontHeight = 50, kBannerFontWidth = 30, kBannerFontWeight = 900;
+SBannerView BannerView(int nState);
 
 // How a log line of a kind is drawn on the log's black background.
 struct SLogLook {
@@ -113,10 +124,17 @@ struct SWriterView {
   std::string strImageDir;  // the hidden PDL path field
 
   std::vector<SLogLine> log;
-  int nBanner = kStateOff;
+  int nBanner = kStateOff;  // always 0..kBannerStates-1
+  // Phones written and failed since the window opened, and the line that
+  // shows them ("通过 3 失败 1"; its words are translated one by one).
+  int nPassed = 0, nFailed = 0;
+  std::string strCounts;
 
   bool bStartEnabled = true, bResetEnabled = true, bSetupEnabled = true, bExitEnabled = true;
   std::string strTitle;
+  // strTitle in its two parts: the words a front end translates, then the
+  // version and what follows it, shown as they are.
+  std::string strTitleWords, strTitleRest;
 };
 
 class CTavloWindow {
@@ -142,6 +160,9 @@ class CTavloWindow {
   // Started with --rework: typed numbers already written are written again
   // as rework (logged and recorded so) instead of refused; the title says so.
   void SetRework(bool bRework);
+  // The version the title shows: a Windows build reads it from its own
+  // version resource; the build's version until then.
+  void SetProductVersion(const std::string& strVersion);
   // The DDR field is read-only to typing: the chooser, or the console's option, fills it.
   void SetDdrPath(const std::string& strPath) { m_view.strDdrPath = strPath; }
 
@@ -185,6 +206,8 @@ class CTavloWindow {
   void AppendLog(const std::string& strText, int nKind);
   void ClearEcho();
   void SetStatus(int nState);
+  void UpdateCounts();
+  void SetTitle(const std::string& strRest);
   // Serves the window queue for at most nMs; returns early once something ran.
   void PumpFor(int nMs);
   void Changed() { m_host.Changed(); }
@@ -196,6 +219,7 @@ class CTavloWindow {
   CNumberSources m_sources;
   std::unique_ptr<CWorkerUi> m_pWorkerUi;
   SWriterView m_view;
+  std::string m_strVersion;
   int m_nRunsPosted = 0;                    // starts the worker has been sent
   int m_nPhoneLimit = 0;                    // passed with every start
   std::unique_ptr<CWriteThread> m_pWorker;  // last: it calls into everything above

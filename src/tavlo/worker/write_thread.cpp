@@ -231,11 +231,12 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
     return FailStep(m_ui, "Write history failed! " + strError);
   }
 
+  // Counted before the banner turns: the window's count shows with it.
+  ++m_nPhonesWritten;
   m_ui.DisplayEchoText("Write OK!", kLogWriteOk);
   m_ui.SetStatus(kStateDone);
   m_numbers.NotifyTypedKinds();
   m_bSucceeded = true;
-  ++m_nPhonesWritten;
   ++m_nRunWritten;
 
   if (IsListRun()) {

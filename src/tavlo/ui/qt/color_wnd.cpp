@@ -3,19 +3,14 @@
 #include <QCoreApplication>
 #include <QPainter>
 #include <algorithm>
-#include <iterator>
 
 #include "gui/dialog_font.h"
 #include "tavlo/ui/qt/tavlo_dlg.h"
-#include "tavlo/ui/writer_texts.h"
 #include "tavlo/ui/writer_window.h"
 
 namespace tavlo {
 
 namespace {
-
-// The text's font in pixels: 50 high, 30 wide, at the heaviest weight.
-constexpr int kTextHeight = 50, kTextWidth = 30;
 
 QColor Rgb(uint32_t clr) {
   return QColor(static_cast<int>(clr >> 16 & 0xFF), static_cast<int>(clr >> 8 & 0xFF),
@@ -25,18 +20,17 @@ QColor Rgb(uint32_t clr) {
 }  // namespace
 
 CColorWnd::CColorWnd(QWidget* pParent) : QWidget(pParent) {
-  static_assert(std::size(writer_text::kBannerTexts) == std::size(kBannerLooks));
-  for (size_t i = 0; i < std::size(m_texts); ++i) {
-    m_texts[i] = QCoreApplication::translate(CTavloDlg::kTextContext, writer_text::kBannerTexts[i]);
+  for (int i = 0; i < kBannerStates; ++i) {
+    m_texts[i] = QCoreApplication::translate(CTavloDlg::kTextContext, BannerView(i).pszText);
   }
   QFont font = gui::DialogFont(9);
-  font.setPixelSize(kTextHeight);
+  font.setPixelSize(kBannerFontHeight);
   font.setWeight(QFont::Black);
   setFont(font);
 }
 
 void CColorWnd::SetStatus(int nState) {
-  if (nState < 0 || nState >= static_cast<int>(std::size(m_texts)) || nState == m_nState) return;
+  if (nState == m_nState) return;
   m_nState = nState;
   update();
 }
@@ -45,10 +39,10 @@ QString CColorWnd::Text() const {
   return m_texts[m_nState];
 }
 QColor CColorWnd::BkColor() const {
-  return Rgb(kBannerLooks[m_nState].bk);
+  return Rgb(BannerView(m_nState).look.bk);
 }
 QColor CColorWnd::TextColor() const {
-  return Rgb(kBannerLooks[m_nState].text);
+  return Rgb(BannerView(m_nState).look.text);
 }
 
 void CColorWnd::paintEvent(QPaintEvent*) {
@@ -60,7 +54,7 @@ void CColorWnd::paintEvent(QPaintEvent*) {
   // Latin average only.
   const QFontMetrics natural(shown);
   const int nAverage = natural.averageCharWidth();
-  if (nAverage > 0) shown.setStretch(std::clamp(100 * kTextWidth / nAverage, 50, 200));
+  if (nAverage > 0) shown.setStretch(std::clamp(100 * kBannerFontWidth / nAverage, 50, 200));
   painter.setFont(shown);
   painter.setPen(TextColor());
   const QFontMetrics metrics(shown);

@@ -13,7 +13,8 @@ class CColorWnd final : public QWidget {
   Q_OBJECT
 
  public:
-  // The texts are taken (translated) once, as the banner is made.
+  // The texts are taken (translated) once, as the banner is made. States
+  // come from the window model, which keeps them in range.
   explicit CColorWnd(QWidget* pParent);
 
   void SetStatus(int nState);

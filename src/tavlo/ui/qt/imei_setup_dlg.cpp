@@ -80,12 +80,7 @@ CImeiSetupDlg::CImeiSetupDlg(CImeiSetup& setup, QWidget* pParent)
   for (const std::string& strChip : view.chipNames)
     m_pChips->addItem(QString::fromStdString(strChip));
   m_pChips->setCurrentIndex(view.nChip);
-  QStringList ports;
-  for (const std::string& strPort : view.ports) ports << QString::fromStdString(strPort);
-  std::sort(ports.begin(), ports.end(), [](const QString& a, const QString& b) {
-    return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-  });
-  m_pPorts->addItems(ports);
+  for (const std::string& strPort : view.ports) m_pPorts->addItem(QString::fromStdString(strPort));
   // Shown from the start of the name, as the list entries are.
   m_pPorts->lineEdit()->setCursorPosition(0);
   m_pChips->setEnabled(false);
@@ -258,6 +253,6 @@ void CImeiSetupDlg::Render() {
     SetTextIfChanged(kind.pMask, source.strMask);
     kind.pInit->setEnabled(source.bInitMaskEnabled);
     kind.pMask->setEnabled(source.bInitMaskEnabled);
-    if (eKind == ESourceKind::Imei) m_p14Digits->setEnabled(source.bInitMaskEnabled);
+    if (eKind == ESourceKind::Imei) m_p14Digits->setEnabled(view.b14DigitsEnabled);
   }
 }

@@ -137,14 +137,6 @@ CTavloDlg::CTavloDlg(STavloApp& app, QWidget* pParent)
     m_limits[i]->SetLimit(static_cast<int>(view.fields[i].nMaxLength));
   }
   if (!view.strImageDir.empty()) m_pPdlPath->setText(QString::fromStdString(view.strImageDir));
-  // The title's words are translated, the version that follows them is not.
-  const std::string strPrefix = writer_text::kTitlePrefix;
-  QString strTitle = QString::fromStdString(view.strTitle);
-  if (view.strTitle.starts_with(strPrefix)) {
-    strTitle = Tr(writer_text::kTitlePrefix) +
-               QString::fromStdString(view.strTitle.substr(strPrefix.size()));
-  }
-  setWindowTitle(strTitle);
   Render();
 }
 
@@ -229,6 +221,9 @@ void CTavloDlg::BuildInputs(const gui::CDialogUnits& units) {
   m_pPdlPath->setReadOnly(true);
   pPdlLabel->hide();
   m_pPdlPath->hide();
+
+  m_pCounts = Place(new QLabel(this), units.Rect(300, 110, 194, 10), "counts");
+  m_pCounts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
   Place(new CPhonePicture(this), units.Rect(kButtonLeft, 4, kButtonWidth, 112), "picture");
 
@@ -408,6 +403,11 @@ void CTavloDlg::Render() {
   SetTextIfChanged(m_pDdrPath, view.strDdrPath);
   m_pBrowseDdr->setEnabled(view.bDdrBrowseEnabled);
   m_pBanner->SetStatus(view.nBanner);
+  m_pCounts->setText(Shown(view.strCounts));
+  // The title's words are translated, the version that follows them is not.
+  const QString strTitle =
+      Tr(view.strTitleWords.c_str()) + QString::fromStdString(view.strTitleRest);
+  if (windowTitle() != strTitle) setWindowTitle(strTitle);
   m_pStart->setEnabled(view.bStartEnabled);
   m_pReset->setEnabled(view.bResetEnabled);
   m_pSetup->setEnabled(view.bSetupEnabled);

@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTextEdit;
@@ -101,6 +102,7 @@ class CTavloDlg final : public QDialog, private IWriterHost {
   QPushButton* m_pBrowseDdr = nullptr;
   QLineEdit* m_pPdlPath = nullptr;
   QTextEdit* m_pLog = nullptr;
+  QLabel* m_pCounts = nullptr;
   tavlo::CColorWnd* m_pBanner = nullptr;
   QPushButton* m_pStart = nullptr;
   QPushButton* m_pStop = nullptr;

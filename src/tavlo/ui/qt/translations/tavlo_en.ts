@@ -287,5 +287,13 @@
         <source>请输入有效的PSN号码!</source>
         <translation>Please enter a valid PSN!</translation>
     </message>
+    <message>
+        <source>通过</source>
+        <translation>passed</translation>
+    </message>
+    <message>
+        <source>失败</source>
+        <translation>failed</translation>
+    </message>
 </context>
 </TS>

@@ -13,34 +13,26 @@ namespace {
 // Large reads keep the pass near the disk's and the digest's speed.
 constexpr size_t kCheckPiece = 4 << 20;
 
-// What the pass over a package's bytes found.
-struct SBytesCheck {
-  SFileStamp stamp;
-  std::string strSha256;  // of the whole file
-  int nBadEntry = -1;     // the first image whose bytes differ from its digest
-  bool bCut = false;      // the file ended before its size
-};
-
 // The checks made, by path: a file whose size and modification time are
 // the same is not read again (a package can be gigabytes, and it is loaded
 // at every start).
 class CCheckCache {
  public:
-  bool Find(const std::string& strPath, const SFileStamp& stamp, SBytesCheck* pCheck) {
+  bool Find(const std::string& strPath, const SFileStamp& stamp, SPackageCheck* pCheck) {
     std::lock_guard lock(m_mutex);
     const auto it = m_checks.find(strPath);
     if (it == m_checks.end() || !(it->second.stamp == stamp)) return false;
     *pCheck = it->second;
     return true;
   }
-  void Keep(const std::string& strPath, const SBytesCheck& check) {
+  void Keep(const std::string& strPath, const SPackageCheck& check) {
     std::lock_guard lock(m_mutex);
     m_checks[strPath] = check;
   }
 
  private:
   std::mutex m_mutex;  // guards m_checks: windows and tests load from several threads
-  std::map<std::string, SBytesCheck> m_checks;
+  std::map<std::string, SPackageCheck> m_checks;
 };
 
 CCheckCache& CheckCache() {
@@ -48,11 +40,17 @@ CCheckCache& CheckCache() {
   return cache;
 }
 
+std::string NameOf(const PackEntry& entry) {
+  return entry.m_szName;  // terminated within its field: the directory read checks it
+}
+
+}  // namespace
+
 // One sequential pass: the whole file into one digest and each image's
 // range into its own, so that images may lie in any order or overlap.
-SBytesCheck CheckBytes(const CPackFile& file, const SPackDirectory& dir,
-                       const PackageProgress& fnProgress) {
-  SBytesCheck check;
+SPackageCheck CheckPackageBytes(const CPackFile& file, const SPackDirectory& dir,
+                                const PackageProgress& fnProgress) {
+  SPackageCheck check;
   check.stamp = dir.m_stamp;
   struct SImage {
     size_t nEntry;
@@ -101,12 +99,6 @@ SBytesCheck CheckBytes(const CPackFile& file, const SPackDirectory& dir,
   return check;
 }
 
-std::string NameOf(const PackEntry& entry) {
-  return entry.m_szName;  // terminated within its field: the directory read checks it
-}
-
-}  // namespace
-
 CDownloadPackage::CDownloadPackage(std::string strPath, std::vector<PackEntry> entries,
                                    const SDownloadSettings& settings, std::string strSha256,
                                    std::shared_ptr<const CPackFile> pFile)
@@ -154,9 +146,9 @@ std::shared_ptr<const CDownloadPackage> LoadPackage(const std::string& strPath,
     return nullptr;
   }
 
-  SBytesCheck check;
+  SPackageCheck check;
   if (!CheckCache().Find(strPath, dir.m_stamp, &check)) {
-    check = CheckBytes(*pFile, dir, fnProgress);
+    check = CheckPackageBytes(*pFile, dir, fnProgress);
     if (!check.bCut) CheckCache().Keep(strPath, check);
   }
   size_t nWithDigest = 0;

@@ -49,6 +49,17 @@ class CDownloadPackage {
 // loading thread.
 using PackageProgress = std::function<void(int nPercent)>;
 
+// What one pass over a package's bytes found.
+struct SPackageCheck {
+  SFileStamp stamp;       // of the file as the directory was read
+  std::string strSha256;  // of the whole file
+  int nBadEntry = -1;     // the first image whose bytes differ from its stored digest
+  bool bCut = false;      // the file ended before the size it had
+};
+// Reads the whole file once, checking every image that carries a digest.
+SPackageCheck CheckPackageBytes(const CPackFile& file, const SPackDirectory& dir,
+                                const PackageProgress& fnProgress = {});
+
 // Reads the package at strPath and checks every image that carries a
 // digest against its bytes, in one pass over the file that also takes the
 // whole file's SHA-256. The pass is made once per file: a load of the same

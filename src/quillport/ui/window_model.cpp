@@ -445,7 +445,7 @@ int CQuillportWindow::OnUpdateMyData(const UiNotify& notify) {
       portFrom(COLOR_FAIL, kWhite);
       CRowUi::Stop(row.timer);
       row.bRestartEnabled = true;
-      ++row.nFailed;
+      if (!notify.m_bByStop) ++row.nFailed;  // else counted stopped by the worker
       break;
     }
     case TYPE_UI_DETECTED:

@@ -68,8 +68,8 @@ SPackageCheck CheckPackageBytes(const CPackFile& file, const SPackDirectory& dir
         {i, e.m_dwOffset, uint64_t{e.m_dwOffset} + e.m_dwSize, std::move(strWant), {}});
   }
   CSha256 whole;
-  std::vector<uint8_t> buf(kCheckPiece);
   const uint64_t nSize = dir.m_nFileSize;
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kCheckPiece, nSize)));
   int nLastPercent = -1;
   for (uint64_t nAt = 0; nAt < nSize;) {
     const size_t nWant = static_cast<size_t>(std::min<uint64_t>(buf.size(), nSize - nAt));

@@ -32,6 +32,14 @@ int64_t ModifiedNs(const TStat& st) {
     return static_cast<int64_t>(st.st_mtime) * 1000000000;
   }
 }
+template <typename TStat>
+int64_t ChangedNs(const TStat& st) {
+  if constexpr (requires { st.st_ctim.tv_nsec; }) {
+    return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  } else {
+    return static_cast<int64_t>(st.st_ctime) * 1000000000;
+  }
+}
 
 }  // namespace
 
@@ -40,6 +48,8 @@ bool CPackFile::Stamp(SFileStamp* pStamp) const {
   if (m_fd < 0 || fstat(m_fd, &st) != 0) return false;
   pStamp->m_nSize = static_cast<uint64_t>(st.st_size);
   pStamp->m_nModifiedNs = ModifiedNs(st);
+  pStamp->m_nFileId = static_cast<uint64_t>(st.st_ino);
+  pStamp->m_nChangedNs = ChangedNs(st);
   return true;
 }
 

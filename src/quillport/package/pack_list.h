@@ -52,10 +52,14 @@ enum class EPackFault {
 };
 
 // Size and modification time of a package file: a file that keeps both is
-// taken to keep its bytes.
+// taken to keep its bytes. The file's number and status-change time are
+// compared too where the system keeps them, so that a file put in its place
+// or rewritten in place is told apart even within one tick of the clock.
 struct SFileStamp {
   uint64_t m_nSize = 0;
   int64_t m_nModifiedNs = 0;
+  uint64_t m_nFileId = 0;
+  int64_t m_nChangedNs = 0;
   bool operator==(const SFileStamp&) const = default;
 };
 

@@ -14,9 +14,9 @@ namespace {
 // Large reads keep the pass near the disk's and the digest's speed.
 constexpr size_t kCheckPiece = 4 << 20;
 
-// The checks made, by path: a file whose size and modification time are
-// the same is not read again (a package can be gigabytes, and it is loaded
-// at every start).
+// The checks made, by path: a file whose stamp (size, modification time,
+// the file itself) is the same is not read again (a package can be
+// gigabytes, and it is loaded at every start).
 class CCheckCache {
  public:
   bool Find(const std::string& strPath, const SFileStamp& stamp, SPackageCheck* pCheck) {
@@ -81,8 +81,9 @@ SPackageCheck CheckPackageBytes(const CPackFile& file, const SPackDirectory& dir
     for (SImage& image : images) {
       const uint64_t nFrom = std::max(nAt, image.nStart);
       const uint64_t nTo = std::min(nAt + nGot, image.nEnd);
-      if (nFrom < nTo)
+      if (nFrom < nTo) {
         image.sha.Update({buf.data() + (nFrom - nAt), static_cast<size_t>(nTo - nFrom)});
+      }
     }
     wholeDigest.join();
     nAt += nGot;

@@ -99,9 +99,12 @@ bool CPdlLink::WriteBuf2Phone(const uint8_t* pBuf, uint32_t nLen) {
     }
     if (nDone == nLen) return true;
     // A port that has gone will not take the bytes however often they are
-    // offered; trying again until the limit would only fill the log.
-    if (n == 0 && !m_port.IsOpen()) return false;
-    if (n == 0 && m_port.DeviceGone()) return false;
+    // offered: the write has timed out now, with one line, where trying
+    // again until the limit would only fill the log.
+    if (n == 0 && (!m_port.IsOpen() || m_port.DeviceGone())) {
+      PortLog(kLogAlways, "[WriteBuf2Phone]--time out!");
+      return false;
+    }
   }
 }
 

@@ -316,6 +316,17 @@ TEST_F(PdlLinkTest, ASlowTenByteCommandFailsWithTheTimeOutLine) {
   EXPECT_EQ(m_phone.Written().size(), 10u) << "bytes that went out are not sent again";
 }
 
+TEST_F(PdlLinkTest, AWriteToAPortThatHasGoneLogsTheTimeOutLineOnce) {
+  ASSERT_TRUE(Open(m_download));
+  m_phone.HangUp();
+  EXPECT_FALSE(m_link.SendConnectCmd());
+  const std::string strLog = PortLog();
+  const std::string strEnd = "\n[WriteBuf2Phone]--time out!\n[SendConnectCmd] timeout!\n";
+  ASSERT_GE(strLog.size(), strEnd.size());
+  EXPECT_EQ(strLog.substr(strLog.size() - strEnd.size()), strEnd) << strLog;
+  EXPECT_EQ(strLog.find("time out!"), strLog.rfind("time out!")) << "one line, not a flood";
+}
+
 TEST_F(PdlLinkTest, RepliesCutIntoAnyFragmentsAreReassembled) {
   const Bytes connect = Cat({{0xAE}, Le(4), {0xFF}, Le(0)});
   const Bytes ack = AckPacket(0);

@@ -2,11 +2,13 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "common/digest.h"
 #include "common/op_log.h"
 #include "pty_phone.h"
 #include "quillport/package/download_config.h"
@@ -82,6 +84,46 @@ TEST_F(PackToolTest, CreateListVerifyAndLoad) {
   EXPECT_EQ(entries[3].m_dwAddr, 4096u);
   EXPECT_EQ(entries[1].m_bNeedExec, 1u);
   EXPECT_EQ(entries[2].m_bNeedExec, 0u);
+}
+
+TEST_F(PackToolTest, ImageDigestsAreStoredListedAndChecked) {
+  ASSERT_EQ(RunPack("create " + m_dir.File("m.ini") + " -o " + Package()).nStatus, 0);
+  const std::string strPdl1Sha =
+      Sha256Hex({reinterpret_cast<const uint8_t*>(m_strPdl1.data()), m_strPdl1.size()});
+  SRun run = RunPack("list " + Package());
+  EXPECT_NE(run.strOut.find(" Yes  " + strPdl1Sha + "\n"), std::string::npos) << run.strOut;
+  run = RunPack("verify " + Package());
+  EXPECT_EQ(run.nStatus, 0) << run.strOut;
+  EXPECT_NE(run.strOut.find("4 image digests match"), std::string::npos) << run.strOut;
+  ASSERT_TRUE(LoadPackage(Package(), {}));
+
+  // One byte of system changed, and the file's time with it.
+  const auto changed = std::filesystem::last_write_time(Package()) + std::chrono::seconds(1);
+  const PackEntry system = LoadPackage(Package(), {})->Entries()[2];
+  {
+    std::fstream file(Package(), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(system.m_dwOffset + system.m_dwSize / 2);
+    file.put('\x01');
+  }
+  std::filesystem::last_write_time(Package(), changed);
+  run = RunPack("verify " + Package());
+  EXPECT_EQ(run.nStatus, 1);
+  EXPECT_NE(run.strOut.find("image 2 (system) does not match its SHA-256"), std::string::npos)
+      << run.strOut;
+  std::string strBox;
+  EXPECT_FALSE(LoadPackage(Package(), {}, &strBox));
+  EXPECT_EQ(strBox, "文件校验失败! " + Package() +
+                        ": image \"system\" does not match the SHA-256 stored for it");
+
+  // Without the marks (a package of an older build) it loads unchecked.
+  std::string strBytes = ReadWholeFile(Package());
+  for (size_t i = 0; i < 4; ++i) strBytes[4 + i * sizeof(PackEntry) + 16] = '\0';
+  std::ofstream(Package(), std::ios::binary | std::ios::trunc) << strBytes;
+  std::filesystem::last_write_time(Package(), changed + std::chrono::seconds(1));
+  EXPECT_TRUE(LoadPackage(Package(), {}));
+  run = RunPack("list " + Package());
+  EXPECT_NE(run.strOut.find(" Yes  -\n"), std::string::npos) << run.strOut;
+  EXPECT_NE(RunPack("verify " + Package()).strOut.find("0 image digests"), std::string::npos);
 }
 
 TEST_F(PackToolTest, FileListSectionsReadBackAsTheFileList) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <vector>
@@ -21,8 +23,13 @@ class CFakeHost final : public IWindowHost {
     return chosen;
   }
   std::optional<std::string> ChooseCfpFile() override { return chosenCfp; }
-  void Changed() override { ++nChanges; }
+  void Changed() override {
+    ++nChanges;
+    if (pView && !pView->strPackageCheck.empty()) checks.push_back(pView->strPackageCheck);
+  }
 
+  const SWindowView* pView = nullptr;
+  std::vector<std::string> checks;  // the package check as each change showed it
   std::vector<std::string> boxes;
   std::optional<std::string> chosen, chosenCfp;
   int nDialogs = 0;
@@ -118,6 +125,49 @@ TEST_F(WindowModelTest, AFailedLoadSaysSoStartsNothingAndKeepsThePackageBefore) 
             (std::vector<std::string>{"文件无效! " + strBad,
                                       std::string(window_text::kLoadBinFailed) + " " + strBad}));
   EXPECT_EQ(window.Package(), pBefore);
+  EXPECT_FALSE(window.AnyBusy());
+}
+
+TEST_F(WindowModelTest, APackageIsCheckedOnceWithItsProgressShownAndAChangedImageIsRefused) {
+  static constexpr STestImage kImages[] = {
+      {"PDL1", "pattern:8k"}, {"PDL2", "pattern:8k"}, {"system", "pattern:10M"}};
+  const std::string strPath = m_base.File("big_norq_total.bin");
+  ASSERT_EQ(MakeTestPackage(strPath, kImages), "");
+  CQuillportWindow window(m_host, m_queue, m_base.Path());
+  m_host.pView = &window.View();
+  window.SetPackagePath(strPath);
+  window.OnStartAll();
+  window.OnStopAll();
+  const std::shared_ptr<const CDownloadPackage> pBefore = window.Package();
+  ASSERT_TRUE(pBefore);
+  EXPECT_TRUE(m_host.boxes.empty());
+  ASSERT_FALSE(m_host.checks.empty());
+  EXPECT_EQ(m_host.checks.back(), "SHA-256 100%");
+  EXPECT_EQ(window.View().strPackageCheck, "");
+  // The same file again: its check is not made twice.
+  m_host.checks.clear();
+  window.OnStartAll();
+  window.OnStopAll();
+  EXPECT_TRUE(m_host.checks.empty());
+  EXPECT_NE(window.Package(), pBefore);
+
+  const std::shared_ptr<const CDownloadPackage> pGood = window.Package();
+  const PackEntry& system = pGood->Entries()[2];
+  {
+    std::fstream file(strPath, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekg(system.m_dwOffset + 12345);
+    const char c = static_cast<char>(file.get());
+    file.seekp(system.m_dwOffset + 12345);
+    file.put(static_cast<char>(~c));
+  }
+  std::filesystem::last_write_time(
+      strPath, std::filesystem::last_write_time(strPath) + std::chrono::seconds(2));
+  window.OnStartAll();
+  EXPECT_EQ(m_host.boxes, (std::vector<std::string>{
+                              "文件校验失败! " + strPath +
+                                  ": image \"system\" does not match the SHA-256 stored for it",
+                              "load " + strPath + " file failed!"}));
+  EXPECT_EQ(window.Package(), pGood);
   EXPECT_FALSE(window.AnyBusy());
 }
 

@@ -140,6 +140,7 @@ class DownloadWorker : public ::testing::Test {
     m_pWatcher.reset();  // first: it calls into the worker
     m_pWorker.reset();
     m_pSocket.reset();
+    m_pPackage.reset();  // its file is open while it lives
     unsetenv("PHONE_PORTS_DIR");
     unsetenv("PHONE_COM_MAP");
     g_bOpenDebug = false;
@@ -166,8 +167,10 @@ class DownloadWorker : public ::testing::Test {
     if (bReportRemovals) AddRemovalReports();
     const std::shared_ptr<const CDownloadPackage> pLoaded = LoadPackage(m_strPackPath, m_settings);
     ASSERT_TRUE(pLoaded);
-    m_pPackage =
-        std::make_shared<const CDownloadPackage>(strPackPath, pLoaded->Entries(), m_settings);
+    // Another path: a package made without its file, as none can be read.
+    m_pPackage = strPackPath == m_strPackPath ? pLoaded
+                                              : std::make_shared<const CDownloadPackage>(
+                                                    strPackPath, pLoaded->Entries(), m_settings);
     m_stop.SetStop(false);
     m_pWorker->SetLinkPolicy(DownloadLinkPolicy(3000, m_settings.m_dwDebugFlags));
     ASSERT_TRUE(m_pWorker->PostStart(0, &m_stop, m_pPackage));
@@ -456,16 +459,58 @@ TEST_F(DownloadWorker, StopDuringAnAcknowledgementEndsTheRunPromptly) {
   EXPECT_LT(Clock::now() - stopped, 5s);
   EXPECT_EQ(m_pWorker->PhonesStopped(), 1) << "its port was open: the phone was cut short";
 
-  // The wait fails with its step's text, but a stopped phone is no failed
-  // phone: the row is never painted red, the run just ends.
+  // The wait fails with its step's text and the phone goes through the
+  // failure handling (type 5, then type 6 as it still answers), which ends
+  // the run on the stop flag; the phone is told as cut short by the stop.
+  EXPECT_EQ(m_ui.Types(), (std::vector<int32_t>{1, 5, 6, 2}));
   const std::vector<CRecordingRowUi::SNote> notes = m_ui.Notes();
-  ASSERT_EQ(notes.size(), 2u) << testing::PrintToString(m_ui.Types());
-  EXPECT_EQ(notes[0].notify.m_nType, TYPE_UI_INIT);
-  EXPECT_EQ(notes.back().notify.m_nType, TYPE_UI_STOP);
+  ASSERT_EQ(notes.size(), 4u);
+  EXPECT_FALSE(notes[1].bSend);
+  EXPECT_EQ(notes[1].notify.m_strMsg, "Get data[ACK] command failed!");
+  EXPECT_TRUE(notes[1].notify.m_bByStop);
   EXPECT_FALSE(notes.back().bSend);
   EXPECT_EQ(notes.back().notify.m_strMsg, "Get data[ACK] command failed!");
+  EXPECT_NE(PortLog().find("Get data[ACK] command failed!\n---go to err!---\n"
+                           "Post TYPE_UI_ERR m_nIndex:0\n"),
+            std::string::npos)
+      << PortLog();
   EXPECT_TRUE(WaitUntil([this] { return !m_pWorker->IsBusy(); }, 10s));
   EXPECT_EQ(m_pWorker->GetPort(), -1);
+  EXPECT_FALSE(m_pWorker->HasPassed());
+}
+
+TEST_F(DownloadWorker, RunsReadTheFileTheyWereLoadedFromAndACutFileFailsThePhone) {
+  // A hard link keeps a way to the loaded file once the path is given to another.
+  const std::string strLoaded = m_pkg.Path() + "/loaded.bin";
+  fs::create_hard_link(m_strPackPath, strLoaded);
+  Plug(2, {"cmd=connect,nth=2,unplug,phone=2"});
+  m_ui.m_fnOnNotify = [this, strLoaded, nCycles = 0](const UiNotify& notify) mutable {
+    if (notify.m_nType != TYPE_UI_INIT) return;
+    if (++nCycles == 1) {
+      // Rows run: the package is rebuilt under its path with other bytes.
+      const std::string strOther = m_pkg.Path() + "/other.bin";
+      std::ofstream(strOther, std::ios::binary) << std::string(fs::file_size(strLoaded), 'X');
+      fs::rename(strOther, m_strPackPath);
+    } else if (nCycles == 2) {
+      // The loaded file itself cut inside system.
+      fs::resize_file(strLoaded, m_pPackage->Entries()[kSystem].m_dwOffset + 1000);
+    }
+  };
+  StartWorker(m_strPackPath);
+  WaitForAllPhones(2);
+  m_stop.SetStop(true);
+  ASSERT_TRUE(m_ui.WaitForType(TYPE_UI_STOP));
+
+  const std::vector<sim::SPhoneReport> reports = m_pSocket->Reports();
+  ASSERT_EQ(reports.size(), 2u);
+  ExpectPhoneGotPackage(reports[0]);
+  EXPECT_FALSE(reports[1].bPassed);
+  ASSERT_EQ(reports[1].images.size(), kSystem + 1);
+  EXPECT_FALSE(reports[1].images[kSystem].bEnded) << "no end command after a cut image";
+  const std::vector<CRecordingRowUi::SNote> notes = NotesBesideRemovalWait();
+  ASSERT_GE(notes.size(), 4u) << testing::PrintToString(m_ui.Types());
+  EXPECT_EQ(notes[3].notify.m_nType, TYPE_UI_ERR);
+  EXPECT_EQ(notes[3].notify.m_strMsg, worker_text::kPackageEnded);
 }
 
 TEST_F(DownloadWorker, AFailedPhoneThatStillAnswersKeepsTheRowWaiting) {

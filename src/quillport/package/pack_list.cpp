@@ -21,6 +21,58 @@ CPackFile::~CPackFile() {
   if (m_fd >= 0) close(m_fd);
 }
 
+namespace {
+
+// Nanoseconds where the system keeps them, whole seconds elsewhere.
+template <typename TStat>
+int64_t ModifiedNs(const TStat& st) {
+  if constexpr (requires { st.st_mtim.tv_nsec; }) {
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  } else {
+    return static_cast<int64_t>(st.st_mtime) * 1000000000;
+  }
+}
+template <typename TStat>
+int64_t ChangedNs(const TStat& st) {
+  if constexpr (requires { st.st_ctim.tv_nsec; }) {
+    return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  } else {
+    return static_cast<int64_t>(st.st_ctime) * 1000000000;
+  }
+}
+
+}  // namespace
+
+bool CPackFile::Stamp(SFileStamp* pStamp) const {
+  struct stat st {};
+  if (m_fd < 0 || fstat(m_fd, &st) != 0) return false;
+  pStamp->m_nSize = static_cast<uint64_t>(st.st_size);
+  pStamp->m_nModifiedNs = ModifiedNs(st);
+  pStamp->m_nFileId = static_cast<uint64_t>(st.st_ino);
+  pStamp->m_nChangedNs = ChangedNs(st);
+  return true;
+}
+
+std::string EntryDigest(const PackEntry& entry) {
+  constexpr size_t nMark = sizeof kDigestMark - 1;
+  static_assert(nMark + kDigestHexLen <= sizeof entry.m_reserved);
+  if (std::memcmp(entry.m_reserved, kDigestMark, nMark) != 0) return {};
+  std::string strHex(reinterpret_cast<const char*>(entry.m_reserved) + nMark, kDigestHexLen);
+  const bool bHex = std::all_of(strHex.begin(), strHex.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+  });
+  // A damaged mark still means the package claimed a digest: one that can
+  // never match is refused like a wrong one.
+  return bHex ? strHex : std::string(kDigestHexLen, '?');
+}
+
+void SetEntryDigest(PackEntry* pEntry, const std::string& strHex) {
+  constexpr size_t nMark = sizeof kDigestMark - 1;
+  std::memset(pEntry->m_reserved, 0, sizeof pEntry->m_reserved);
+  std::memcpy(pEntry->m_reserved, kDigestMark, nMark);
+  std::memcpy(pEntry->m_reserved + nMark, strHex.data(), std::min(strHex.size(), kDigestHexLen));
+}
+
 size_t CPackFile::ReadAt(void* pBuf, size_t nLen, uint64_t nOffset) const {
   auto* p = static_cast<uint8_t*>(pBuf);
   size_t nGot = 0;
@@ -33,7 +85,8 @@ size_t CPackFile::ReadAt(void* pBuf, size_t nLen, uint64_t nOffset) const {
   return nGot;
 }
 
-EPackFault ReadPackDirectory(const std::string& strPath, SPackDirectory* pDir) {
+EPackFault ReadPackDirectory(const std::string& strPath, SPackDirectory* pDir,
+                             std::unique_ptr<CPackFile>* ppFile) {
   *pDir = SPackDirectory{};
   struct stat st {};
   if (stat(strPath.c_str(), &st) != 0) return EPackFault::kMissing;
@@ -41,8 +94,13 @@ EPackFault ReadPackDirectory(const std::string& strPath, SPackDirectory* pDir) {
   // A folder opens on Linux but cannot be read, and a pipe would block.
   if (!S_ISREG(st.st_mode)) return EPackFault::kOpenFailed;
   if (pDir->m_nFileSize < kMinPackageFileSize) return EPackFault::kTooSmall;
-  const CPackFile file(strPath);
+  auto pFile = std::make_unique<CPackFile>(strPath);
+  const CPackFile& file = *pFile;
   if (!file.IsOpen()) return EPackFault::kOpenFailed;
+  // What was opened may differ from what the path showed a moment ago.
+  if (!file.Stamp(&pDir->m_stamp)) return EPackFault::kOpenFailed;
+  pDir->m_nFileSize = pDir->m_stamp.m_nSize;
+  if (pDir->m_nFileSize < kMinPackageFileSize) return EPackFault::kTooSmall;
 
   uint8_t abCount[4];
   if (file.ReadAt(abCount, sizeof abCount, 0) != sizeof abCount) return EPackFault::kDirectoryCut;
@@ -72,6 +130,7 @@ EPackFault ReadPackDirectory(const std::string& strPath, SPackDirectory* pDir) {
     entry.m_dwOffset = static_cast<uint32_t>(nStart);
   }
   pDir->m_entries = std::move(entries);
+  if (ppFile) *ppFile = std::move(pFile);
   return EPackFault::kNone;
 }
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/digest.h"
 #include "common/text.h"
 #include "quillport/package/pack_list.h"
 
@@ -87,7 +88,7 @@ bool SourceSize(const SPackImage& image, uint64_t* pnSize, std::string* pstrErro
 }
 
 bool CopyImage(int fdOut, const SPackImage& image, uint64_t nSize, std::vector<uint8_t>& buf,
-               std::string* pstrError) {
+               CSha256* pSha, std::string* pstrError) {
   uint64_t nSize2 = 0, nSeed = 0;
   const bool bPattern = ParsePatternSource(image.m_strSource, &nSize2, &nSeed);
   CFd in(bPattern ? -1 : open(image.m_strSource.c_str(), O_RDONLY | O_CLOEXEC));
@@ -111,6 +112,7 @@ bool CopyImage(int fdOut, const SPackImage& image, uint64_t nSize, std::vector<u
         nGot += static_cast<size_t>(n);
       }
     }
+    pSha->Update({buf.data(), nPiece});
     if (!WriteAll(fdOut, buf.data(), nPiece)) {
       *pstrError = std::string("write failed: ") + std::strerror(errno);
       return false;
@@ -283,8 +285,17 @@ bool WritePackage(const std::string& strPath, const std::vector<SPackImage>& ima
   bool bOk = WriteAll(out.Get(), &nPackNum, sizeof nPackNum) &&
              WriteAll(out.Get(), entries.data(), entries.size() * sizeof(PackEntry));
   if (!bOk) *pstrError = std::string("write failed: ") + std::strerror(errno);
+  // Each image's digest is taken from the bytes as they are written, then
+  // the directory is written again with them.
   for (size_t i = 0; bOk && i < images.size(); ++i) {
-    bOk = CopyImage(out.Get(), images[i], sizes[i], buf, pstrError);
+    CSha256 sha;
+    bOk = CopyImage(out.Get(), images[i], sizes[i], buf, &sha, pstrError);
+    if (bOk) SetEntryDigest(&entries[i], sha.FinishHex());
+  }
+  if (bOk && (lseek(out.Get(), sizeof nPackNum, SEEK_SET) != static_cast<off_t>(sizeof nPackNum) ||
+              !WriteAll(out.Get(), entries.data(), entries.size() * sizeof(PackEntry)))) {
+    *pstrError = std::string("write failed: ") + std::strerror(errno);
+    bOk = false;
   }
   if (bOk && !out.Close()) {
     *pstrError = std::string("write failed: ") + std::strerror(errno);

@@ -35,7 +35,8 @@ void FillPattern(uint64_t nSeed, uint64_t nOffset, uint8_t* pBuf, size_t nLen);
 bool ParsePackManifest(const std::string& strManifestPath, std::vector<SPackImage>* pImages,
                        std::string* pstrError);
 
-// Writes the package: the directory, then the images back to back in order.
-// The file appears complete or not at all.
+// Writes the package: the directory, then the images back to back in order,
+// each image's SHA-256 in its directory entry. The file appears complete or
+// not at all.
 bool WritePackage(const std::string& strPath, const std::vector<SPackImage>& images,
                   std::string* pstrError);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "quillport/package/download_config.h"
+#include "quillport/package/download_package.h"
 #include "quillport/package/pack_list.h"
 #include "quillport/package/pack_writer.h"
 
@@ -41,21 +42,43 @@ int Create(const std::string& strManifest, const std::string& strOut) {
 int List(const std::string& strPath) {
   SPackDirectory dir;
   if (!ReadOrComplain(strPath, &dir)) return kExitInvalid;
-  std::printf("%-5s %-16s %10s %10s %8s %10s %-7s %-4s\n", "index", "name", "offset", "size",
-              "chunk", "address", "by-addr", "exec");
+  std::printf("%-5s %-16s %10s %10s %8s %10s %-7s %-4s %s\n", "index", "name", "offset", "size",
+              "chunk", "address", "by-addr", "exec", "sha256");
   for (size_t i = 0; i < dir.m_entries.size(); ++i) {
     const PackEntry& e = dir.m_entries[i];
-    std::printf("%-5zu %-16s %10u %10u %8u 0x%08X %-7s %-4s\n", i, e.m_szName, e.m_dwOffset,
-                e.m_dwSize, e.m_dwPackLen, e.m_dwAddr, YesNo(e.m_bIsAddr), YesNo(e.m_bNeedExec));
+    const std::string strDigest = EntryDigest(e);
+    std::printf("%-5zu %-16s %10u %10u %8u 0x%08X %-7s %-4s %s\n", i, e.m_szName, e.m_dwOffset,
+                e.m_dwSize, e.m_dwPackLen, e.m_dwAddr, YesNo(e.m_bIsAddr), YesNo(e.m_bNeedExec),
+                strDigest.empty() ? "-" : strDigest.c_str());
   }
   return kExitOk;
 }
 
 int Verify(const std::string& strPath) {
   SPackDirectory dir;
-  if (!ReadOrComplain(strPath, &dir)) return kExitInvalid;
-  std::printf("%s: valid, %zu images, %llu bytes\n", strPath.c_str(), dir.m_entries.size(),
-              static_cast<unsigned long long>(dir.m_nFileSize));
+  std::unique_ptr<CPackFile> pFile;
+  const EPackFault eFault = ReadPackDirectory(strPath, &dir, &pFile);
+  if (eFault != EPackFault::kNone) {
+    std::fprintf(stderr, "%s: invalid: %s\n", strPath.c_str(),
+                 DescribePackFault(eFault, dir).c_str());
+    return kExitInvalid;
+  }
+  const SPackageCheck check = CheckPackageBytes(*pFile, dir);
+  if (check.bCut) {
+    std::fprintf(stderr, "%s: invalid: the file ended before its %llu bytes\n", strPath.c_str(),
+                 static_cast<unsigned long long>(dir.m_nFileSize));
+    return kExitInvalid;
+  }
+  if (check.nBadEntry >= 0) {
+    std::fprintf(stderr, "%s: invalid: image %d (%s) does not match its SHA-256\n", strPath.c_str(),
+                 check.nBadEntry, dir.m_entries[static_cast<size_t>(check.nBadEntry)].m_szName);
+    return kExitInvalid;
+  }
+  size_t nDigests = 0;
+  for (const PackEntry& e : dir.m_entries) nDigests += EntryDigest(e).empty() ? 0 : 1;
+  std::printf("%s: valid, %zu images, %llu bytes, %zu image digests match, sha256 %s\n",
+              strPath.c_str(), dir.m_entries.size(),
+              static_cast<unsigned long long>(dir.m_nFileSize), nDigests, check.strSha256.c_str());
   return kExitOk;
 }
 
@@ -99,7 +122,9 @@ int main(int argc, char** argv) {
       "Lines starting with # or ; are comments.");
   CLI::App* pList = app.add_subcommand("list", "print the directory as a table");
   CLI::App* pVerify =
-      app.add_subcommand("verify", "check the directory; exit 0 valid, 1 invalid, 2 usage error");
+      app.add_subcommand("verify",
+                         "check the directory and every image's SHA-256; exit 0 valid, 1 invalid, "
+                         "2 usage error");
   CLI::App* pFileList =
       app.add_subcommand("filelist", "print the FILE_n sections of filelist.ini for a package");
   for (CLI::App* pSub : {pList, pVerify, pFileList}) {

@@ -29,6 +29,11 @@ std::string CConsoleFrontEnd::PlainLine(const SWindowView& view, int nRow) const
          " | " + row.stateBox.strText + " | " + row.statusBox.strText;
 }
 
+void CConsoleFrontEnd::ServeQueueWhileWaiting(CMessageQueue& queue, int nMs) {
+  IWindowHost::ServeQueueWhileWaiting(queue, nMs);
+  if (m_pView) Render(*m_pView);
+}
+
 void CConsoleFrontEnd::Render(const SWindowView& view, bool bForce) {
   if (m_bTerminal) {
     DrawTerminal(view);
@@ -36,6 +41,12 @@ void CConsoleFrontEnd::Render(const SWindowView& view, bool bForce) {
   }
   if (!m_bChanged && !bForce) return;
   m_bChanged = false;
+  if (view.strPackageCheck != m_strLastCheck) {
+    m_strLastCheck = view.strPackageCheck;
+    if (!m_strLastCheck.empty()) {
+      std::fprintf(m_pOut, "package | %s | %s\n", view.strPackPath.c_str(), m_strLastCheck.c_str());
+    }
+  }
   for (int i = 0; i < kPortRows; ++i) {
     if (!view.rows[i].bChecked) continue;
     std::string line = PlainLine(view, i);
@@ -50,7 +61,8 @@ void CConsoleFrontEnd::DrawTerminal(const SWindowView& view) {
   std::string out;
   if (m_bDrawn) out += "\x1b[" + std::to_string(kPortRows + 1) + "F";  // back to the first line
   m_bDrawn = true;
-  out += "\x1b[2K" + std::string(window_text::kBanner) + "   " + view.strPackPath + "\n";
+  out += "\x1b[2K" + std::string(window_text::kBanner) + "   " + view.strPackPath + "  " +
+         view.strPackageCheck + "\n";
   for (int i = 0; i < kPortRows; ++i) {
     const SRowView& row = view.rows[i];
     char head[16];

@@ -16,6 +16,9 @@ class CConsoleFrontEnd final : public IWindowHost {
   void MessageBox(const std::string& strText) override;
   std::optional<std::string> ChoosePackageFile() override { return std::nullopt; }
   void Changed() override { m_bChanged = true; }
+  // Draws the view given to SetView while the model waits (a package check).
+  void ServeQueueWhileWaiting(CMessageQueue& queue, int nMs) override;
+  void SetView(const SWindowView* pView) { m_pView = pView; }
 
   // Draws what changed; a terminal is redrawn at least once a second for the
   // elapsed-time counters.
@@ -30,4 +33,6 @@ class CConsoleFrontEnd final : public IWindowHost {
   bool m_bChanged = true;
   bool m_bDrawn = false;
   std::array<std::string, kPortRows> m_lastLines;
+  std::string m_strLastCheck;
+  const SWindowView* m_pView = nullptr;
 };

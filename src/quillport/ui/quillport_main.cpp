@@ -133,6 +133,7 @@ int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram,
   CQueueBinding binding(queue);
   CConsoleFrontEnd console(stdout, isatty(STDOUT_FILENO) != 0);
   CQuillportWindow window(console, queue, start.strBase);
+  console.SetView(&window.View());
   const std::vector<int> rows = PresetWindow(window, opt);
 
   bool bStarted = false;

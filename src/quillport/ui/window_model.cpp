@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "common/op_log.h"
 #include "quillport/ui/window_texts.h"
@@ -200,9 +201,34 @@ void CQuillportWindow::SavePortSelection() {
 }
 
 bool CQuillportWindow::LoadChosenPackage(const std::string& strFailText) {
+  // The check of a large package takes a while: it runs beside the window
+  // thread, which goes on serving its queue and shows how far it has come.
   std::string strBox;
-  std::shared_ptr<const CDownloadPackage> pPackage =
-      LoadPackage(m_view.strPackPath, m_settings, &strBox);
+  std::shared_ptr<const CDownloadPackage> pPackage;
+  std::atomic<int> nPercent{-1};
+  std::atomic<bool> bDone{false};
+  m_bLoading = true;
+  std::thread loader([&] {
+    const auto fnProgress = [&](int n) {
+      if (nPercent.exchange(n) != n) m_queue.PostTask([] {});  // wakes the window
+    };
+    pPackage = LoadPackage(m_view.strPackPath, m_settings, &strBox, fnProgress);
+    bDone = true;
+    m_queue.PostTask([] {});
+  });
+  for (bool bFinished = false; !bFinished;) {
+    PumpFor(kWaitPassMs);
+    bFinished = bDone;  // first: a finished check has shown its last step
+    const int n = nPercent;
+    std::string strCheck = n < 0 ? std::string() : "SHA-256 " + std::to_string(n) + "%";
+    if (strCheck != m_view.strPackageCheck) {
+      m_view.strPackageCheck = std::move(strCheck);
+      Changed();
+    }
+  }
+  loader.join();
+  m_bLoading = false;
+  m_view.strPackageCheck.clear();
   if (!pPackage) {
     if (!strBox.empty()) m_host.MessageBox(strBox);
     m_host.MessageBox(strFailText);
@@ -287,6 +313,7 @@ void CQuillportWindow::ResetRow(int nRow, const std::string& strStatus) {
 }
 
 void CQuillportWindow::OnStartAll() {
+  if (m_bLoading) return;
   if (AnyBusy()) return m_host.MessageBox(window_text::kDownloading);
   if (m_view.strPackPath.empty()) {
     m_host.MessageBox(window_text::kChoosePackage);
@@ -311,6 +338,7 @@ void CQuillportWindow::OnStartAll() {
 }
 
 void CQuillportWindow::OnRestart(int nRow) {
+  if (m_bLoading) return;
   if (nRow < 0 || nRow >= kPortRows) return;
   if (m_view.strPackPath.empty()) return m_host.MessageBox(window_text::kChoosePackage);
   if (const std::string strConflict = PinConflict(nRow); !strConflict.empty()) {
@@ -358,6 +386,7 @@ void CQuillportWindow::OnStopAll() {
 }
 
 void CQuillportWindow::OnBrowsePackage() {
+  if (m_bLoading) return;
   if (AnyBusy()) return m_host.MessageBox(window_text::kDownloading);
   if (std::optional<std::string> path = m_host.ChoosePackageFile()) {
     m_view.strPackPath = *path;
@@ -495,7 +524,7 @@ int CQuillportWindow::OnUpdateMyData(const UiNotify& notify) {
       portFrom(COLOR_FAIL, kWhite);
       CRowUi::Stop(row.timer);
       row.bRestartEnabled = true;
-      ++row.nFailed;
+      if (!notify.m_bByStop) ++row.nFailed;  // else counted stopped by the worker
       break;
     }
     case TYPE_UI_DETECTED:

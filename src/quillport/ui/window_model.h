@@ -101,6 +101,9 @@ struct SWindowView {
   bool bStartAllEnabled = true, bStopAllEnabled = false;
   bool bBrowseEnabled = true, bCfpEnabled = false;
   bool bCheckboxesEnabled = true;
+  // While a package being loaded has its images checked: "SHA-256 40%",
+  // shown beside the package path; empty otherwise.
+  std::string strPackageCheck;
 };
 
 class CQuillportWindow {
@@ -184,6 +187,7 @@ class CQuillportWindow {
   PortSettings m_ports;          // ini/download.ini
   std::shared_ptr<const CDownloadPackage> m_pPackage;
   bool m_bLock = false;  // the port-selection lock
+  bool m_bLoading = false;  // a package load serves the queue: its buttons wait
   SStopBlock m_stop;
   std::array<std::unique_ptr<CRowUi>, kPortRows> m_rowUi;
   std::array<std::unique_ptr<CDownloadThread>, kPortRows> m_workers;

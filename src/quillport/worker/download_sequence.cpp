@@ -85,9 +85,11 @@ CDownloadThread::EOutcome CDownloadThread::LoaderStage(const std::string& strPar
 
 CDownloadThread::EOutcome CDownloadThread::RunSequence(std::string& strFail) {
   if (!m_pPackage || m_pPackage->Path().empty()) return Fail(strFail, kNoPackage);
-  // A package that cannot be opened would otherwise send empty images.
-  const CPackFile file(m_pPackage->Path());
-  if (!file.IsOpen()) return Fail(strFail, kNoPackage);
+  // The file the package was loaded and checked from, shared by the rows: a
+  // new file under the same path must not mix its bytes into these offsets.
+  const CPackFile* pFile = m_pPackage->File();
+  if (!pFile || !pFile->IsOpen()) return Fail(strFail, kNoPackage);
+  const CPackFile& file = *pFile;
 
   // The row's own copy of the directory, taken when the row was started; the
   // reconciliation below may rewrite its chunk lengths while this phone runs.
@@ -168,27 +170,24 @@ CDownloadThread::EOutcome CDownloadThread::RunSequence(std::string& strFail) {
       const uint32_t dwPiece = pieceAt(dwSent);
       const uint32_t dwRead = bReadAhead ? dwReadAhead : readPiece(pPacket, dwSent);
       bReadAhead = false;
-      if (dwRead > 0) {
-        ++nPackets;
-        if (!m_link.SendMidDataCmd(pPacket, dwRead, nPackets)) {
-          return Fail(strFail, "Send data[CMD] command failed!");
-        }
-        const uint32_t dwAfter = dwSent + dwRead;
-        if (pNext != pPacket && dwRead == dwPiece && dwAfter < entry.m_dwSize) {
-          dwReadAhead = readPiece(pNext, dwAfter);
-          bReadAhead = true;
-        }
-        if (!m_link.WaitForAck(nullptr, kTimeout60s)) {
-          return Fail(strFail, "Get data[ACK] command failed!");
-        }
-        if (bReadAhead) std::swap(pPacket, pNext);
+      // The file was cut after the load checked it: the image would end
+      // short, and the phone might take what came as the whole.
+      if (dwRead < dwPiece) return Fail(strFail, kPackageEnded);
+      ++nPackets;
+      if (!m_link.SendMidDataCmd(pPacket, dwRead, nPackets)) {
+        return Fail(strFail, "Send data[CMD] command failed!");
       }
+      const uint32_t dwAfter = dwSent + dwRead;
+      if (pNext != pPacket && dwAfter < entry.m_dwSize) {
+        dwReadAhead = readPiece(pNext, dwAfter);
+        bReadAhead = true;
+      }
+      if (!m_link.WaitForAck(nullptr, kTimeout60s)) {
+        return Fail(strFail, "Get data[ACK] command failed!");
+      }
+      if (bReadAhead) std::swap(pPacket, pNext);
       dwSent += dwRead;
       SetProgress(static_cast<int>(dwSent * 100.0 / entry.m_dwSize));
-      if (dwRead < dwPiece) {
-        SetProgress(100);
-        break;
-      }
     }
 
     if (Stopping()) return EOutcome::Stopped;

@@ -105,12 +105,14 @@ void CDownloadThread::Log(int nLevel, const char* pszFormat, ...) const {
   va_end(args);
 }
 
-CDownloadThread::EOutcome CDownloadThread::Fail(std::string& strFail, std::string strText) const {
+CDownloadThread::EOutcome CDownloadThread::Fail(std::string& strFail, std::string strText) {
   Log(kLogAlways, "%s", strText.c_str());
   strFail = std::move(strText);
-  // A wait cut short by the operator's stop fails as well; that phone was
-  // stopped, not failed, and must not turn its row red.
-  return Stopping() ? EOutcome::Stopped : EOutcome::Failed;
+  // A wait cut short by the operator's stop fails as well and goes through
+  // the failure handling, which then ends the run on the stop; the phone was
+  // cut short by the stop, and counts as stopped, not failed.
+  m_bFailedByStop = Stopping();
+  return EOutcome::Failed;
 }
 
 void CDownloadThread::Notify(int32_t nType, const std::string& strMsg, bool bSend) {
@@ -118,6 +120,7 @@ void CDownloadThread::Notify(int32_t nType, const std::string& strMsg, bool bSen
   m_notify.m_nIndex = m_nIndex;
   m_notify.m_strPort = nType == TYPE_UI_INIT ? std::string(kPort) : PortText();
   m_notify.m_strMsg = strMsg;
+  m_notify.m_bByStop = nType == TYPE_UI_ERR && m_bFailedByStop;
   m_ui.Notify(m_notify, bSend);
   m_nLastProgress = -2;  // the window may have moved the bar itself
 }
@@ -209,10 +212,11 @@ void CDownloadThread::Run(SStopBlock* pStop) {
     m_ui.EnableRestart(false);
 
     m_bPhoneOpened = false;
+    m_bFailedByStop = false;
     EOutcome eOutcome = ServePhone(strFail);
     // A phone whose port was opened is cut short by the stop: neither passed
     // nor failed, and it must not pass for a clean station either.
-    if (eOutcome == EOutcome::Stopped && m_bPhoneOpened) ++m_nPhonesStopped;
+    if ((eOutcome == EOutcome::Stopped || m_bFailedByStop) && m_bPhoneOpened) ++m_nPhonesStopped;
     if (eOutcome == EOutcome::Passed) {
       Notify(TYPE_UI_PASS, "", true);
       m_bPassed = true;

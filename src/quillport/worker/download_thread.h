@@ -94,7 +94,7 @@ class CDownloadThread {
   void Notify(int32_t nType, const std::string& strMsg, bool bSend);
   std::string PortText() const;
   void Log(int nLevel, const char* pszFormat, ...) const __attribute__((format(printf, 3, 4)));
-  EOutcome Fail(std::string& strFail, std::string strText) const;
+  EOutcome Fail(std::string& strFail, std::string strText);
   void SetProgress(int nPos);
 
   IRowUi& m_ui;
@@ -131,6 +131,7 @@ class CDownloadThread {
   UiNotify m_notify;  // the row's notification record
   int m_nLastProgress = -2;
   bool m_bPhoneOpened = false;  // the current phone's port was opened
+  bool m_bFailedByStop = false;  // the current phone's failure came from the stop flag
 
   // Last: the thread starts after every member above exists and is joined
   // before any of them goes.

@@ -38,6 +38,9 @@ struct UiNotify {
   int32_t m_nIndex = 0;   // the row, 0..7
   std::string m_strPort;  // "端口", or "端口 <COM number>"
   std::string m_strMsg;   // the failure text where the type has one, else empty
+  // Type 5 only: the failure came from the operator's stop cutting a wait
+  // short; the phone counts as stopped, not failed.
+  bool m_bByStop = false;
 };
 
 // The three text boxes of a row.

@@ -18,6 +18,8 @@ inline constexpr char kReadImageInfo[] = "读取image信息";                   
 inline constexpr char kImageInfoFailed[] = "Image信息读取失败!";              // 133
 inline constexpr char kImageInfoDone[] = "Image信息读取完成!";                // 134
 inline constexpr char kExecFailed[] = "执行命令发送失败!";                    // 135
+// Not in the string table: the file read ended inside an image.
+inline constexpr char kPackageEnded[] = "Package file ended early!";
 
 // Every text above, for checking that each translation covers them all.
 inline constexpr const char* kAllTexts[] = {

@@ -314,7 +314,9 @@ void CQuillportDlg::ServeQueueWhileWaiting(CMessageQueue& queue, int nMs) {
 void CQuillportDlg::Render() {
   if (!m_pModel) return;
   const SWindowView& view = m_pModel->View();
-  const QString strPack = QString::fromStdString(view.strPackPath);
+  const QString strPack = QString::fromStdString(
+      view.strPackageCheck.empty() ? view.strPackPath
+                                   : view.strPackPath + "  " + view.strPackageCheck);
   if (m_pPackPath->text() != strPack) m_pPackPath->setText(strPack);
   const QString strCfp = QString::fromStdString(view.strCfpPath);
   if (m_pCfpPath->text() != strCfp) m_pCfpPath->setText(strCfp);

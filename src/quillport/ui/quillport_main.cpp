@@ -174,8 +174,11 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 64));
   std::vector<std::string> timeouts;
   for (int t : CQuillportWindow::kTimeouts) timeouts.push_back(std::to_string(t));
-  app.add_option("--timeout", opt.nTimeout, "acknowledgement time-out in ms")
-      ->check(CLI::IsMember(timeouts));
+  std::string strTimeouts;  // in the text, where it can wrap, not in one long type name
+  for (const std::string& t : timeouts) strTimeouts += (strTimeouts.empty() ? "" : ", ") + t;
+  app.add_option("--timeout", opt.nTimeout, "acknowledgement time-out in ms: " + strTimeouts)
+      ->check(CLI::IsMember(timeouts).description(""))
+      ->type_name("MS");
   app.footer(
       "Exit status (--headless): 0 when every phone that was started passed; 1 when a phone "
       "failed or was cut short by SIGINT/SIGTERM, or the run could not start; 2 for bad usage.");

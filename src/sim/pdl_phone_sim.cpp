@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 
+#include "common/program_options.h"
 #include "sim/sim_phone.h"
 
 namespace {
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
       "or on SIGINT/SIGTERM; then the next one plugs in after --replug-delay-ms,\n"
       "up to --count phones per socket. One summary line is printed per phone."};
   app.get_formatter()->column_width(34);
+  AddVersionFlag(app, "pdl-phone-sim");
   std::string strPortsDir, strProfile, strReportDir;
   int nPhones = 1, nComBase = 1, nCount = 1, nReplugDelayMs = 1000;
   bool bContinuous = false, bQuiet = false;

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
+#include "common/program_options.h"
 #include "quillport/package/download_config.h"
 #include "quillport/package/download_package.h"
 #include "quillport/package/pack_list.h"
@@ -107,6 +108,7 @@ int FileList(const std::string& strPath) {
 
 int main(int argc, char** argv) {
   CLI::App app{"Builds, lists and checks quillport firmware packages (*_norq_total.bin)."};
+  AddVersionFlag(app, "quillport-pack");
   app.require_subcommand(1);
   std::string strManifest, strOut, strPackage;
 
@@ -133,7 +135,7 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
+  } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/command_line.h"
+#include "common/program_options.h"
 #include "platform/stop_signals.h"
 #include "quillport/ui/console_front_end.h"
 #include "quillport/ui/quillport_program.h"
@@ -187,6 +188,8 @@ int main(int argc, char** argv) {
   // early signal waits, pending, until the rows can stop.
   const platform::WaitHandle sigFd = platform::BlockStopSignals();
   CLI::App app{"Norq multi-port download tool"};
+  AddVersionFlag(app, "quillport");
+  CStationOption station(app, "quillport");
   SQuillportOptions opt;
   app.add_flag("--headless", opt.bHeadless, "run the eight port rows from the console");
   app.add_option("--package", opt.strPackage,
@@ -204,12 +207,16 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 64));
   std::vector<std::string> timeouts;
   for (int t : CQuillportWindow::kTimeouts) timeouts.push_back(std::to_string(t));
-  app.add_option("--timeout", opt.nTimeout, "acknowledgement time-out in ms")
-      ->check(CLI::IsMember(timeouts));
+  std::string strTimeouts;  // in the text, where it can wrap, not in one long type name
+  for (const std::string& t : timeouts) strTimeouts += (strTimeouts.empty() ? "" : ", ") + t;
+  app.add_option("--timeout", opt.nTimeout, "acknowledgement time-out in ms: " + strTimeouts)
+      ->check(CLI::IsMember(timeouts).description(""))
+      ->type_name("MS");
   app.footer(
       "Exit status (--headless): 0 when every phone that was started passed; 1 when a phone "
       "failed or was cut short by SIGINT/SIGTERM, or the run could not start; 2 for bad usage.");
   if (const int rc = ParseCommandLine(app, opt.strLang, kExitUsage, argc, argv); rc >= 0) return rc;
+  if (!station.Enter()) return kExitFailed;
   std::vector<int> rows;
   if (!opt.strRows.empty() && !ParseRows(opt.strRows, &rows)) {
     std::fprintf(stderr, "quillport: --rows: expected row numbers 1..8 such as 1,2,5-8\n");

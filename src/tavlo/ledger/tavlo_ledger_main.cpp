@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/program_options.h"
 #include "tavlo/ledger/ledger_admin.h"
 #include "tavlo/ledger/ledger_schema.h"
 #include "tavlo/ledger/pg_ledger.h"
@@ -27,6 +28,7 @@ int Fail(const std::string& strWhy) {
 
 int main(int argc, char** argv) {
   CLI::App app("The shared number ledger of the writer stations", "tavlo-ledger");
+  AddVersionFlag(app, "tavlo-ledger");
   std::string strConnect;
   app.add_option("--connect", strConnect,
                  "connection string (default: [LEDGER] CONNECT of ini/wimei.ini)");

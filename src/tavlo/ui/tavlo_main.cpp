@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "common/command_line.h"
+#include "common/program_options.h"
 #if defined(_WIN32)
 #include "gui/win32/console.h"
 #endif
@@ -172,6 +173,8 @@ int main(int argc, char** argv) {
   // early signal waits, pending, until the run can stop.
   const platform::WaitHandle sigFd = platform::BlockStopSignals();
   CLI::App app{"Norq IMEI and serial-number writer"};
+  AddVersionFlag(app, "tavlo");
+  CStationOption station(app, "tavlo");
   STavloOptions opt;
   app.add_flag("--headless", opt.bHeadless, "run one write run from the console");
   for (size_t i = 0; i < opt.imei.size(); ++i) {
@@ -199,6 +202,7 @@ int main(int argc, char** argv) {
       "phone failed or was cut short by SIGINT/SIGTERM after its port was opened, or the run "
       "was refused; 2 for bad usage.");
   if (const int rc = ParseCommandLine(app, opt.strLang, kExitUsage, argc, argv); rc >= 0) return rc;
+  if (!station.Enter()) return kExitFailed;
   const std::string strProgram = std::filesystem::path(argv[0]).stem().string();
   if (opt.bHeadless) return RunHeadless(opt, strProgram, sigFd);
   return RunWindow(opt, strProgram, sigFd, argc, argv);

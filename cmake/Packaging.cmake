@@ -3,6 +3,7 @@
 #                  the station service quillport-station@.service
 #   tavlo          the writer and tavlo-ledger, its menu entry
 #   pdl-phone-sim  the phone simulator, for training and demonstrations
+#   norq-report    the yield report over both programs' phone records
 # Programs go to /usr/bin, manual pages to /usr/share/man/man1, documents to
 # /usr/share/doc/<package>. The windows' texts are built into the programs,
 # so no package has a /usr/share/<package> of its own yet.
@@ -10,21 +11,23 @@
 include(GNUInstallDirs)
 
 # Each package: its programs, the name help2man gives each in NAME, and the
-# documents beside README.md, copyright and the changelog. The report
-# program joins the tavlo and quillport lists when it is built.
-set(NORQ_PACKAGES quillport tavlo pdl-phone-sim)
+# documents beside README.md, copyright and the changelog.
+set(NORQ_PACKAGES quillport tavlo pdl-phone-sim norq-report)
 set(NORQ_PROGRAMS_quillport quillport quillport-pack)
 set(NORQ_PROGRAMS_tavlo tavlo tavlo-ledger)
 set(NORQ_PROGRAMS_pdl-phone-sim pdl-phone-sim)
+set(NORQ_PROGRAMS_norq-report norq-report)
 set(NORQ_MAN_NAME_quillport "multi-port phone firmware download tool")
 set(NORQ_MAN_NAME_quillport-pack "build, list and check quillport firmware packages")
 set(NORQ_MAN_NAME_tavlo "phone IMEI and serial-number writer")
 set(NORQ_MAN_NAME_tavlo-ledger "the writer stations' shared number ledger")
 set(NORQ_MAN_NAME_pdl-phone-sim "simulated phones for the download tool and the writer")
+set(NORQ_MAN_NAME_norq-report "yield of the download and writer stations' phone records")
 # Documents of the records and the console's --json output go here once written.
 set(NORQ_DOCS_quillport ${PROJECT_SOURCE_DIR}/README.md)
 set(NORQ_DOCS_tavlo ${PROJECT_SOURCE_DIR}/README.md)
 set(NORQ_DOCS_pdl-phone-sim ${PROJECT_SOURCE_DIR}/README.md)
+set(NORQ_DOCS_norq-report ${PROJECT_SOURCE_DIR}/README.md)
 set(NORQ_DEB_RELEASE 1)
 
 # Installed directories are 0755 whatever the builder's umask.
@@ -130,4 +133,10 @@ set(CPACK_COMPONENT_PDL-PHONE-SIM_DESCRIPTION
   "simulated phones for the phone download tool and writer
 Serves simulated phones on pseudo-terminals that the download tool and the
 writer find as USB serial ports, for training, demonstrations and tests.")
+set(CPACK_COMPONENT_NORQ-REPORT_DESCRIPTION
+  "yield report of the phone download and writer stations
+Reads the phone records that the download tool and the writer keep, from
+their records files or the shared database, and prints yield per station,
+row and day with the failures ranked by count, or writes one HTML page
+with the same tables and charts.")
 include(CPack)

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/version.h"
+#include "common/program_options.h"
 #include "report/phone_records.h"
 #include "report/record_db.h"
 #include "report/yield_report.h"
@@ -22,7 +22,7 @@ constexpr int kExitDone = 0, kExitUnreadable = 1, kExitUsage = 2;
 
 int main(int argc, char** argv) {
   CLI::App app{"Yield of the phone records of quillport and tavlo stations"};
-  app.set_version_flag("--version", std::string("norq-report ") + kProductVersion);
+  AddVersionFlag(app, "norq-report");
   std::vector<std::string> paths;
   std::string strConnect, strHtml;
   app.add_option("paths", paths,

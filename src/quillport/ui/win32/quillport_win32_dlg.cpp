@@ -129,7 +129,35 @@ CQuillportWin32Dlg::CQuillportWin32Dlg(HINSTANCE hInstance, const SOptions& opti
   UpdateWindow(m_hWnd);
 }
 
+namespace {
+// The window whose modal boxes the activation hook of this thread hands on.
+thread_local CQuillportWin32Dlg* t_pAnswering = nullptr;
+}  // namespace
+
+void CQuillportWin32Dlg::SetModalAnswerer(std::function<void(HWND hModal)> fnAnswer) {
+  m_fnAnswer = std::move(fnAnswer);
+  if (!m_hModalHook) {
+    t_pAnswering = this;
+    m_hModalHook = SetWindowsHookExW(WH_CBT, ModalHook, nullptr, GetCurrentThreadId());
+  }
+}
+
+LRESULT CALLBACK CQuillportWin32Dlg::ModalHook(int nCode, WPARAM wParam, LPARAM lParam) {
+  CQuillportWin32Dlg* pThis = t_pAnswering;
+  HWND hActivated = reinterpret_cast<HWND>(wParam);
+  wchar_t szClass[16] = {};
+  if (nCode == HCBT_ACTIVATE && pThis && pThis->m_fnAnswer && hActivated != pThis->m_hWnd &&
+      hActivated != pThis->m_hAnswered && GetClassNameW(hActivated, szClass, 16) &&
+      std::wstring(szClass) == L"#32770") {
+    pThis->m_hAnswered = hActivated;
+    pThis->m_fnAnswer(hActivated);
+  }
+  return CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
 CQuillportWin32Dlg::~CQuillportWin32Dlg() {
+  if (m_hModalHook) UnhookWindowsHookEx(m_hModalHook);
+  if (t_pAnswering == this) t_pAnswering = nullptr;
   Shutdown();
   if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
   for (HFONT hFont : {m_hDialogFont, m_hRowFont, m_hBannerFont, m_hTipFont}) DeleteObject(hFont);
@@ -265,19 +293,14 @@ LRESULT CQuillportWin32Dlg::Handle(UINT uMsg, WPARAM wParam, LPARAM lParam) {
       m_bRenderPosted = false;
       Render();
       return 0;
-    case WM_ENTERIDLE:
-      if (wParam == MSGF_DIALOGBOX && m_fnAnswer && reinterpret_cast<HWND>(lParam) != m_hAnswered) {
-        m_hAnswered = reinterpret_cast<HWND>(lParam);
-        m_fnAnswer(m_hAnswered);
-      }
-      return 0;
     case WM_CLOSE:
       Close(true);
       return 0;
     case WM_DESTROY:
       KillTimer(m_hWnd, kTickTimer);
+      // The message loop ends when the window is gone; no quit message is
+      // left behind for a later window of the same thread.
       gui::win32::UnmarkMainWindow(m_hWnd, m_options.strInstance);
-      PostQuitMessage(0);
       return 0;
     default:
       break;

@@ -44,11 +44,10 @@ class CQuillportWin32Dlg final : private IWindowHost {
   int Run();
 
   // Every modal box the window opens (message box, file dialog) is handed to
-  // fnAnswer once it waits for the operator (WM_ENTERIDLE): for tests and
-  // unattended stations that answer it through its controls.
-  void SetModalAnswerer(std::function<void(HWND hModal)> fnAnswer) {
-    m_fnAnswer = std::move(fnAnswer);
-  }
+  // fnAnswer as it is activated, before it waits for the operator: for tests
+  // and unattended stations, which answer it through its controls by posted
+  // messages (its own loop then takes them).
+  void SetModalAnswerer(std::function<void(HWND hModal)> fnAnswer);
 
   // The window's caption: "下载工具_v " and the version of the program's
   // own version resource.
@@ -112,6 +111,8 @@ class CQuillportWin32Dlg final : private IWindowHost {
   bool m_bCloseAsked = false;
   std::function<void(HWND)> m_fnAnswer;
   HWND m_hAnswered = nullptr;
+  HHOOK m_hModalHook = nullptr;  // the thread's activation hook while answering
+  static LRESULT CALLBACK ModalHook(int nCode, WPARAM wParam, LPARAM lParam);
 
   std::unique_ptr<CQuillportWindow> m_pModel;
   // Last: its thread posts device changes for the model.

@@ -33,13 +33,13 @@ CRecordWriter::~CRecordWriter() {
   m_thread.join();
 }
 
-void CRecordWriter::SetStore(std::unique_ptr<IRecordStore> pStore) {
+void CRecordWriter::SetStore(std::shared_ptr<IRecordStore> pStore) {
   std::lock_guard lock(m_mutex);
   m_pStore = std::move(pStore);
 }
 
 void CRecordWriter::SetListener(std::function<void(const std::string&)> fnListener) {
-  std::lock_guard lock(m_mutex);
+  std::lock_guard lock(m_listenerMutex);
   m_fnListener = std::move(fnListener);
 }
 
@@ -65,13 +65,15 @@ void CRecordWriter::Serve() {
     if (m_queue.empty()) return;  // quitting with everything written
     std::string strRecord = std::move(m_queue.front());
     m_queue.pop_front();
-    // The store and the listener are set before the first record only.
-    IRecordStore* pStore = m_pStore.get();
-    const auto fnListener = m_fnListener;
+    // A copy: the store may be replaced while this record is on its way.
+    const std::shared_ptr<IRecordStore> pStore = m_pStore;
     lock.unlock();
     Write(strRecord);
     if (pStore) pStore->Store(strRecord);
-    if (fnListener) fnListener(strRecord);
+    {
+      std::lock_guard listenerLock(m_listenerMutex);
+      if (m_fnListener) m_fnListener(strRecord);
+    }
     lock.lock();
     ++m_nDone;
     m_changed.notify_all();
@@ -81,9 +83,14 @@ void CRecordWriter::Serve() {
 void CRecordWriter::Write(const std::string& strRecord) {
   const std::string strPath =
       m_strFolder + "/" + LocalDate(std::chrono::system_clock::now()) + ".jsonl";
-  const int fd = platform::OpenInOwnFolder(strPath, O_WRONLY | O_APPEND | O_CREAT);
+  const int fd = platform::OpenInOwnFolder(strPath, O_RDWR | O_APPEND | O_CREAT);
   if (fd < 0) return;  // a missing folder or a full disk loses the record, never a phone
-  const std::string strLine = strRecord + "\n";
+  // A last line cut short (a crash, a full disk) is ended first: it stays
+  // the one damaged line instead of taking this record with it.
+  std::string strLine = strRecord + "\n";
+  const off_t nSize = lseek(fd, 0, SEEK_END);
+  char last = '\n';
+  if (nSize > 0 && pread(fd, &last, 1, nSize - 1) == 1 && last != '\n') strLine.insert(0, 1, '\n');
   if (write(fd, strLine.data(), strLine.size()) == static_cast<ssize_t>(strLine.size())) fsync(fd);
   close(fd);
 }

@@ -33,10 +33,10 @@ class CRecordWriter {
   CRecordWriter(const CRecordWriter&) = delete;
   CRecordWriter& operator=(const CRecordWriter&) = delete;
 
-  // Before the first record.
-  void SetStore(std::unique_ptr<IRecordStore> pStore);
+  // Records handed over from now on also go to pStore.
+  void SetStore(std::shared_ptr<IRecordStore> pStore);
   // Called on the writer thread with every record once it is in its file
-  // (the console's --json stream); before the first record.
+  // (the console's --json stream); nullptr ends the calls.
   void SetListener(std::function<void(const std::string&)> fnListener);
 
   // Never waits for a disk or a server.
@@ -53,8 +53,11 @@ class CRecordWriter {
 
   const std::string m_strFolder;
   const std::string m_strStation;
-  std::unique_ptr<IRecordStore> m_pStore;
-  std::function<void(const std::string&)> m_fnListener;
+  std::shared_ptr<IRecordStore> m_pStore;
+  // Held while the listener runs, so that once SetListener returns the
+  // listener before it is never called again.
+  std::mutex m_listenerMutex;
+  std::function<void(const std::string&)> m_fnListener;  // guarded by m_listenerMutex
   std::mutex m_mutex;  // guards the queue, the counts and the quit flag
   std::condition_variable m_changed;
   std::deque<std::string> m_queue;

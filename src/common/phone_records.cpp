@@ -83,7 +83,12 @@ void CRecordWriter::Serve() {
 void CRecordWriter::Write(const std::string& strRecord) {
   const std::string strPath =
       m_strFolder + "/" + LocalDate(std::chrono::system_clock::now()) + ".jsonl";
-  const int fd = platform::OpenInOwnFolder(strPath, O_RDWR | O_APPEND | O_CREAT);
+#ifdef O_BINARY
+  constexpr int kBinary = O_BINARY;  // no line-end translation on Windows
+#else
+  constexpr int kBinary = 0;
+#endif
+  const int fd = platform::OpenInOwnFolder(strPath, O_RDWR | O_APPEND | O_CREAT | kBinary);
   if (fd < 0) return;  // a missing folder or a full disk loses the record, never a phone
   // A last line cut short (a crash, a full disk) is ended first: it stays
   // the one damaged line instead of taking this record with it.

@@ -111,9 +111,9 @@ void AddUsbPorts(std::list<SSerInfo>& ports) {
   std::vector<std::pair<int, SSerInfo>> found;
   for (size_t i = 0; i < usb.size(); ++i) {
     if (nums[i] == 0) continue;  // no number left to give it
-    found.push_back(
-        {nums[i],
-         {usb[i].m_strDevNode, ComName(nums[i]), FriendlyNameOf(usb[i], kUsbTablePath, nums[i])}});
+    found.push_back({nums[i],
+                     {usb[i].m_strDevNode, ComName(nums[i]),
+                      FriendlyNameOf(usb[i], kUsbTablePath, nums[i]), usb[i].m_strPhysPath}});
   }
   AppendSorted(found, ports);
 }
@@ -142,7 +142,7 @@ void AddVirtualPorts(std::list<SSerInfo>& ports) {
     } else {
       continue;
     }
-    found.push_back({n, {target.string(), n > 0 ? ComName(n) : "", strName}});
+    found.push_back({n, {target.string(), n > 0 ? ComName(n) : "", strName, ""}});
   }
   AppendSorted(found, ports);
 }

@@ -23,6 +23,7 @@ struct SSerInfo {
   std::string m_strOpenName;  // the device to open, for example /dev/ttyACM0
   std::string m_strComName;   // COM<n>
   std::string m_strFriendly;  // for example Gadget Serial (COM12)
+  std::string m_strUsbPath;   // where the USB device is plugged in; empty where unknown
 };
 
 // Empties the list and fills it with the phone ports present (a friendly

@@ -59,7 +59,7 @@ std::vector<std::string> ComNames(const std::list<SSerInfo>& ports) {
 }
 
 std::list<SSerInfo> List(bool bLeaveOutBusy, bool bLogBusy = true) {
-  std::list<SSerInfo> ports{{"stale", "COM99", "stale"}};  // must be emptied first
+  std::list<SSerInfo> ports{{"stale", "COM99", "stale", ""}};  // must be emptied first
   ListSerialPorts(ports, bLeaveOutBusy, SPortPolicy{.bLogBusyPorts = bLogBusy});
   return ports;
 }

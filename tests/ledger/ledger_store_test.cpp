@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,11 +12,14 @@
 
 #include "../tavlo_worker/recording_writer_ui.h"
 #include "child_process.h"
+#include "common/json_writer.h"
+#include "common/phone_records.h"
 #include "ledger_fixture.h"
 #include "pty_phone.h"
 #include "sim_reports.h"
 #include "tavlo/ledger/ledger_schema.h"
 #include "tavlo/ledger/pg_ledger.h"
+#include "tavlo/ledger/pg_records.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/numbers/number_pool.h"
 #include "tavlo/numbers/phone_numbers.h"
@@ -449,6 +453,54 @@ TEST_F(LedgerStore, OutcomesWaitInTheSpoolWhileTheServerIsAway) {
       m_pLook->Exec(("SELECT stamp FROM tavlo_number WHERE number = '" + n2 + "'").c_str());
   ASSERT_EQ(stamp.Rows(), 1);
   EXPECT_EQ(stamp.Text(0, 0), "2026-01-01_00:00:02");
+}
+
+// The phone records go into their table through the records writer; while
+// the server is away they wait in the spool, and go in after it, in order,
+// before the next one. The files have every record either way.
+TEST_F(LedgerStore, PhoneRecordsGoToTheirTableAndWaitInTheSpoolWhileTheServerIsAway) {
+  ASSERT_TRUE(m_pLook->Exec("DROP TABLE IF EXISTS phone_records").Ok());
+  CTempDir dir;
+  const std::string spool = dir.File("records.spool");
+  auto Record = [](int n) {
+    return CJsonObject()
+        .Add("tool", "tavlo")
+        .Add("n", n)
+        .Add("failure", "a \"quoted\" text")
+        .Text();
+  };
+  std::string strError;
+  {
+    CRecordWriter records(dir.File("log/records"), "st");
+    records.SetStore(std::make_unique<CPgRecordStore>(Connect(), "st", spool));
+    records.Submit(Record(1));
+    records.Flush();
+    ASSERT_TRUE(Server().Stop(&strError)) << strError;
+    records.Submit(Record(2));
+    records.Submit(Record(3));
+    records.Flush();
+    const std::string text = ReadWholeFile(spool);
+    EXPECT_NE(text.find("\"n\":2"), std::string::npos) << text;
+    EXPECT_LT(text.find("\"n\":2"), text.find("\"n\":3")) << "kept in order";
+    ASSERT_TRUE(Server().Start(&strError)) << strError;
+    records.Submit(Record(4));
+    records.Flush();
+  }
+  EXPECT_FALSE(fs::exists(spool));
+  ASSERT_TRUE(m_pLook->Connect(&strError)) << strError;
+  const CPgResult rows = m_pLook->Exec(
+      "SELECT station, record->>'n', record->>'failure' FROM phone_records ORDER BY id");
+  ASSERT_TRUE(rows.Ok()) << rows.Error();
+  ASSERT_EQ(rows.Rows(), 4);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(rows.Text(i, 0), "st");
+    EXPECT_EQ(rows.Text(i, 1), std::to_string(i + 1));
+    EXPECT_EQ(rows.Text(i, 2), "a \"quoted\" text");
+  }
+  std::string files;
+  for (const auto& entry : fs::directory_iterator(dir.File("log/records")))
+    files += ReadWholeFile(entry.path().string());
+  EXPECT_EQ(std::count(files.begin(), files.end(), '\n'), 4) << files;
 }
 
 // A spool line a full disk cut short is ended before the next outcome is

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "child_process.h"
+#include "json_reader.h"
 #include "pty_phone.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/numbers/phone_numbers.h"
@@ -73,6 +74,65 @@ TEST_F(TavloHeadless, GeneratorRunWritesCountPhonesAndTheHistoryGrows) {
   EXPECT_EQ(history.find(AppendImeiCheckDigit("35209900000002")), std::string::npos);
   EXPECT_EQ(ReadWholeFile(m_dir.File("ini/wimei.ini")).find("ISWMBSN"), std::string::npos)
       << "the console leaves the settings file as it found it";
+}
+
+TEST_F(TavloHeadless, JsonStreamOfATwoPhoneRunAndARecordOfEachPhone) {
+  Settings(
+      "ISWIMEI=Yes\n[WIMEI]\nINPUTTYPE=2\nIS14CHAR=Yes\nINITCODE14=35209900000000\n"
+      "MASKCODE14=352099000000**\n");
+  std::string out;
+  // Standard error apart: the stream on standard output must parse whole.
+  ASSERT_EQ(RunIn(m_dir.Path(),
+                  "sh -c '" + std::string(TAVLO_PATH) +
+                      " --headless --json --simulate 1 --count 2 > json.txt 2> err.txt'",
+                  &out),
+            0)
+      << ReadWholeFile(m_dir.File("err.txt"));
+  const std::string stream = ReadWholeFile(m_dir.File("json.txt"));
+  const std::optional<std::vector<SJson>> events = ParseJsonLines(stream);
+  ASSERT_TRUE(events) << stream;
+  std::vector<const SJson*> phones;
+  int nWriting = 0;
+  for (const SJson& e : *events) {
+    if (e["event"].s == "phone") phones.push_back(&e["record"]);
+    if (e["event"].s == "state" && e["state"].s == "writing") ++nWriting;
+    EXPECT_TRUE(e["event"].s == "phone" || e["event"].s == "state" || e["event"].s == "log" ||
+                e["event"].s == "summary")
+        << e["event"].s;
+  }
+  EXPECT_GE(nWriting, 2);
+  ASSERT_EQ(events->back()["event"].s, "summary");
+  EXPECT_EQ(events->back()["written"].d, 2);
+  EXPECT_EQ(events->back()["exit"].d, 0);
+  ASSERT_EQ(phones.size(), 2u);
+  const std::vector<std::string> imeis = {AppendImeiCheckDigit("35209900000000"),
+                                          AppendImeiCheckDigit("35209900000001")};
+  for (size_t i = 0; i < phones.size(); ++i) {
+    const SJson& r = *phones[i];
+    EXPECT_EQ(r["tool"].s, "tavlo");
+    EXPECT_EQ(r["result"].s, "passed");
+    EXPECT_TRUE(r["failure"].IsNull());
+    ASSERT_EQ(r["imei"].items.size(), 1u);
+    EXPECT_EQ(r["imei"].items[0].s, imeis[i]);
+    EXPECT_TRUE(r["mbsn"].IsNull() && r["psn"].IsNull()) << "not written";
+    EXPECT_EQ(r["chip"].s, "c");
+    EXPECT_TRUE(r["checked"].b);
+  }
+
+  // The day's records file holds the same two records.
+  std::string records;
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir.File("log/records")))
+    records += ReadWholeFile(entry.path().string());
+  const std::optional<std::vector<SJson>> lines = ParseJsonLines(records);
+  ASSERT_TRUE(lines) << records;
+  ASSERT_EQ(lines->size(), 2u);
+  for (const SJson& r : *lines) {
+    for (const char* pszField :
+         {"tool", "version", "station", "port", "usb_path", "started", "ended", "seconds", "result",
+          "failure", "step", "imei", "mbsn", "psn", "chip", "checked"})
+      EXPECT_TRUE(r.Has(pszField)) << pszField;
+  }
+  EXPECT_EQ((*lines)[1]["imei"].items[0].s, imeis[1]);
 }
 
 TEST_F(TavloHeadless, TypedNumbersServeOnePhoneAndBadOnesAreRefused) {

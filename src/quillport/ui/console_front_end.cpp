@@ -1,5 +1,6 @@
 #include "quillport/ui/console_front_end.h"
 
+#include "common/json_writer.h"
 #include "common/text.h"
 #include "quillport/ui/window_texts.h"
 
@@ -35,6 +36,10 @@ void CConsoleFrontEnd::ServeQueueWhileWaiting(CMessageQueue& queue, int nMs) {
 }
 
 void CConsoleFrontEnd::Render(const SWindowView& view, bool bForce) {
+  if (m_bJson) {
+    RenderJson(view);
+    return;
+  }
   if (m_bTerminal) {
     DrawTerminal(view);
     return;
@@ -82,4 +87,60 @@ void CConsoleFrontEnd::DrawTerminal(const SWindowView& view) {
   std::fputs(out.c_str(), m_pOut);
   std::fflush(m_pOut);
   m_bChanged = false;
+}
+
+void CConsoleFrontEnd::JsonLine(const std::string& strObject) {
+  std::fprintf(m_pOut, "%s\n", strObject.c_str());
+  std::fflush(m_pOut);
+}
+
+void CConsoleFrontEnd::RenderJson(const SWindowView& view) {
+  for (int i = 0; i < kPortRows; ++i) {
+    const SRowView& row = view.rows[i];
+    if (!row.bChecked) continue;
+    const std::string strState = CJsonObject()
+                                     .Add("event", "row")
+                                     .Add("row", i + 1)
+                                     .Add("port", row.portLabel.strText)
+                                     .Add("state", row.stateBox.strText)
+                                     .Add("status", row.statusBox.strText)
+                                     .Text();
+    if (strState != m_lastStates[i]) {
+      m_lastStates[i] = strState;
+      JsonLine(strState);
+    }
+    // In steps of 5 %: a line controller needs the trend, not every packet.
+    // The window keeps only the latest position, so a bar that moved further
+    // since the last look is told through every step it passed.
+    const int nStep = row.progress.nPos < 0 ? -1 : row.progress.nPos / 5 * 5;
+    const int nLast = m_lastProgress[i];
+    if (nStep != nLast) {
+      m_lastProgress[i] = nStep;
+      const int nFirst = nLast < 0 ? 0 : nStep > nLast ? nLast + 5 : nStep;
+      for (int n = nFirst; nStep >= 0 && n <= nStep; n += 5) {
+        JsonLine(CJsonObject().Add("event", "progress").Add("row", i + 1).Add("percent", n).Text());
+      }
+    }
+  }
+  m_bChanged = false;
+}
+
+void CConsoleFrontEnd::PhoneRecord(const std::string& strRecord) {
+  if (m_bJson) JsonLine(CJsonObject().Add("event", "phone").AddRaw("record", strRecord).Text());
+}
+
+void CConsoleFrontEnd::Summary(int nPassed, int nFailed, int nStopped, int nExit) {
+  if (!m_bJson) {
+    std::fprintf(m_pOut, "quillport: %d phone(s) passed, %d failed, %d stopped\n", nPassed, nFailed,
+                 nStopped);
+    std::fflush(m_pOut);
+    return;
+  }
+  JsonLine(CJsonObject()
+               .Add("event", "summary")
+               .Add("passed", nPassed)
+               .Add("failed", nFailed)
+               .Add("stopped", nStopped)
+               .Add("exit", nExit)
+               .Text());
 }

@@ -17,6 +17,7 @@
 
 #include "common/command_line.h"
 #include "common/program_options.h"
+#include "common/phone_records.h"
 #include "platform/stop_signals.h"
 #include "quillport/ui/console_front_end.h"
 #include "quillport/ui/quillport_program.h"
@@ -132,7 +133,14 @@ int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram,
 
   CMessageQueue queue;
   CQueueBinding binding(queue);
-  CConsoleFrontEnd console(stdout, isatty(STDOUT_FILENO) != 0);
+  CConsoleFrontEnd console(stdout, isatty(STDOUT_FILENO) != 0, opt.bJson);
+  CRecordWriter* pRecords = PhoneRecords();
+  if (opt.bJson && pRecords) {
+    // Written on the records' thread, told on this one, in order with the rows.
+    pRecords->SetListener([&queue, &console](const std::string& strRecord) {
+      queue.PostTask([&console, strRecord] { console.PhoneRecord(strRecord); });
+    });
+  }
   CQuillportWindow window(console, queue, start.strBase);
   console.SetView(&window.View());
   const std::vector<int> rows = PresetWindow(window, opt);
@@ -160,6 +168,13 @@ int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram,
     // The watcher goes first: its callbacks post to the window.
   }
   console.Render(window.View(), true);
+  if (pRecords) {
+    // Every phone's record is in its file, and told, before the summary.
+    pRecords->Flush();
+    pRecords->SetListener(nullptr);
+    while (DispatchOnePending()) {
+    }
+  }
 
   tally.Update(window.View(), rows, opt.nCount);  // without --count: everything served
   int nPassed = 0, nFailed = 0, nStopped = 0;
@@ -168,10 +183,11 @@ int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram,
     nFailed += tally.nFailed[r];
     nStopped += tally.nStopped[r];
   }
-  std::printf("quillport: %d phone(s) passed, %d failed, %d stopped\n", nPassed, nFailed, nStopped);
   // A phone cut short was not flashed: only a station where every phone
   // that started has passed is clean.
-  return bStarted && nFailed == 0 && nStopped == 0 ? kExitPassed : kExitFailed;
+  const int nExit = bStarted && nFailed == 0 && nStopped == 0 ? kExitPassed : kExitFailed;
+  console.Summary(nPassed, nFailed, nStopped, nExit);
+  return nExit;
 }
 
 }  // namespace
@@ -192,6 +208,8 @@ int main(int argc, char** argv) {
   CStationOption station(app, "quillport");
   SQuillportOptions opt;
   app.add_flag("--headless", opt.bHeadless, "run the eight port rows from the console");
+  app.add_flag("--json", opt.bJson,
+               "with --headless: one JSON object per line and event on standard output");
   app.add_option("--package", opt.strPackage,
                  "firmware package (*_norq_total.bin); default: IMG_PATH of ini/filelist.ini");
   app.add_option("--rows", opt.strRows,

@@ -16,6 +16,7 @@ constexpr int kExitPassed = 0, kExitFailed = 1, kExitUsage = 2;
 
 struct SQuillportOptions {
   bool bHeadless = false;
+  bool bJson = false;  // --json: the headless console speaks JSON lines
   std::string strPackage;
   std::string strRows;
   std::string strPins;  // "3=COM5,1=COM7": PORTNB of those rows

@@ -4,11 +4,16 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
+#include <cstring>
+#include <filesystem>
 #include <list>
 #include <new>
 
+#include "common/json_writer.h"
 #include "common/op_log.h"
+#include "common/phone_records.h"
 #include "common/text.h"
+#include "common/version.h"
 #include "quillport/worker/worker_texts.h"
 #include "serial/port_discovery.h"
 
@@ -40,7 +45,10 @@ bool PortListed(int nPort) {
 }  // namespace
 
 CDownloadThread::CDownloadThread(IRowUi& ui, int nIndex)
-    : m_ui(ui), m_nIndex(nIndex), m_thread([this](const SMessage& msg) { OnThreadMessage(msg); }) {}
+    : m_stepTap(ui),
+      m_ui(m_stepTap),
+      m_nIndex(nIndex),
+      m_thread([this](const SMessage& msg) { OnThreadMessage(msg); }) {}
 
 CDownloadThread::~CDownloadThread() {
   // Quit first, then look at the block: a run that starts meanwhile sees the
@@ -153,6 +161,7 @@ bool CDownloadThread::CheckGadgetPort() {
     if (it == ports.end()) return false;
     m_nPort = GadgetComNumber(it->m_strFriendly);
     strComName = it->m_strComName;
+    m_strUsbPath = it->m_strUsbPath;
     // Opened before the lock goes: otherwise the next worker's busy test
     // can take the same free port in between, and a healthy phone fails
     // with "port open failed" on one of the two rows.
@@ -213,7 +222,10 @@ void CDownloadThread::Run(SStopBlock* pStop) {
 
     m_bPhoneOpened = false;
     m_bFailedByStop = false;
+    m_stepTap.ClearStep();
     EOutcome eOutcome = ServePhone(strFail);
+    // A failure the stop flag caused is recorded as stopped, with its text.
+    if (m_bPhoneOpened) SubmitRecord(m_bFailedByStop ? EOutcome::Stopped : eOutcome, strFail);
     // A phone whose port was opened is cut short by the stop: neither passed
     // nor failed, and it must not pass for a clean station either.
     if ((eOutcome == EOutcome::Stopped || m_bFailedByStop) && m_bPhoneOpened) ++m_nPhonesStopped;
@@ -291,6 +303,8 @@ CDownloadThread::EOutcome CDownloadThread::ServePhone(std::string& strFail) {
     strFail.clear();
   }
   m_bPhoneOpened = true;
+  m_phoneStarted = std::chrono::system_clock::now();
+  m_phoneStartedSteady = Clock::now();
   if (Stopping()) return EOutcome::Stopped;
 
   m_ui.SetProgressBkColor(COLOR_IDLE);
@@ -374,4 +388,41 @@ CDownloadThread::EOutcome CDownloadThread::WaitForRemoval() {
     WaitPass(kPassMs, true);
   }
   return EOutcome::Passed;
+}
+
+void CDownloadThread::SubmitRecord(EOutcome eOutcome, const std::string& strFail) {
+  const CRecordWriter* pRecords = PhoneRecords();
+  if (!pRecords) return;
+  const auto ended = std::chrono::system_clock::now();
+  const double dSeconds =
+      std::chrono::duration<double>(Clock::now() - m_phoneStartedSteady).count();
+  const char* pszResult = eOutcome == EOutcome::Passed   ? "passed"
+                          : eOutcome == EOutcome::Failed ? "failed"
+                                                         : "stopped";
+  std::string strImages = "[";
+  for (const PackEntry& entry : m_packList) {
+    if (strImages.size() > 1) strImages += ',';
+    const std::string strName(entry.m_szName, strnlen(entry.m_szName, sizeof entry.m_szName));
+    strImages += CJsonObject().Add("name", strName).Add("size", int64_t{entry.m_dwSize}).Text();
+  }
+  strImages += ']';
+  const std::string strPackage =
+      m_pPackage ? std::filesystem::path(m_pPackage->Path()).filename().string() : "";
+  CJsonObject record;
+  record.Add("tool", "quillport")
+      .Add("version", kProductVersion)
+      .Add("station", pRecords->Station())
+      .Add("row", m_nIndex + 1)
+      .Add("port", FormatText("COM%d", m_nPort.load()))
+      .AddOrNull("usb_path", m_strUsbPath)
+      .Add("started", IsoLocalTime(m_phoneStarted))
+      .Add("ended", IsoLocalTime(ended))
+      .Add("seconds", dSeconds)
+      .Add("result", pszResult)
+      .AddOrNull("failure", eOutcome == EOutcome::Passed ? std::string() : strFail)
+      .AddOrNull("step", m_stepTap.Step())
+      .AddOrNull("package", strPackage)
+      .AddOrNull("package_sha256", m_pPackage ? m_pPackage->Sha256() : std::string())
+      .AddRaw("images", strImages);
+  SubmitPhoneRecord(record.Text());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -75,6 +76,36 @@ class CDownloadThread {
  private:
   enum class EOutcome { Passed, Failed, Stopped };
 
+  // Passes every call on to the row and keeps the last step shown in its
+  // status box, which the phone's record names.
+  class CStepTap final : public IRowUi {
+   public:
+    explicit CStepTap(IRowUi& ui) : m_ui(ui) {}
+    void SetBoxBkColor(ERowBox box, RowColor clr) override { m_ui.SetBoxBkColor(box, clr); }
+    void SetBoxTextColor(ERowBox box, RowColor clr) override { m_ui.SetBoxTextColor(box, clr); }
+    void SetBoxText(ERowBox box, const std::string& strText) override {
+      if (box == ERowBox::Status) m_strStep = strText;
+      m_ui.SetBoxText(box, strText);
+    }
+    void SetProgressBkColor(RowColor clr) override { m_ui.SetProgressBkColor(clr); }
+    void SetProgressPos(int nPos) override { m_ui.SetProgressPos(nPos); }
+    void SetDotColor(RowColor clr) override { m_ui.SetDotColor(clr); }
+    void StartTimer() override { m_ui.StartTimer(); }
+    void StopTimer() override { m_ui.StopTimer(); }
+    void EnableRestart(bool bEnable) override { m_ui.EnableRestart(bEnable); }
+    void EnableSharedControls(bool bEnable) override { m_ui.EnableSharedControls(bEnable); }
+    void Notify(const UiNotify& notify, bool bSend) override { m_ui.Notify(notify, bSend); }
+    const std::string& Step() const { return m_strStep; }
+    void ClearStep() { m_strStep.clear(); }
+
+   private:
+    IRowUi& m_ui;
+    std::string m_strStep;
+  };
+
+  // Hands the phone's record to the station's records.
+  void SubmitRecord(EOutcome eOutcome, const std::string& strFail);
+
   void OnThreadMessage(const SMessage& msg);
   void Run(SStopBlock* pStopBlock);
   // Lets go of the run's package, and of the start's when no other start
@@ -97,7 +128,8 @@ class CDownloadThread {
   EOutcome Fail(std::string& strFail, std::string strText);
   void SetProgress(int nPos);
 
-  IRowUi& m_ui;
+  CStepTap m_stepTap;
+  IRowUi& m_ui;  // the tap in front of the row
 
   std::atomic<bool> m_bBusy{false};         // written by the worker, read by the window
   std::atomic<int> m_nPort{-1};             // written by the worker, read by the window
@@ -132,6 +164,10 @@ class CDownloadThread {
   int m_nLastProgress = -2;
   bool m_bPhoneOpened = false;  // the current phone's port was opened
   bool m_bFailedByStop = false;  // the current phone's failure came from the stop flag
+  // The current phone's: its port's USB path and when its port was opened.
+  std::string m_strUsbPath;
+  std::chrono::system_clock::time_point m_phoneStarted;
+  std::chrono::steady_clock::time_point m_phoneStartedSteady;
 
   // Last: the thread starts after every member above exists and is joined
   // before any of them goes.

@@ -354,6 +354,18 @@ CPgResult CPgConnection::Run(const char* pszName, const std::vector<std::string>
       eResend);
 }
 
+CPgResult CPgConnection::RunSql(const char* pszSql, const std::vector<std::string>& params,
+                                EResend eResend) {
+  std::vector<const char*> values;
+  for (const std::string& p : params) values.push_back(p.c_str());
+  return Call(
+      [&](PGconn* p) {
+        return PQsendQueryParams(p, pszSql, static_cast<int>(values.size()), nullptr, values.data(),
+                                 nullptr, nullptr, 0);
+      },
+      eResend);
+}
+
 std::string CPgConnection::LastError() const {
   if (!m_pConn) return m_strFailure.empty() ? "not connected" : m_strFailure;
   return Trimmed(PQerrorMessage(m_pConn.get()));

@@ -98,6 +98,10 @@ class CPgConnection {
   // A prepared statement by name.
   CPgResult Run(const char* pszName, const std::vector<std::string>& params,
                 EResend eResend = EResend::Never);
+  // A statement with parameters that is not one of Statements() (the phone
+  // records, whose table needs no ledger schema).
+  CPgResult RunSql(const char* pszSql, const std::vector<std::string>& params,
+                   EResend eResend = EResend::Never);
   std::string LastError() const;
 
   // The statements every connection has, by name and text.

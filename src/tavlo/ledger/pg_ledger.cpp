@@ -15,6 +15,7 @@
 #include "common/ini_file.h"
 #include "common/text.h"
 #include "platform/append_file.h"
+#include "tavlo/ledger/spool_file.h"
 #include "tavlo/settings/writer_settings.h"
 
 namespace {
@@ -22,15 +23,6 @@ namespace {
 constexpr size_t kFirstBatch = 32;
 // A draw past a long run of used entries asks about this many at once.
 constexpr size_t kMaxBatch = 4096;
-
-bool SyncFolderOf(const std::string& strPath) {
-  const std::string folder = std::filesystem::path(strPath).parent_path().string();
-  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool bOk = fsync(fd) == 0;
-  close(fd);
-  return bOk;
-}
 
 // A value of one row and one column, as a statement that always answers
 // one row gives it; nullopt for anything else.
@@ -176,27 +168,8 @@ bool CPgLedger::ReadyLocked(std::string* pError) {
 }
 
 bool CPgLedger::ReplaySpoolLocked(std::string* pError) {
-  // Read whole, through the descriptor, so that a spool that is there but
-  // cannot be read is an error, never an empty spool.
-  const int fd = open(m_strSpool.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return true;
-    return SpoolFailed("cannot open", errno, pError);
-  }
   std::string text;
-  char buf[8192];
-  for (;;) {
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int nErr = errno;
-      close(fd);
-      return SpoolFailed("cannot read", nErr, pError);
-    }
-    if (n == 0) break;
-    text.append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
+  if (!ReadSpool(m_strSpool, &text, pError)) return false;
   for (size_t nAt = 0, nEnd; (nEnd = text.find('\n', nAt)) != std::string::npos; nAt = nEnd + 1) {
     // Only whole lines count: a line without its line break was cut short
     // (a crash, a full disk), its Record failed, and the phone's number
@@ -207,15 +180,7 @@ bool CPgLedger::ReplaySpoolLocked(std::string* pError) {
   }
   // Every line is in: a replay cut short by a crash before this point runs
   // again at the next step, and records nothing twice.
-  if (unlink(m_strSpool.c_str()) != 0 && errno != ENOENT)
-    return SpoolFailed("cannot remove", errno, pError);
-  SyncFolderOf(m_strSpool);
-  return true;
-}
-
-bool CPgLedger::SpoolFailed(const char* pszWhat, int nErr, std::string* pError) const {
-  if (pError) *pError = std::string(pszWhat) + " " + m_strSpool + ": " + std::strerror(nErr);
-  return false;
+  return RemoveSpool(m_strSpool, pError);
 }
 
 bool CPgLedger::RecordLocked(const std::string& strKind, const std::string& strNumber,
@@ -240,28 +205,7 @@ bool CPgLedger::RecordLocked(const std::string& strKind, const std::string& strN
 }
 
 bool CPgLedger::SpoolLocked(const std::string& strLine, std::string* pError) {
-  const int fd = platform::OpenInOwnFolder(m_strSpool, O_RDWR | O_APPEND | O_CREAT);
-  if (fd < 0) return SpoolFailed("cannot open", errno, pError);
-  const off_t nSize = lseek(fd, 0, SEEK_END);
-  // A last line cut short (a full disk, a crash) would swallow this one
-  // into it, and the replay would skip both: it is ended first.
-  std::string text = strLine;
-  char last = '\n';
-  if (nSize > 0 && pread(fd, &last, 1, nSize - 1) == 1 && last != '\n') text.insert(0, 1, '\n');
-  int nErr = 0;
-  if (const ssize_t n = write(fd, text.data(), text.size());
-      n != static_cast<ssize_t>(text.size())) {
-    nErr = n < 0 ? errno : ENOSPC;  // a short write: the disk is full
-  } else if (fsync(fd) != 0) {
-    nErr = errno;
-  }
-  // What did land of a failed line is taken back where the system allows:
-  // the next line then starts on a clean end.
-  if (nErr != 0 && nSize >= 0 && ftruncate(fd, nSize) == 0) fsync(fd);
-  close(fd);
-  if (nErr != 0) return SpoolFailed("cannot write", nErr, pError);
-  if (nSize == 0) SyncFolderOf(m_strSpool);
-  return true;
+  return AppendSpoolLine(m_strSpool, strLine, pError);
 }
 
 std::optional<std::string> CPgLedger::Draw(HistoryKind eKind, const SLedgerWalk& walk,

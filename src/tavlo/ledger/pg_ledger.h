@@ -88,8 +88,6 @@ class CPgLedger final : public INumberLedger {
   bool ReserveWith(const char* pszStatement, const char* pszRefused, HistoryKind eKind,
                    const std::vector<std::string>& numbers, const std::string& strTime,
                    std::string* pError);
-  // False, with what failed on the spool and the system's reason.
-  bool SpoolFailed(const char* pszWhat, int nErr, std::string* pError) const;
   // Roll back and pass the failure on (Abort: with the server's reason).
   bool Abort(const std::string& strWhat, const CPgResult& r, std::string* pError);
   bool Refuse(const std::string& strWhy, std::string* pError);

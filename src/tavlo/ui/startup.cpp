@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/phone_records.h"
 #include "pdl/packet.h"
 #include "tavlo/ledger/ledger_attach.h"
 #include "tavlo/ui/setup_model.h"
@@ -43,5 +44,8 @@ ETavloStart StartTavlo(const std::string& strProgram, const std::string& strBase
   if (!AttachLedger(strBase, *pApp->pHistories, &pApp->pLedger, &pApp->strLedgerError))
     return ETavloStart::LedgerUnreachable;
   pApp->pHistories->LoadAll();
+  CRecordWriter* pRecords =
+      StartPhoneRecords(strBase, RecordStationName(strBase, JoinPath(strBase, "ini/wimei.ini")));
+  AttachRecordStore(strBase, *pRecords);
   return ETavloStart::Ok;
 }

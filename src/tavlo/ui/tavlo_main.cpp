@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "common/command_line.h"
+#include "common/phone_records.h"
 #include "common/program_options.h"
 #if defined(_WIN32)
 #include "gui/win32/console.h"
@@ -122,7 +123,21 @@ int RunHeadless(const STavloOptions& opt, const std::string& strProgram,
 
   CMessageQueue queue;
   CQueueBinding binding(queue);
-  CWriterConsole console(stdout, isatty(STDOUT_FILENO) != 0);
+  CWriterConsole console(stdout, isatty(STDOUT_FILENO) != 0, opt.bJson);
+  CRecordWriter* pRecords = PhoneRecords();
+  if (opt.bJson && pRecords) {
+    // Written on the records' thread, told on this one, in order with the log.
+    pRecords->SetListener([&queue, &console](const std::string& strRecord) {
+      queue.PostTask([&console, strRecord] { console.PhoneRecord(strRecord); });
+    });
+  }
+  // Whatever way this ends, the listener goes before the console and the queue.
+  struct SDropListener {
+    CRecordWriter* pRecords;
+    ~SDropListener() {
+      if (pRecords) pRecords->SetListener(nullptr);
+    }
+  } dropListener{pRecords};
   CTavloWindow window(console, queue, app);
   console.Attach(window);
   std::string strError;
@@ -149,14 +164,21 @@ int RunHeadless(const STavloOptions& opt, const std::string& strProgram,
   }
   while (DispatchOnePending()) {
   }
+  if (pRecords) {
+    // Every phone's record is in its file, and told, before the summary.
+    pRecords->Flush();
+    while (DispatchOnePending()) {
+    }
+  }
 
   const int nWritten = window.Worker().PhonesWritten();
   const int nFailed = window.Worker().PhonesFailed();
   const int nStopped = window.Worker().PhonesStopped();
-  std::printf("tavlo: %d phone(s) written, %d failed, %d stopped\n", nWritten, nFailed, nStopped);
   // A phone cut short by a stop is no more written than a failed one.
   const bool bAllWritten = nWritten > 0 && nFailed == 0 && nStopped == 0 && nWritten >= opt.nCount;
-  return bStarted && bAllWritten ? kExitWritten : kExitFailed;
+  const int nExit = bStarted && bAllWritten ? kExitWritten : kExitFailed;
+  console.Summary(nWritten, nFailed, nStopped, nExit);
+  return nExit;
 }
 
 }  // namespace
@@ -177,6 +199,8 @@ int main(int argc, char** argv) {
   CStationOption station(app, "tavlo");
   STavloOptions opt;
   app.add_flag("--headless", opt.bHeadless, "run one write run from the console");
+  app.add_flag("--json", opt.bJson,
+               "with --headless: one JSON object per line and event on standard output");
   for (size_t i = 0; i < opt.imei.size(); ++i) {
     const std::string name = "--imei" + std::to_string(i + 1);
     app.add_option(name, opt.imei[i], "IMEI of SIM slot " + std::to_string(i + 1) + ", typed");

@@ -16,6 +16,7 @@ constexpr int kExitWritten = 0, kExitFailed = 1, kExitUsage = 2;
 
 struct STavloOptions {
   bool bHeadless = false;
+  bool bJson = false;    // --json: the headless console speaks JSON lines
   bool bRework = false;  // typed numbers already written are written again, as rework
   std::array<std::optional<std::string>, 4> imei;
   std::optional<std::string> mbsn, psn, lcdName, lcdType, ddr;

@@ -5,7 +5,10 @@
 #include <utility>
 
 #include "common/deadline.h"
+#include "common/json_writer.h"
+#include "common/phone_records.h"
 #include "common/text.h"
+#include "common/version.h"
 #include "serial/port_discovery.h"
 #include "tavlo/settings/writer_settings.h"
 
@@ -17,11 +20,12 @@ using Clock = std::chrono::steady_clock;
 
 CWriteThread::CWriteThread(IWriterUi& ui, const WriterSettings& settings, CNumberSources& sources,
                            CWriteHistories& histories, uint8_t* pPacketBuffer)
-    : m_ui(ui),
+    : m_tap(ui),
+      m_ui(m_tap),
       m_settings(settings),
       m_histories(histories),
-      m_numbers(settings, sources, histories, ui),
-      m_sequence(ui, settings, pPacketBuffer, m_bStop, m_stopEvent),
+      m_numbers(settings, sources, histories, m_ui),
+      m_sequence(m_ui, settings, pPacketBuffer, m_bStop, m_stopEvent),
       m_thread([this](const SMessage& msg) { OnThreadMessage(msg); }) {
   m_numbers.WatchStop(m_bStop);
 }
@@ -83,6 +87,7 @@ bool CWriteThread::FindGadgetPort() {
     const int nPort = GadgetComNumber(port.m_strFriendly);
     if (nPort < 1) continue;
     m_nComPort = nPort;
+    m_strUsbPath = port.m_strUsbPath;
     return true;
   }
   return false;
@@ -147,7 +152,11 @@ void CWriteThread::OnStartWrite() {
   }
 
   SettleNumbers();
-  if (eStep == EStep::End && Stopping() && m_bPhoneOpened && !m_bSucceeded) ++m_nPhonesStopped;
+  if (eStep == EStep::End && Stopping() && m_bPhoneOpened && !m_bSucceeded) {
+    ++m_nPhonesStopped;
+    SubmitRecord("stopped");
+  }
+  if (eStep == EStep::Fail && m_bPhoneOpened) SubmitRecord("failed");
   m_bPhoneOpened = false;
   if (eStep == EStep::Fail) {
     ++m_nPhonesFailed;
@@ -189,6 +198,7 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
   m_strSummary.clear();
   m_bSucceeded = false;
   m_bPhoneOpened = false;
+  m_tap.Clear();
   m_ui.ClearEcho();
 
   switch (m_numbers.PrepareNumbers(&m_bBusy)) {
@@ -212,6 +222,8 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
       return EStep::End;
     Pause(kSettleMs);
   }
+  m_phoneStarted = std::chrono::system_clock::now();
+  m_phoneStartedSteady = Clock::now();
   if (EStep e = OpenPort(); e != EStep::Next) return e;
   m_bPhoneOpened = true;
 
@@ -238,6 +250,7 @@ CWriteThread::EStep CWriteThread::PhoneCycle(bool* pbNextPhone) {
   m_numbers.NotifyTypedKinds();
   m_bSucceeded = true;
   ++m_nRunWritten;
+  SubmitRecord("passed");
 
   if (IsListRun()) {
     if (WaitPhoneGone() == EStep::End) return EStep::End;
@@ -290,4 +303,34 @@ CWriteThread::EStep CWriteThread::WritePhone() {
   if (EStep e = m_sequence.WriteBack(&m_bNumbersSent); e != EStep::Next) return e;
   if (m_settings.m_bCheckImei && m_settings.m_bWriteImei) return m_sequence.CheckImei();
   return EStep::Next;
+}
+
+void CWriteThread::SubmitRecord(const char* pszResult) {
+  const CRecordWriter* pRecords = PhoneRecords();
+  if (!pRecords) return;
+  const bool bPassed = std::string(pszResult) == "passed";
+  const SPhoneNumbers& nums = m_numbers.Numbers();
+  std::vector<std::string> imeis;
+  if (m_settings.m_bWriteImei) {
+    for (int i = 0; i < m_settings.m_nImeiCount && i < static_cast<int>(nums.m_strImei.size()); ++i)
+      imeis.push_back(nums.m_strImei[static_cast<size_t>(i)]);
+  }
+  CJsonObject record;
+  record.Add("tool", "tavlo")
+      .Add("version", kProductVersion)
+      .Add("station", pRecords->Station())
+      .Add("port", FormatText("COM%d", m_nComPort.load()))
+      .AddOrNull("usb_path", m_strUsbPath)
+      .Add("started", IsoLocalTime(m_phoneStarted))
+      .Add("ended", IsoLocalTime(std::chrono::system_clock::now()))
+      .Add("seconds", std::chrono::duration<double>(Clock::now() - m_phoneStartedSteady).count())
+      .Add("result", pszResult)
+      .AddOrNull("failure", bPassed ? std::string() : m_tap.Failure())
+      .AddOrNull("step", m_tap.Step())
+      .Add("imei", imeis)
+      .AddOrNull("mbsn", m_settings.m_bWriteMbsn ? nums.m_strMbsn : std::string())
+      .AddOrNull("psn", m_settings.m_bWritePsn ? nums.m_strPsn : std::string())
+      .AddOrNull("chip", m_settings.m_strChipset)
+      .Add("checked", bPassed && m_settings.m_bCheckImei && m_settings.m_bWriteImei);
+  SubmitPhoneRecord(record.Text());
 }

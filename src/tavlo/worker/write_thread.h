@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -60,6 +61,44 @@ class CWriteThread {
  private:
   using EStep = EWriteStep;
 
+  // Passes every call on to the window and keeps what the phone's record
+  // names: the last step begun (progress line) and the failure line.
+  class CRecordTap final : public IWriterUi {
+   public:
+    explicit CRecordTap(IWriterUi& ui) : m_ui(ui) {}
+    void DisplayEchoText(const std::string& strText, int nKind) override {
+      if (nKind == kLogProgress) m_strStep = strText;
+      if (nKind == kLogError) m_strFailure = strText;
+      m_ui.DisplayEchoText(strText, nKind);
+    }
+    void PostWriteNotify(int nCode) override { m_ui.PostWriteNotify(nCode); }
+    std::string GetFieldText(ENumberField eField) override { return m_ui.GetFieldText(eField); }
+    void SetFieldText(ENumberField eField, const std::string& strText) override {
+      m_ui.SetFieldText(eField, strText);
+    }
+    void FocusAndSelectField(ENumberField eField) override { m_ui.FocusAndSelectField(eField); }
+    void ShowMessage(const std::string& strText) override { m_ui.ShowMessage(strText); }
+    void SetStatus(int nState) override { m_ui.SetStatus(nState); }
+    void ClearEcho() override { m_ui.ClearEcho(); }
+    std::string GetLcdInterface() override { return m_ui.GetLcdInterface(); }
+    std::string GetLcdName() override { return m_ui.GetLcdName(); }
+    std::string GetDdrPath() override { return m_ui.GetDdrPath(); }
+
+    const std::string& Step() const { return m_strStep; }
+    const std::string& Failure() const { return m_strFailure; }
+    void Clear() {
+      m_strStep.clear();
+      m_strFailure.clear();
+    }
+
+   private:
+    IWriterUi& m_ui;
+    std::string m_strStep, m_strFailure;
+  };
+
+  // Hands the current phone's record to the station's records.
+  void SubmitRecord(const char* pszResult);
+
   void OnThreadMessage(const SMessage& msg);
   void OnStartWrite();
   EStep PhoneCycle(bool* pbNextPhone);
@@ -81,7 +120,8 @@ class CWriteThread {
   // when a stop came first.
   EStep PollWhile(const std::function<bool()>& fnWaiting);
 
-  IWriterUi& m_ui;
+  CRecordTap m_tap;
+  IWriterUi& m_ui;  // the tap in front of the window
   const WriterSettings& m_settings;
   CWriteHistories& m_histories;
 
@@ -107,6 +147,10 @@ class CWriteThread {
   bool m_bKeepReserved = false;  // recording failed: the reservation must stay
   bool m_bPhoneOpened = false;   // the current phone's port was opened
   int m_nRunWritten = 0;         // phones written in this run
+  // The current phone's: its port's USB path and when its port was opened.
+  std::string m_strUsbPath;
+  std::chrono::system_clock::time_point m_phoneStarted;
+  std::chrono::steady_clock::time_point m_phoneStartedSteady;
 
   // Last: the thread starts after every member above exists and is joined
   // before any of them goes.

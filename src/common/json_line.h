@@ -27,6 +27,8 @@ class CJsonValue {
   std::optional<bool> Bool() const;
   // Elements of an array; empty for any other kind.
   const std::vector<CJsonValue>& Elements() const { return m_elements; }
+  // Members of an object by name; empty for any other kind.
+  const std::map<std::string, CJsonValue, std::less<>>& Members() const { return m_members; }
 
  private:
   friend class CJsonReader;

@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-// A strict reader of one JSON value, for tests that check what the programs
-// write for line scripts (records, --json streams): whatever a standard
-// reader would refuse is refused here too.
+// What the programs write for line scripts (records, --json streams), read
+// by the same strict reader the report uses, as plain values for the tests.
 struct SJson {
   enum class EType { Null, Bool, Number, String, Array, Object } eType = EType::Null;
   bool b = false;
@@ -16,7 +15,6 @@ struct SJson {
   std::string s;
   std::vector<SJson> items;
   std::map<std::string, SJson> members;
-  std::vector<std::string> keys;  // the members' names in the order written
 
   bool Has(const std::string& key) const { return members.count(key) != 0; }
   const SJson& operator[](const std::string& key) const;

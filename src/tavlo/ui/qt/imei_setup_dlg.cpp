@@ -16,17 +16,12 @@
 #include "gui/dialogs.h"
 #include "gui/text_limit.h"
 #include "tavlo/ui/qt/tavlo_dlg.h"
+#include "tavlo/ui/setup_layout.h"
 #include "tavlo/ui/writer_texts.h"
 
 namespace {
 
-// Template 131, in dialog units of the dialog font.
-constexpr int kDialogWidth = 370, kDialogHeight = 326;
-constexpr int kDialogPoints = 10, kCaptionPoints = 11;
-// Each kind's group: its top, and its rows below that.
-constexpr int kKindTops[] = {74, 150, 226};
-constexpr int kKindHeight = 70, kTypeRow = 12, kFileRow = 28, kRangeRow = 50;
-constexpr int kEditHeight = 14;
+using namespace setup_layout;
 
 constexpr char kListFilter[] = "Txt Files (*.txt);;All Files (*.*)";
 

@@ -6,6 +6,7 @@
 #include "gui/win32/message_loop.h"
 #include "gui/win32/window_text.h"
 #include "platform/win32/wide_text.h"
+#include "tavlo/ui/setup_layout.h"
 #include "tavlo/ui/win32/control_ids.h"
 #include "tavlo/ui/win32/layout.h"
 #include "tavlo/ui/writer_texts.h"
@@ -14,12 +15,8 @@ using namespace tavlo_win32;
 
 namespace {
 
-// Template 131, in dialog units of the dialog font.
-constexpr int kDialogWidth = 370, kDialogHeight = 326;
-constexpr int kDialogPoints = 10, kCaptionPoints = 11;
-constexpr int kKindTops[] = {74, 150, 226};
-constexpr int kKindHeight = 70, kTypeRow = 12, kFileRow = 28, kRangeRow = 50;
-constexpr int kEditHeight = 14;
+using namespace setup_layout;
+
 constexpr DWORD kEditStyle = WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP;
 
 void SetCheck(HWND hButton, bool bChecked) {

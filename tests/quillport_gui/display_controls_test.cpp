@@ -120,26 +120,6 @@ TEST(GradientProgressCtrl, EqualColoursPaintAPlainFillOfTheStartColour) {
   EXPECT_EQ(runs, std::vector<QColor>{colour});
 }
 
-TEST(TimerEdit, ShowsHoursMinutesSecondsWithMoreHourDigitsPastNinetyNine) {
-  EXPECT_EQ(CTimerEdit::Format(0), QStringLiteral("00:00:00"));
-  EXPECT_EQ(CTimerEdit::Format(3661), QStringLiteral("01:01:01"));
-  EXPECT_EQ(CTimerEdit::Format(359999), QStringLiteral("99:59:59"));
-  EXPECT_EQ(CTimerEdit::Format(360000), QStringLiteral("100:00:00"));
-}
-
-TEST(TimerEdit, CountsSecondsUntilStoppedAndKeepsTheText) {
-  CTimerEdit timer(nullptr);
-  timer.StartCount();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return timer.text() == QStringLiteral("00:00:02"); }, 10000));
-  timer.StopCount();
-  EXPECT_FALSE(timer.IsCounting());
-  EXPECT_EQ(timer.Seconds(), 0);
-  QTest::qWait(1300);
-  EXPECT_EQ(timer.text(), QStringLiteral("00:00:02"));
-  timer.ResetCount();
-  EXPECT_EQ(timer.text(), QStringLiteral("00:00:00"));
-}
-
 TEST(TimerEdit, TypingChangesNothing) {
   CTimerEdit timer(nullptr);
   timer.setReadOnly(false);  // the window lifts read-only while a phone runs

@@ -60,3 +60,10 @@ std::string RowCountsText(int nPassed, int nFailed) {
   if (nPassed == 0 && nFailed == 0) return {};
   return std::to_string(nPassed) + " / " + std::to_string(nFailed);
 }
+
+std::string StateWithCounts(std::string strShownState, int nPassed, int nFailed) {
+  if (const std::string strCounts = RowCountsText(nPassed, nFailed); !strCounts.empty()) {
+    strShownState += "  " + strCounts;
+  }
+  return strShownState;
+}

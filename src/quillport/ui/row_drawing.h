@@ -41,3 +41,7 @@ inline constexpr int kDotNumberDrop = 3;
 // "passed / failed" counts of a row since the window opened, as the row shows
 // them: empty until the row has ended a phone.
 std::string RowCountsText(int nPassed, int nFailed);
+
+// The state box's text as drawn: the state (already translated) followed by
+// the row's counts, once it has any.
+std::string StateWithCounts(std::string strShownState, int nPassed, int nFailed);

@@ -2,12 +2,7 @@
 
 #include <QPainter>
 
-namespace {
-
-// The number sits this far below the top of the disc's box.
-constexpr int kNumberDrop = 3;
-
-}  // namespace
+#include "quillport/ui/row_drawing.h"
 
 CColorWnd::CColorWnd(QWidget* pParent) : QFrame(pParent) {
   setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
@@ -33,6 +28,6 @@ void CColorWnd::paintEvent(QPaintEvent* pEvent) {
   painter.setPen(palette().color(QPalette::WindowText));
   painter.setBrush(m_clrFill);
   painter.drawEllipse(box.adjusted(0, 0, -1, -1));
-  painter.drawText(box.adjusted(0, kNumberDrop, 0, 0), Qt::AlignHCenter | Qt::AlignTop,
+  painter.drawText(box.adjusted(0, kDotNumberDrop, 0, 0), Qt::AlignHCenter | Qt::AlignTop,
                    QString::number(m_nNumber));
 }

@@ -1,17 +1,19 @@
 #include "quillport/ui/qt/gradient_progress_ctrl.h"
 
 #include <QPainter>
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
+
+#include "quillport/ui/row_drawing.h"
 
 namespace {
 
-// One channel of band i: rounded to the nearest (ties to even), low 8 bits.
-int BandChannel(int i, float fStep, int nStart) {
-  const float fValue = static_cast<float>(i) * fStep + static_cast<float>(nStart);
-  return static_cast<int>(std::nearbyint(fValue)) & 0xFF;
+RowColor ToRowColor(const QColor& clr) {
+  return Rgb(static_cast<uint8_t>(clr.red()), static_cast<uint8_t>(clr.green()),
+             static_cast<uint8_t>(clr.blue()));
+}
+
+QColor ToQColor(RowColor clr) {
+  return QColor(static_cast<int>(clr >> 16 & 0xFF), static_cast<int>(clr >> 8 & 0xFF),
+                static_cast<int>(clr & 0xFF));
 }
 
 }  // namespace
@@ -60,50 +62,18 @@ void CGradientProgressCtrl::ShowPercent(bool bShow) {
 }
 
 void CGradientProgressCtrl::paintEvent(QPaintEvent*) {
+  const SProgressDrawing drawing =
+      DrawProgress(m_nPos, ToRowColor(m_clrStart), ToRowColor(m_clrEnd), ToRowColor(m_clrBk),
+                   ToRowColor(m_clrText), width(), m_bShowPercent, m_nLower, m_nUpper);
   QPainter painter(this);
   const QRect client = rect();
-  if (m_nPos < m_nLower || m_nPos > m_nUpper) {
-    painter.fillRect(client, m_clrBk);
-    return;
+  painter.fillRect(client, ToQColor(drawing.bk));
+  for (const SGradientBand& band : drawing.bands) {
+    painter.fillRect(QRect(band.nLeft, 0, band.nRight - band.nLeft, client.height() + 1),
+                     ToQColor(band.clr));
   }
-  // The fraction is of the upper end, not of the span: the range starts at 0.
-  const double dFraction = m_nUpper != 0 ? static_cast<double>(m_nPos) / m_nUpper : 1.0;
-  const float fFill = static_cast<float>(dFraction * client.width());
-  PaintGradient(painter, static_cast<int>(fFill));
-  if (!m_bShowPercent) return;
-  char szPercent[32];
-  std::snprintf(szPercent, sizeof szPercent, "%.0f%%", dFraction * 100.0);
-  painter.setPen(m_clrText);
-  painter.drawText(client, Qt::AlignCenter | Qt::TextSingleLine, QString::fromLatin1(szPercent));
-}
-
-void CGradientProgressCtrl::PaintGradient(QPainter& painter, int nFillWidth) const {
-  const int nWidth = width(), nHeight = height();
-  const int dR = m_clrEnd.red() - m_clrStart.red();
-  const int dG = m_clrEnd.green() - m_clrStart.green();
-  const int dB = m_clrEnd.blue() - m_clrStart.blue();
-  const int nBands = std::max({std::abs(dR), std::abs(dG), std::abs(dB)});
-  if (nBands == 0) {  // one colour: no bands to tell apart
-    painter.fillRect(rect(), m_clrStart);
-    return;
-  }
-  // Pixels that no band reaches (the last band may end short of the edge by
-  // rounding) keep the background colour rather than stale pixels.
-  painter.fillRect(rect(), m_clrBk);
-  const float fBandWidth = static_cast<float>(nWidth) / static_cast<float>(nBands);
-  const float fStepR = static_cast<float>(dR) / static_cast<float>(nBands);
-  const float fStepG = static_cast<float>(dG) / static_cast<float>(nBands);
-  const float fStepB = static_cast<float>(dB) / static_cast<float>(nBands);
-  for (int i = 0; i < nBands; ++i) {
-    const int nLeft = static_cast<int>(static_cast<float>(i) * fBandWidth);
-    const int nRight = static_cast<int>(static_cast<float>(i + 1) * fBandWidth);
-    const QColor band(BandChannel(i, fStepR, m_clrStart.red()),
-                      BandChannel(i, fStepG, m_clrStart.green()),
-                      BandChannel(i, fStepB, m_clrStart.blue()));
-    painter.fillRect(QRect(nLeft, 0, nRight - nLeft, nHeight + 1), band);
-    if (nRight > nFillWidth) {
-      painter.fillRect(QRect(nRight, 0, nWidth - nRight, nHeight), m_clrBk);
-      break;
-    }
-  }
+  if (drawing.strPercent.empty()) return;
+  painter.setPen(ToQColor(drawing.percentText));
+  painter.drawText(client, Qt::AlignCenter | Qt::TextSingleLine,
+                   QString::fromLatin1(drawing.strPercent.c_str()));
 }

@@ -3,10 +3,8 @@
 #include <QColor>
 #include <QWidget>
 
-// A progress bar painted as a colour gradient with the percentage on it. The
-// gradient always spans the whole width in bands of one colour each; the
-// filled part ends at the first band boundary past the position. A position
-// outside the range shows the bar empty, without text.
+// A progress bar painted as a colour gradient with the percentage on it, in
+// the bands, fill and text that the row drawing decides for every window.
 //
 // It paints every pixel itself and has Qt skip the background erase; Qt's
 // backing store already paints off-screen, so a repaint per data packet does
@@ -31,8 +29,6 @@ class CGradientProgressCtrl final : public QWidget {
   void paintEvent(QPaintEvent* pEvent) override;
 
  private:
-  void PaintGradient(QPainter& painter, int nFillWidth) const;
-
   int m_nLower = 0;
   int m_nUpper = 100;
   int m_nPos = 0;

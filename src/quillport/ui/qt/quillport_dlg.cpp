@@ -21,6 +21,7 @@
 #include "quillport/ui/qt/color_wnd.h"
 #include "quillport/ui/qt/gradient_progress_ctrl.h"
 #include "quillport/ui/qt/timer_edit.h"
+#include "quillport/ui/row_drawing.h"
 #include "quillport/ui/window_texts.h"
 #include "serial/port_watcher.h"
 
@@ -40,6 +41,8 @@ constexpr int kTipTop = 261, kTipWidth = 452, kTipHeight = 18;
 
 // Font sizes in points: the dialog, the row boxes, the banner and the tip.
 constexpr int kDialogPoints = 9, kRowPoints = 12, kBannerPoints = 25, kTipPoints = 20;
+
+constexpr int kTimerTickMs = 1000;
 
 constexpr char kBinFilter[] = "Bin Files (*_norq_total.bin)";
 constexpr char kCfpFilter[] = "Cfp Files (*.cfp)";
@@ -104,6 +107,9 @@ CQuillportDlg::CQuillportDlg(const std::string& strBaseFolder, QWidget* pParent)
       if (m_pModel) m_pModel->OnDeviceChange(bArrived, strCom);
     });
   });
+  auto* pTick = new QTimer(this);
+  connect(pTick, &QTimer::timeout, this, &CQuillportDlg::RenderTimers);
+  pTick->start(kTimerTickMs);
   Render();
 }
 
@@ -331,6 +337,7 @@ void CQuillportDlg::Render() {
     m_rows[i].pCheck->setEnabled(view.bCheckboxesEnabled);
     RenderRow(i, view.rows[i]);
   }
+  RenderTimers();
 }
 
 void CQuillportDlg::RenderRow(int nRow, const SRowView& view) {
@@ -339,7 +346,8 @@ void CQuillportDlg::RenderRow(int nRow, const SRowView& view) {
   SBoxView portLabel = view.portLabel;
   portLabel.strText = PortLabelShown(view);
   RenderBox(row.pPortLabel, &row.shownTexts[0], portLabel);
-  RenderBox(row.pState, &row.shownTexts[1], view.stateBox);
+  RenderBox(row.pState, &row.shownTexts[1], view.stateBox,
+            StateWithCounts({}, view.nPassed, view.nFailed));
   RenderBox(row.pStatus, &row.shownTexts[2], view.statusBox);
 
   const SProgressView& progress = view.progress;
@@ -349,35 +357,27 @@ void CQuillportDlg::RenderRow(int nRow, const SRowView& view) {
   row.pProgress->SetPos(progress.nPos);
   row.pProgress->setEnabled(progress.bEnabled);
 
-  RenderTimer(row, view.timer);
+  row.pTimer->setReadOnly(view.timer.bReadOnly);
   row.pDot->SetColor(ToColor(view.dot));
   row.pDot->setEnabled(view.bDotEnabled);
   row.pRestart->setEnabled(view.bRestartEnabled);
 }
 
-void CQuillportDlg::RenderBox(CColorEdit* pBox, std::string* pShown, const SBoxView& view) {
-  if (*pShown != view.strText) {
-    *pShown = view.strText;
-    pBox->SetShownText(Shown(view.strText));
+void CQuillportDlg::RenderBox(CColorEdit* pBox, std::string* pShown, const SBoxView& view,
+                              const std::string& strSuffix) {
+  if (const std::string strKey = view.strText + '\n' + strSuffix; *pShown != strKey) {
+    *pShown = strKey;
+    pBox->SetShownText(Shown(view.strText) + QString::fromStdString(strSuffix));
   }
   pBox->SetBkColor(ToColor(view.bk));
   pBox->SetTextColor(ToColor(view.text));
   pBox->setEnabled(view.bEnabled);
 }
 
-void CQuillportDlg::RenderTimer(SRow& row, const STimerView& view) {
-  CTimerEdit* pTimer = row.pTimer;
-  if (view.bRunning) {
-    // A new count (the model restarted the timer since the last render).
-    if (!pTimer->IsCounting() || row.timerStarted != view.started) {
-      row.timerStarted = view.started;
-      pTimer->StartCount();
-      pTimer->setText(QString::fromStdString(view.Text()));
-    }
-  } else {
-    if (pTimer->IsCounting()) pTimer->StopCount();
-    const QString strShown = QString::fromStdString(view.Text());
-    if (pTimer->text() != strShown) pTimer->setText(strShown);
+void CQuillportDlg::RenderTimers() {
+  if (!m_pModel) return;
+  for (int i = 0; i < kPortRows; ++i) {
+    const QString strShown = QString::fromStdString(m_pModel->View().rows[i].timer.Text());
+    if (m_rows[i].pTimer->text() != strShown) m_rows[i].pTimer->setText(strShown);
   }
-  pTimer->setReadOnly(view.bReadOnly);
 }

@@ -3,7 +3,6 @@
 #include <QDialog>
 #include <QFont>
 #include <array>
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,7 +70,6 @@ class CQuillportDlg final : public QDialog, private IWindowHost {
     QPushButton* pRestart = nullptr;
     // What the boxes show, in source text: translated only when it changes.
     std::array<std::string, 3> shownTexts;
-    std::chrono::steady_clock::time_point timerStarted{};
   };
 
   // IWindowHost
@@ -86,8 +84,12 @@ class CQuillportDlg final : public QDialog, private IWindowHost {
   void BuildBannerAndTip(const gui::CDialogUnits& units);
   void ShowAbout();
   void RenderRow(int nRow, const SRowView& view);
-  void RenderBox(CColorEdit* pBox, std::string* pShown, const SBoxView& view);
-  void RenderTimer(SRow& row, const STimerView& view);
+  // strSuffix follows the translated text (the state box's counts).
+  void RenderBox(CColorEdit* pBox, std::string* pShown, const SBoxView& view,
+                 const std::string& strSuffix = {});
+  // The elapsed times, as the model tells them: on every render and once a
+  // second while the window is open.
+  void RenderTimers();
   // Runs a handler of the model. A close asked for while it runs (its waits
   // and message boxes run nested event loops) waits until it has returned.
   template <typename F>

@@ -440,10 +440,8 @@ void CQuillportWin32Dlg::Render() {
       std::string strShown;
     };
     // The state box also carries the row's passed / failed count.
-    std::string strState = m_texts.Shown(v.stateBox.strText);
-    if (const std::string strCounts = RowCountsText(v.nPassed, v.nFailed); !strCounts.empty()) {
-      strState += "  " + strCounts;
-    }
+    const std::string strState =
+        StateWithCounts(m_texts.Shown(v.stateBox.strText), v.nPassed, v.nFailed);
     const SBoxPair boxes[] = {{row.hPortLabel, &v.portLabel, m_texts.Shown(v.portLabel.strText)},
                               {row.hState, &v.stateBox, strState},
                               {row.hStatus, &v.statusBox, m_texts.Shown(v.statusBox.strText)}};

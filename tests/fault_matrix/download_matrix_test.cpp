@@ -261,7 +261,11 @@ TEST_P(DownloadMatrix, FaultyPhoneThenCleanPhoneOnTheSameRow) {
       if (c.Action().eAction == EAction::Garbage) ExpectGarbageSent(faulty, c.Fault());
       break;
     case EEnd::Stops:
-      EXPECT_EQ(faulty.eOutcome, sim::EOutcome::HostClosed) << sim::SummaryLine(faulty);
+      // A stop during a wait runs the failure handling, whose probe may
+      // reach the phone (and pull it) before the row closes the port.
+      EXPECT_TRUE(faulty.eOutcome == sim::EOutcome::HostClosed ||
+                  faulty.eOutcome == sim::EOutcome::Unplugged)
+          << sim::SummaryLine(faulty);
       break;
   }
   const sim::SPhoneReport& clean = reps[1];

@@ -25,6 +25,7 @@ CRecordWriter::CRecordWriter(std::string strFolder, std::string strStation)
 }
 
 CRecordWriter::~CRecordWriter() {
+  Hurry();
   {
     std::lock_guard lock(m_mutex);
     m_bQuit = true;
@@ -56,6 +57,15 @@ void CRecordWriter::Flush() {
   std::unique_lock lock(m_mutex);
   const uint64_t nWanted = m_nSubmitted;
   m_changed.wait(lock, [&] { return m_nDone >= nWanted; });
+}
+
+void CRecordWriter::Hurry() {
+  std::shared_ptr<IRecordStore> pStore;
+  {
+    std::lock_guard lock(m_mutex);
+    pStore = m_pStore;
+  }
+  if (pStore) pStore->Hurry();
 }
 
 void CRecordWriter::Serve() {

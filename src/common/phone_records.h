@@ -21,6 +21,11 @@ class IRecordStore {
  public:
   virtual ~IRecordStore() = default;
   virtual void Store(const std::string& strRecord) = 0;
+  // The program is ending: the call under way and those still to come give
+  // up within a short budget (what they could not store is kept for the
+  // next start), so that an unanswering server never holds the exit up.
+  // Called on any thread.
+  virtual void Hurry() {}
 };
 
 class CRecordWriter {
@@ -28,7 +33,7 @@ class CRecordWriter {
   // strFolder: the records folder (created when missing); strStation: what
   // names this station in every record.
   CRecordWriter(std::string strFolder, std::string strStation);
-  // Writes what was handed over, then ends the thread.
+  // Writes what was handed over (the store hurried), then ends the thread.
   ~CRecordWriter();
   CRecordWriter(const CRecordWriter&) = delete;
   CRecordWriter& operator=(const CRecordWriter&) = delete;
@@ -43,6 +48,8 @@ class CRecordWriter {
   void Submit(std::string strRecord);
   // Returns once every record handed over so far is written and stored.
   void Flush();
+  // The program is ending: the store's calls give up soon (IRecordStore::Hurry).
+  void Hurry();
 
   const std::string& Folder() const { return m_strFolder; }
   const std::string& Station() const { return m_strStation; }

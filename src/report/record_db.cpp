@@ -1,6 +1,6 @@
 #include "report/record_db.h"
 
-#include "tavlo/ledger/pg_connection.h"
+#include "database/pg_connection.h"
 
 bool ReadRecordsDatabase(const std::string& strConnect,
                          const std::function<void(const SPhoneRecord&)>& fnRecord,

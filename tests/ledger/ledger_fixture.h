@@ -7,9 +7,9 @@
 #include <set>
 #include <string>
 
+#include "database/pg_connection.h"
 #include "private_postgres.h"
 #include "tavlo/ledger/ledger_schema.h"
-#include "tavlo/ledger/pg_connection.h"
 
 // One private server per test program, started by the first test, with an
 // empty ledger for every test; a connection of the test's own to look in.

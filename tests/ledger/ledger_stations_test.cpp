@@ -14,10 +14,10 @@
 #include <random>
 #include <thread>
 
+#include "database/pg_connection.h"
 #include "ledger_fixture.h"
 #include "ledger_station.h"
 #include "tavlo/ledger/ledger_schema.h"
-#include "tavlo/ledger/pg_connection.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/numbers/phone_numbers.h"
 #include "tcp_relay.h"

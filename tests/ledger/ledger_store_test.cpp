@@ -14,12 +14,12 @@
 #include "child_process.h"
 #include "common/json_writer.h"
 #include "common/phone_records.h"
+#include "database/pg_records.h"
 #include "ledger_fixture.h"
 #include "pty_phone.h"
 #include "sim_reports.h"
 #include "tavlo/ledger/ledger_schema.h"
 #include "tavlo/ledger/pg_ledger.h"
-#include "tavlo/ledger/pg_records.h"
 #include "tavlo/numbers/number_checks.h"
 #include "tavlo/numbers/number_pool.h"
 #include "tavlo/numbers/phone_numbers.h"
@@ -472,7 +472,7 @@ TEST_F(LedgerStore, PhoneRecordsGoToTheirTableAndWaitInTheSpoolWhileTheServerIsA
   std::string strError;
   {
     CRecordWriter records(dir.File("log/records"), "st");
-    records.SetStore(std::make_unique<CPgRecordStore>(Connect(), "st", spool));
+    records.SetStore(std::make_unique<CPgRecordStore>(Connect(), "st", spool, "tavlo"));
     records.Submit(Record(1));
     records.Flush();
     ASSERT_TRUE(Server().Stop(&strError)) << strError;

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "child_process.h"
+#include "database/pg_connection.h"
+#include "download_station.h"
 #include "private_postgres.h"
 #include "pty_phone.h"
-#include "tavlo/ledger/pg_connection.h"
 
 namespace {
 
@@ -46,6 +49,52 @@ TEST(ReportDatabase, ReadsThePhoneRecordsTableInOrderSkippingWhatIsNoRecord) {
             &out),
       1);
   EXPECT_NE(out.find("names a password"), std::string::npos) << out;
+}
+
+// The download tool's records reach the table named in its own settings,
+// and the report finds them there.
+TEST(ReportDatabase, TheDownloadToolsRecordsGoToTheServerItsSettingsName) {
+  CPrivatePostgres server(PG_BIN_DIR, LEDGER_SERVERS_DIR);
+  std::string strError;
+  ASSERT_TRUE(server.Start(&strError)) << strError;
+  CTempDir dir;
+  std::filesystem::create_directories(dir.File("ini"));
+  ASSERT_EQ(MakeTestPackage(dir.File("t_norq_total.bin"), kSmallPackage), "");
+  std::string out;
+  ASSERT_EQ(
+      RunIn(dir.Path(),
+            std::string(QUILLPORT_PACK_PATH) + " filelist t_norq_total.bin > ini/filelist.ini",
+            &out),
+      0)
+      << out;
+  std::ofstream(dir.File("ini/download.ini"))
+      << "[RECORD]\nSTATION=line7\nCONNECT=" << server.ConnectString() << "\n";
+  ASSERT_EQ(RunIn(dir.Path(),
+                  std::string(QUILLPORT_PATH) +
+                      " --headless --simulate 1 --count 1 --package t_norq_total.bin",
+                  &out),
+            0)
+      << out;
+
+  CPgConnection db(server.ConnectString());
+  ASSERT_TRUE(db.Connect(&strError)) << strError;
+  const CPgResult rows = db.Exec(
+      "SELECT station, record->>'tool', record->>'result', record->>'station' "
+      "FROM phone_records");
+  ASSERT_TRUE(rows.Ok()) << rows.Error() << out;
+  ASSERT_EQ(rows.Rows(), 1);
+  EXPECT_EQ(rows.Text(0, 0), "line7");
+  EXPECT_EQ(rows.Text(0, 1), "quillport");
+  EXPECT_EQ(rows.Text(0, 2), "passed");
+  EXPECT_EQ(rows.Text(0, 3), "line7");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("records.spool")));
+
+  ASSERT_EQ(
+      RunIn(dir.Path(),
+            std::string(NORQ_REPORT_PATH) + " --connect '" + server.ConnectString() + "'", &out),
+      0)
+      << out;
+  EXPECT_NE(out.find("line7"), std::string::npos) << out;
 }
 
 }  // namespace

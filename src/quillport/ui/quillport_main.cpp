@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "common/command_line.h"
-#include "common/program_options.h"
 #include "common/phone_records.h"
+#include "common/program_options.h"
 #include "platform/stop_signals.h"
 #include "quillport/ui/console_front_end.h"
 #include "quillport/ui/quillport_program.h"
@@ -157,7 +157,12 @@ int RunHeadless(const SQuillportOptions& opt, const std::string& strProgram,
       console.Render(window.View());
       if (tally.Update(window.View(), rows, opt.nCount)) break;
       const platform::WaitHandle wakes[2] = {queue.WakeHandle(), sigFd};
-      if (platform::WaitAny(wakes, kRedrawMs) == 1) break;
+      if (platform::WaitAny(wakes, kRedrawMs) == 1) {
+        // A stopped run ends at once, even with a records' server that does
+        // not answer.
+        if (pRecords) pRecords->Hurry();
+        break;
+      }
       while (DispatchOnePending()) {
       }
     }

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "tavlo/ledger/pg_connection.h"
+#include "database/pg_connection.h"
 #include "tavlo/settings/write_history.h"
 
 // What `tavlo-ledger` does, one function per command, on a connection that
@@ -15,8 +15,8 @@
 std::optional<HistoryKind> HistoryKindOfFile(const std::string& strPath);
 
 struct SImportCounts {
-  size_t nRead = 0;   // entries in the file
-  size_t nAdded = 0;  // new to the ledger; the others were there already
+  size_t nRead = 0;       // entries in the file
+  size_t nAdded = 0;      // new to the ledger; the others were there already
   size_t nConflicts = 0;  // booked to another station: kept in tavlo_conflict
 };
 // Adds every number of the history file as written by strStation, keeping

@@ -3,7 +3,6 @@
 #include <memory>
 #include <string>
 
-#include "common/phone_records.h"
 #include "tavlo/settings/number_ledger.h"
 #include "tavlo/settings/write_history.h"
 
@@ -28,13 +27,3 @@ bool CheckNeverOnLedger(const std::string& strBase, std::string* pError);
 // For a station that has opened its ledger: leaves the mark; false, with
 // the reason, when it cannot.
 bool MarkOnLedger(const std::string& strBase, std::string* pError);
-
-// The phone records' spool, beside the ledger's.
-inline constexpr const char* kRecordSpoolFile = "records.spool";
-
-// At start-up: with [RECORD] CONNECT= (or else the [LEDGER] connection) in
-// ini/wimei.ini, every phone record also goes into the table phone_records
-// of that server, through the spool while it is away. A connection that is
-// refused (a password in the file, a build without a database client) is
-// told on standard error; the records still go to their files.
-void AttachRecordStore(const std::string& strBase, CRecordWriter& records);

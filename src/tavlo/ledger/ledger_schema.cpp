@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "tavlo/ledger/pg_connection.h"
+#include "database/pg_connection.h"
 
 namespace {
 

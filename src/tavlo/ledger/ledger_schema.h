@@ -2,11 +2,7 @@
 
 #include <string>
 
-class CPgConnection;
-
-// The schema version this program works with; older ledgers are upgraded
-// by `tavlo-ledger init`, never by a station.
-inline constexpr int kLedgerSchemaVersion = 2;
+#include "database/pg_connection.h"  // kLedgerSchemaVersion
 
 // Creates the tables or brings them up to kLedgerSchemaVersion, one
 // version per transaction, each noted in tavlo_schema. Safe to run from

@@ -2,8 +2,6 @@
 // set up for the shared ledger is refused rather than run on its own
 // histories, which could hand out numbers that other stations hold.
 
-#include <cstdio>
-
 #include "common/ini_file.h"
 #include "tavlo/ledger/ledger_attach.h"
 #include "tavlo/settings/writer_settings.h"
@@ -18,10 +16,4 @@ bool AttachLedger(const std::string& strBase, CWriteHistories& /*histories*/,
         "(the [LEDGER] section of ini/wimei.ini)";
   }
   return false;
-}
-
-void AttachRecordStore(const std::string& strBase, CRecordWriter& /*records*/) {
-  const std::string strIni = JoinPath(strBase, "ini/wimei.ini");
-  if (!IniGetString("RECORD", "CONNECT", "", strIni).empty())
-    std::fprintf(stderr, "tavlo: records: this build has no database client; files only\n");
 }

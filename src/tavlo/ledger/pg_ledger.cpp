@@ -14,8 +14,8 @@
 
 #include "common/ini_file.h"
 #include "common/text.h"
+#include "database/spool_file.h"
 #include "platform/append_file.h"
-#include "tavlo/ledger/spool_file.h"
 #include "tavlo/settings/writer_settings.h"
 
 namespace {
@@ -390,8 +390,7 @@ std::optional<std::string> CPgLedger::DrawFreedLocked(const std::string& strKind
 
 bool CPgLedger::Reserve(HistoryKind eKind, const std::vector<std::string>& numbers,
                         const std::string& strTime, std::string* pError) {
-  return ReserveWith("reserve", " is already used in the ledger", eKind, numbers, strTime,
-                     pError);
+  return ReserveWith("reserve", " is already used in the ledger", eKind, numbers, strTime, pError);
 }
 
 bool CPgLedger::ReserveRework(HistoryKind eKind, const std::vector<std::string>& numbers,

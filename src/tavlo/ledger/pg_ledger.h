@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "database/pg_connection.h"
 #include "tavlo/ledger/ledger_attach.h"
-#include "tavlo/ledger/pg_connection.h"
 #include "tavlo/settings/number_ledger.h"
 #include "tavlo/settings/write_history.h"
 

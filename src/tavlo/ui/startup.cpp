@@ -3,7 +3,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/ini_file.h"
 #include "common/phone_records.h"
+#include "database/record_server.h"
 #include "pdl/packet.h"
 #include "tavlo/ledger/ledger_attach.h"
 #include "tavlo/ui/setup_model.h"
@@ -44,8 +46,9 @@ ETavloStart StartTavlo(const std::string& strProgram, const std::string& strBase
   if (!AttachLedger(strBase, *pApp->pHistories, &pApp->pLedger, &pApp->strLedgerError))
     return ETavloStart::LedgerUnreachable;
   pApp->pHistories->LoadAll();
-  CRecordWriter* pRecords =
-      StartPhoneRecords(strBase, RecordStationName(strBase, JoinPath(strBase, "ini/wimei.ini")));
-  AttachRecordStore(strBase, *pRecords);
+  const std::string strIni = JoinPath(strBase, "ini/wimei.ini");
+  CRecordWriter* pRecords = StartPhoneRecords(strBase, RecordStationName(strBase, strIni));
+  StoreRecordsOnServer(strBase, strIni, IniGetString("LEDGER", "CONNECT", "", strIni), "tavlo",
+                       *pRecords);
   return ETavloStart::Ok;
 }

@@ -157,6 +157,9 @@ int RunHeadless(const STavloOptions& opt, const std::string& strProgram,
     const platform::WaitHandle wakes[2] = {queue.WakeHandle(), sigFd};
     if (platform::WaitAny(wakes, kPassMs) == 1) {
       window.OnStop();
+      // A stopped run ends at once: the records' server, if it does not
+      // answer, gets the stop's budget instead of a deadline per record.
+      if (pRecords) pRecords->Hurry();
       break;
     }
     while (DispatchOnePending()) {

@@ -1,4 +1,4 @@
-#include "tavlo/ledger/pg_connection.h"
+#include "database/pg_connection.h"
 
 #include <signal.h>
 #include <sys/syscall.h>
@@ -11,7 +11,6 @@
 
 #include "common/message_queue.h"
 #include "common/text.h"
-#include "tavlo/ledger/ledger_schema.h"
 
 namespace {
 

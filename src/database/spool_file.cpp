@@ -1,4 +1,4 @@
-#include "tavlo/ledger/spool_file.h"
+#include "database/spool_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,12 +1,9 @@
-#include "tavlo/ledger/pg_records.h"
+#include "database/pg_records.h"
 
 #include <cstdio>
 #include <vector>
 
-#include "common/ini_file.h"
-#include "tavlo/ledger/ledger_attach.h"
-#include "tavlo/ledger/spool_file.h"
-#include "tavlo/settings/writer_settings.h"
+#include "database/spool_file.h"
 
 namespace {
 
@@ -25,10 +22,17 @@ std::string ReasonOf(const CPgConnection& conn, const CPgResult& r) {
 }  // namespace
 
 CPgRecordStore::CPgRecordStore(std::string strConnect, std::string strStation,
-                               std::string strSpoolPath)
+                               std::string strSpoolPath, const char* pszTool)
     : m_conn(std::move(strConnect)),
       m_strStation(std::move(strStation)),
-      m_strSpool(std::move(strSpoolPath)) {}
+      m_strSpool(std::move(strSpoolPath)),
+      m_pszTool(pszTool) {
+  m_conn.WatchStop(m_ending.Handle());
+}
+
+void CPgRecordStore::Hurry() {
+  m_ending.Signal();
+}
 
 bool CPgRecordStore::Ready(std::string* pError) {
   if (!m_conn.Connected()) {
@@ -74,23 +78,11 @@ bool CPgRecordStore::Insert(const std::string& strRecord, std::string* pError) {
 void CPgRecordStore::Store(const std::string& strRecord) {
   std::string strWhy;
   if (Ready(&strWhy) && Insert(strRecord, &strWhy)) return;
-  std::fprintf(stderr, "tavlo: records: %s; kept in %s\n", strWhy.c_str(), m_strSpool.c_str());
+  std::fprintf(stderr, "%s: records: %s; kept in %s\n", m_pszTool, strWhy.c_str(),
+               m_strSpool.c_str());
   std::string strError;
-  if (!AppendSpoolLine(m_strSpool, strRecord + "\n", &strError))
-    std::fprintf(stderr, "tavlo: records: %s; the record is in its file only\n", strError.c_str());
-}
-
-void AttachRecordStore(const std::string& strBase, CRecordWriter& records) {
-  const std::string strIni = JoinPath(strBase, "ini/wimei.ini");
-  std::string strConnect = IniGetString("RECORD", "CONNECT", "", strIni);
-  if (strConnect.empty()) strConnect = IniGetString("LEDGER", "CONNECT", "", strIni);
-  if (strConnect.empty()) return;
-  if (ConnectStringHasPassword(strConnect)) {
-    std::fprintf(stderr,
-                 "tavlo: records: the server's password belongs in .pgpass or PGPASSWORD, not "
-                 "wimei.ini; records go to their files only\n");
-    return;
+  if (!AppendSpoolLine(m_strSpool, strRecord + "\n", &strError)) {
+    std::fprintf(stderr, "%s: records: %s; the record is in its file only\n", m_pszTool,
+                 strError.c_str());
   }
-  records.SetStore(std::make_unique<CPgRecordStore>(strConnect, records.Station(),
-                                                    JoinPath(strBase, kRecordSpoolFile)));
 }

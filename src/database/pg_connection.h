@@ -23,6 +23,9 @@ inline constexpr int kLedgerToolCallMs = 10 * 60 * 1000;
 // stop cut short, the release of what was drawn) fits in this, so that a
 // stopped run ends at once even with a server that does not answer.
 inline constexpr int kLedgerStopBudgetMs = 1000;
+// The ledger's schema version this program works with (Ensure checks it);
+// older ledgers are upgraded by `tavlo-ledger init`, never by a station.
+inline constexpr int kLedgerSchemaVersion = 2;
 
 // One result of a statement; frees itself.
 class CPgResult {
@@ -146,8 +149,8 @@ class CPgConnection {
   // tried, so that the outcomes of a phone reach the spool at once rather
   // than a deadline each.
   std::optional<CDeadline> m_silentUntil;
-  bool m_bLinkBroke = false;              // the last call failed on a broken link
-  std::string m_strFailure;               // why the connection was given up
+  bool m_bLinkBroke = false;  // the last call failed on a broken link
+  std::string m_strFailure;   // why the connection was given up
 };
 
 // The value of a text[] parameter: every element double-quoted.

@@ -22,25 +22,13 @@
 #include "quillport/ui/qt/gradient_progress_ctrl.h"
 #include "quillport/ui/qt/timer_edit.h"
 #include "quillport/ui/row_drawing.h"
+#include "quillport/ui/window_layout.h"
 #include "quillport/ui/window_texts.h"
 #include "serial/port_watcher.h"
 
 namespace {
 
-// Template 102, in dialog units of the dialog font.
-constexpr int kDialogWidth = 703, kDialogHeight = 284;
-constexpr int kFirstRowTop = 79, kRowPitch = 20, kRowHeight = 14;
-struct SColumn {
-  int nLeft, nWidth;
-};
-constexpr SColumn kCheckColumn{7, 12}, kPortColumn{22, 46}, kProgressColumn{71, 224},
-    kStateColumn{298, 96}, kStatusColumn{397, 195}, kTimerColumn{595, 40}, kDotColumn{638, 18},
-    kRestartColumn{659, 36};
-constexpr int kBannerTop = 237, kBannerWidth = 656, kBannerHeight = 23;
-constexpr int kTipTop = 261, kTipWidth = 452, kTipHeight = 18;
-
-// Font sizes in points: the dialog, the row boxes, the banner and the tip.
-constexpr int kDialogPoints = 9, kRowPoints = 12, kBannerPoints = 25, kTipPoints = 20;
+using namespace window_layout;
 
 constexpr int kTimerTickMs = 1000;
 

@@ -65,12 +65,16 @@ void CWriteThread::Pause(int nMs) {
 }
 
 CWriteThread::EStep CWriteThread::PollWhile(const std::function<bool()>& fnWaiting) {
-  while (fnWaiting()) {
+  for (;;) {
+    const bool bWaiting = fnWaiting();
+    // Served on every pass, the last too: a message posted before the look
+    // (a Start pressed while the phone was leaving) is handled within the
+    // run, not after it as a new one.
     DispatchOnePending();
+    if (!bWaiting) return EStep::Next;
     if (Stopping()) return EStep::End;
     Pause(kPollMs);
   }
-  return EStep::Next;
 }
 
 bool CWriteThread::FindGadgetPort() {

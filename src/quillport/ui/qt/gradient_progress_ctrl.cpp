@@ -2,19 +2,13 @@
 
 #include <QPainter>
 
+#include "gui/model_color.h"
 #include "quillport/ui/row_drawing.h"
 
 namespace {
 
-RowColor ToRowColor(const QColor& clr) {
-  return Rgb(static_cast<uint8_t>(clr.red()), static_cast<uint8_t>(clr.green()),
-             static_cast<uint8_t>(clr.blue()));
-}
-
-QColor ToQColor(RowColor clr) {
-  return QColor(static_cast<int>(clr >> 16 & 0xFF), static_cast<int>(clr >> 8 & 0xFF),
-                static_cast<int>(clr & 0xFF));
-}
+using gui::FromQColor;
+using gui::ToQColor;
 
 }  // namespace
 
@@ -63,8 +57,8 @@ void CGradientProgressCtrl::ShowPercent(bool bShow) {
 
 void CGradientProgressCtrl::paintEvent(QPaintEvent*) {
   const SProgressDrawing drawing =
-      DrawProgress(m_nPos, ToRowColor(m_clrStart), ToRowColor(m_clrEnd), ToRowColor(m_clrBk),
-                   ToRowColor(m_clrText), width(), m_bShowPercent, m_nLower, m_nUpper);
+      DrawProgress(m_nPos, FromQColor(m_clrStart), FromQColor(m_clrEnd), FromQColor(m_clrBk),
+                   FromQColor(m_clrText), width(), m_bShowPercent, m_nLower, m_nUpper);
   QPainter painter(this);
   const QRect client = rect();
   painter.fillRect(client, ToQColor(drawing.bk));

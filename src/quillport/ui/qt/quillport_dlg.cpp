@@ -16,6 +16,7 @@
 #include "common/version.h"
 #include "gui/dialog_font.h"
 #include "gui/dialogs.h"
+#include "gui/model_color.h"
 #include "gui/translation.h"
 #include "quillport/ui/qt/color_edit.h"
 #include "quillport/ui/qt/color_wnd.h"
@@ -34,11 +35,6 @@ constexpr int kTimerTickMs = 1000;
 
 constexpr char kBinFilter[] = "Bin Files (*_norq_total.bin)";
 constexpr char kCfpFilter[] = "Cfp Files (*.cfp)";
-
-QColor ToColor(RowColor clr) {
-  return QColor(static_cast<int>(clr >> 16 & 0xFF), static_cast<int>(clr >> 8 & 0xFF),
-                static_cast<int>(clr & 0xFF));
-}
 
 QString Tr(const char* pszSource) {
   return QCoreApplication::translate(CQuillportDlg::kTextContext, pszSource);
@@ -339,14 +335,14 @@ void CQuillportDlg::RenderRow(int nRow, const SRowView& view) {
   RenderBox(row.pStatus, &row.shownTexts[2], view.statusBox);
 
   const SProgressView& progress = view.progress;
-  row.pProgress->SetGradient(ToColor(progress.from), ToColor(progress.to));
-  row.pProgress->SetBkColor(ToColor(progress.bk));
-  row.pProgress->SetTextColor(ToColor(progress.percentText));
+  row.pProgress->SetGradient(gui::ToQColor(progress.from), gui::ToQColor(progress.to));
+  row.pProgress->SetBkColor(gui::ToQColor(progress.bk));
+  row.pProgress->SetTextColor(gui::ToQColor(progress.percentText));
   row.pProgress->SetPos(progress.nPos);
   row.pProgress->setEnabled(progress.bEnabled);
 
   row.pTimer->setReadOnly(view.timer.bReadOnly);
-  row.pDot->SetColor(ToColor(view.dot));
+  row.pDot->SetColor(gui::ToQColor(view.dot));
   row.pDot->setEnabled(view.bDotEnabled);
   row.pRestart->setEnabled(view.bRestartEnabled);
 }
@@ -357,8 +353,8 @@ void CQuillportDlg::RenderBox(CColorEdit* pBox, std::string* pShown, const SBoxV
     *pShown = strKey;
     pBox->SetShownText(Shown(view.strText) + QString::fromStdString(strSuffix));
   }
-  pBox->SetBkColor(ToColor(view.bk));
-  pBox->SetTextColor(ToColor(view.text));
+  pBox->SetBkColor(gui::ToQColor(view.bk));
+  pBox->SetTextColor(gui::ToQColor(view.text));
   pBox->setEnabled(view.bEnabled);
 }
 

@@ -5,19 +5,11 @@
 #include <algorithm>
 
 #include "gui/dialog_font.h"
+#include "gui/model_color.h"
 #include "tavlo/ui/qt/tavlo_dlg.h"
 #include "tavlo/ui/writer_window.h"
 
 namespace tavlo {
-
-namespace {
-
-QColor Rgb(uint32_t clr) {
-  return QColor(static_cast<int>(clr >> 16 & 0xFF), static_cast<int>(clr >> 8 & 0xFF),
-                static_cast<int>(clr & 0xFF));
-}
-
-}  // namespace
 
 CColorWnd::CColorWnd(QWidget* pParent) : QWidget(pParent) {
   for (int i = 0; i < kBannerStates; ++i) {
@@ -39,10 +31,10 @@ QString CColorWnd::Text() const {
   return m_texts[m_nState];
 }
 QColor CColorWnd::BkColor() const {
-  return Rgb(BannerView(m_nState).look.bk);
+  return gui::ToQColor(BannerView(m_nState).look.bk);
 }
 QColor CColorWnd::TextColor() const {
-  return Rgb(BannerView(m_nState).look.text);
+  return gui::ToQColor(BannerView(m_nState).look.text);
 }
 
 void CColorWnd::paintEvent(QPaintEvent*) {

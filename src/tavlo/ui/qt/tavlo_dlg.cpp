@@ -19,6 +19,7 @@
 
 #include "gui/dialog_font.h"
 #include "gui/dialogs.h"
+#include "gui/model_color.h"
 #include "gui/text_limit.h"
 #include "gui/translation.h"
 #include "tavlo/ui/qt/color_wnd.h"
@@ -39,11 +40,6 @@ constexpr char kDdrFilter[] = "Txt Files (*.bin)";
 
 QString Tr(const char* pszSource) {
   return QCoreApplication::translate(CTavloDlg::kTextContext, pszSource);
-}
-
-QColor Rgb(uint32_t clr) {
-  return QColor(static_cast<int>(clr >> 16 & 0xFF), static_cast<int>(clr >> 8 & 0xFF),
-                static_cast<int>(clr & 0xFF));
 }
 
 template <typename W>
@@ -356,7 +352,7 @@ void CTavloDlg::LogAppended(const SLogLine& line) {
   QTextCharFormat format;
   format.setFontFamilies(gui::DialogFont(kDialogPoints).families());
   format.setFontPointSize(look.nTwips / 20.0);
-  format.setForeground(Rgb(look.colour));
+  format.setForeground(gui::ToQColor(look.colour));
   format.setFontWeight(QFont::Normal);
   format.setFontItalic(false);
   format.setFontUnderline(false);

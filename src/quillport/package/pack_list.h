@@ -54,7 +54,9 @@ enum class EPackFault {
 // Size and modification time of a package file: a file that keeps both is
 // taken to keep its bytes. The file's number and status-change time are
 // compared too where the system keeps them, so that a file put in its place
-// or rewritten in place is told apart even within one tick of the clock.
+// is told apart even within one tick of the clock. A file rewritten in place
+// to the same size within the clock tick of its previous write keeps every
+// stamp the system offers; only a writer that fast goes unnoticed.
 struct SFileStamp {
   uint64_t m_nSize = 0;
   int64_t m_nModifiedNs = 0;
